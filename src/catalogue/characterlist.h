@@ -1,0 +1,70 @@
+#pragma once
+// The catalogue of profiles shown by the "Characters" list: one entry per folder holding the
+// addon's saved-variables file, each with a check state (checked = upload), plus the per-entry
+// last-seen file times (FileDates) and the cursor WatchIndex of the login and the watcher.
+// Entries are only ever appended, so indices stay valid.
+
+#include <QAbstractListModel>
+#include <QDateTime>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <vector>
+
+namespace rostrel {
+
+class CharacterList : public QAbstractListModel
+{
+    Q_OBJECT
+public:
+    explicit CharacterList(QObject* parent = nullptr);
+
+    // Model for the view: DisplayRole is the entry text, CheckStateRole its tick.
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    int count() const { return static_cast<int>(m_entries.size()); }
+    QString text(int index) const;
+    bool isChecked(int index) const;
+    void setChecked(int index, bool checked);
+
+    // Appends a checked entry and grows FileDates so that its last index is the new entry's,
+    // with no time recorded. Returns the new index.
+    int append(const QString& text);
+    // True when an entry with this text, ignoring case, is in the list.
+    bool InListAlready(const QString& text) const;
+
+    // FileDates: absent means no time recorded yet (differs from every file time).
+    int fileDatesSize() const { return static_cast<int>(m_fileDates.size()); }
+    std::optional<QDateTime> fileDate(int index) const;
+    void setFileDate(int index, const std::optional<QDateTime>& time);
+    // Re-creates FileDates with count() + 1 absent elements.
+    void resetFileDates();
+
+    int WatchIndex() const { return m_watchIndex; }
+    void setWatchIndex(int index) { m_watchIndex = index; }
+    // Moves WatchIndex to the next checked entry, wrapping round; unchanged when none is checked.
+    void GetNextListIndexnoupload();
+
+    // Checks every entry, then unchecks those named (after trimming spaces, exact case) by the
+    // lines of noupload.txt in the given folder. A missing file leaves all checked.
+    void CompareToHardDrive(const QString& settingsDir);
+    // Texts of the unchecked entries, in list order.
+    QStringList uncheckedTexts() const;
+
+private:
+    struct Entry
+    {
+        QString text;
+        bool checked = true;
+    };
+    std::vector<Entry> m_entries;
+    QSet<QString> m_upperTexts;
+    std::vector<std::optional<QDateTime>> m_fileDates;
+    int m_watchIndex = -1;
+};
+
+} // namespace rostrel

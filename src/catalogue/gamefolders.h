@@ -1,0 +1,46 @@
+#pragma once
+// The game's folders: the install folder from the registry, the account folder and the addon
+// folder. Nothing is cached: every call reads the registry again.
+
+#include "platform/pathlayer.h"
+#include "platform/registry.h"
+#include "platform/seams.h"
+
+#include <QString>
+
+namespace rostrel {
+
+inline const QString kGameKey = QStringLiteral("Software\\Blizzard Entertainment\\World of Warcraft");
+inline const QString kInstallPathValue = QStringLiteral("InstallPath");
+
+class GameFolders
+{
+public:
+    GameFolders(registry::Registry& registry, const PathLayer& paths, Dialogs& dialogs, ProgramExit& exit,
+        MessageSink& log);
+
+    // The stored install folder, exactly as stored. When it is missing or empty the user is told
+    // and the program ends (does not return).
+    QString GetWoWDir();
+    // Game folder, "\" where it lacks one, "WTF\Account".
+    QString GetAccountDir();
+    // Game folder, "\" where it lacks one, "Interface\Addons\Rostrel".
+    QString addonFolder();
+    // Makes sure the addon folder exists; a failure is logged and the program goes on.
+    void InitializeFolders();
+
+    // A game path on the host's file system.
+    QString toHost(const QString& gamePath) const { return m_paths.toHost(gamePath); }
+
+    // Game folder with a trailing "\" (the stored value may lack it).
+    QString gameFolderWithSeparator();
+
+private:
+    registry::Registry& m_registry;
+    const PathLayer& m_paths;
+    Dialogs& m_dialogs;
+    ProgramExit& m_exit;
+    MessageSink& m_log;
+};
+
+} // namespace rostrel

@@ -1,0 +1,34 @@
+#pragma once
+// The start-with-the-desktop entry. Plain C++ (the Windows backend needs no Qt).
+
+#include <memory>
+#include <string>
+
+namespace rostrel {
+
+namespace registry {
+class Registry;
+}
+
+class Autostart
+{
+public:
+    virtual ~Autostart() = default;
+    // True when the entry exists and names this program.
+    virtual bool isInStartup() = 0;
+    // Writes the entry. Returns the empty text on success, otherwise why it failed.
+    virtual std::string enable() = 0;
+    // Removes the entry. Returns the empty text on success (also when there was none).
+    virtual std::string disable() = 0;
+};
+
+// Windows: the machine-wide Run value "RostrelUploader" holding the quoted program path.
+// programFolder is the folder of the running executable.
+std::unique_ptr<Autostart> makeRunKeyAutostart(registry::Registry& registry, const std::string& programFolder);
+
+// XDG: <configDir>/autostart/RostrelUploader.desktop whose Exec names programPath and whose
+// Path= holds workingDir (the folder the settings live in).
+std::unique_ptr<Autostart> makeXdgAutostart(const std::string& configDir, const std::string& programPath,
+    const std::string& workingDir);
+
+} // namespace rostrel

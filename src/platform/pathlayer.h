@@ -1,0 +1,37 @@
+#pragma once
+// Maps the game's Windows-style paths onto the host's file system, and lists folders the way
+// the game's own platform does.
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+namespace rostrel {
+
+class PathLayer
+{
+public:
+    virtual ~PathLayer() = default;
+
+    // Maps a game path such as "C:\Games\World of Warcraft\WTF\Account" to a host path.
+    // Components that exist are matched without regard to case (the name on disk is used);
+    // the rest are kept as given. Doubled separators count as one.
+    virtual QString toHost(const QString& gamePath) const = 0;
+};
+
+// Windows: paths are used as they are.
+std::unique_ptr<PathLayer> makeNativePathLayer();
+// Wine: drive letters map through <prefix>/dosdevices/<x>: (C: falls back to <prefix>/drive_c).
+std::unique_ptr<PathLayer> makeWinePathLayer(const QString& prefix);
+
+// One folder's listing: hidden and system entries (names beginning with ".") are left out.
+struct FolderListing
+{
+    QStringList all; // folders and ordinary files, in the order the system yields them
+    QStringList files; // ordinary files only
+};
+
+// Lists a host folder; a folder that is missing or unreadable gives empty lists.
+FolderListing listFolder(const QString& hostPath);
+
+} // namespace rostrel

@@ -1,0 +1,44 @@
+#pragma once
+// Builds the per-platform layers and hands them out. Everything a test must redirect comes in
+// through PlatformConfig.
+
+#include "autostart.h"
+#include "browser.h"
+#include "pathlayer.h"
+#include "registry.h"
+
+#include <QString>
+#include <memory>
+
+namespace rostrel {
+
+struct PlatformConfig
+{
+    QString homeDir; // the user's home folder
+    QString winePrefix; // $WINEPREFIX, empty when unset
+    QString xdgConfigHome; // $XDG_CONFIG_HOME, empty when unset
+    QString programPath; // the running executable
+    QString workingDir; // the current folder (settings live here)
+
+    // Reads the real environment.
+    static PlatformConfig fromEnvironment();
+};
+
+struct Platform
+{
+    std::unique_ptr<registry::Registry> registry;
+    std::unique_ptr<PathLayer> paths;
+    std::unique_ptr<Autostart> autostart;
+    std::unique_ptr<BrowserOpener> browser;
+    // Where HKEY_LOCAL_MACHINE comes from, for the log ("Wine prefix /home/me/.wine"); empty on Windows.
+    QString description;
+};
+
+Platform makePlatform(const PlatformConfig& config);
+
+// Finds the Wine prefix that holds the game: $WINEPREFIX when set; otherwise the first of
+// ~/.wine, the Lutris prefixes and Steam's Proton prefixes whose system.reg holds the game's key.
+// Falls back to ~/.wine when none does.
+QString findWinePrefix(const PlatformConfig& config);
+
+} // namespace rostrel

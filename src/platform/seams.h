@@ -1,0 +1,75 @@
+#pragma once
+// The program's seams: everything that talks to the user, ends the program or reads the clock
+// goes through these small interfaces, so tests can script and observe them.
+
+#include <QDateTime>
+#include <QString>
+
+namespace rostrel {
+
+// Title of every message box that names no title of its own.
+inline const QString kAppTitle = QStringLiteral("Rostrel Uploader");
+
+enum class BoxIcon { None, Critical, Question, Exclamation, Information };
+enum class BoxButtons { Ok, YesNo };
+enum class BoxAnswer { Ok, Yes, No };
+
+struct MessageBoxRequest
+{
+    QString text;
+    QString title = kAppTitle;
+    BoxIcon icon = BoxIcon::None;
+    BoxButtons buttons = BoxButtons::Ok;
+};
+
+// Shows a modal message box and returns the user's answer.
+class Dialogs
+{
+public:
+    virtual ~Dialogs() = default;
+    virtual BoxAnswer show(const MessageBoxRequest& box) = 0;
+
+    // Convenience: an OK box without icon under the application title.
+    void message(const QString& text) { show(MessageBoxRequest { text }); }
+};
+
+// Ends the program at once (the fatal paths). The real one never returns; a test double records
+// the call and throws ProgramExited so that the calling code stops where the program would.
+class ProgramExit
+{
+public:
+    virtual ~ProgramExit() = default;
+    [[noreturn]] virtual void exitNow(int code) = 0;
+};
+
+struct ProgramExited
+{
+    int code = 0;
+};
+
+// The message log that every subsystem writes to.
+class MessageSink
+{
+public:
+    virtual ~MessageSink() = default;
+    virtual void AddMessage(const QString& msg) = 0;
+    // Replaces the whole log text (the login command puts the server's reply there).
+    virtual void replaceText(const QString& text) = 0;
+    virtual QString text() const = 0;
+};
+
+// Wall clock, redirected in tests.
+class Clock
+{
+public:
+    virtual ~Clock() = default;
+    virtual QDateTime now() const = 0;
+};
+
+class SystemClock final : public Clock
+{
+public:
+    QDateTime now() const override { return QDateTime::currentDateTime(); }
+};
+
+} // namespace rostrel
