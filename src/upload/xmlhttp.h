@@ -1,0 +1,111 @@
+#pragma once
+// The HTTP request object: one request per object, opened, given a header, sent with an optional
+// body, then waited for until its ready state is complete. The wait runs a local event loop (the
+// window keeps handling events, no CPU is burned) and gives up after a stretch without progress.
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+#include <chrono>
+#include <memory>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+namespace rostrel {
+
+// A request that makes no progress for this long fails with a time-out.
+inline constexpr std::chrono::milliseconds kStallTimeout { 30000 };
+
+class XmlHttpRequest : public QObject
+{
+    Q_OBJECT
+public:
+    enum ReadyState { Unsent = 0, Opened = 1, HeadersReceived = 2, Loading = 3, Done = 4 };
+
+    XmlHttpRequest(QNetworkAccessManager& network, std::chrono::milliseconds stallTimeout = kStallTimeout,
+        QObject* parent = nullptr);
+    ~XmlHttpRequest() override;
+
+    // Fails (returns false, sets errorString()) for an address that cannot be requested.
+    bool Open(const QString& method, const QString& url, bool async = true);
+    void setRequestHeader(const QByteArray& name, const QByteArray& value);
+    // Starts the request; returns false when it could not be started.
+    bool send(const QByteArray& body = {});
+
+    int readyState() const { return m_readyState; }
+    // Blocks the caller (not the event loop) until readyState() is Done.
+    void waitForCompletion();
+
+    // The reply body as bytes and as text (UTF-8, as the server's text replies are).
+    QByteArray responseBody() const { return m_body; }
+    QString responseText() const { return QString::fromUtf8(m_body); }
+    // HTTP status of the reply, 0 when none came.
+    int status() const { return m_status; }
+    // True when no complete reply came (refused, reset, time-out, bad address).
+    bool failed() const { return m_failed; }
+    QString errorString() const { return m_error; }
+
+Q_SIGNALS:
+    void completed();
+
+private:
+    void finish();
+    void onProgress();
+
+    QNetworkAccessManager& m_network;
+    std::chrono::milliseconds m_stallTimeout;
+    QString m_method;
+    QUrl m_url;
+    QList<QPair<QByteArray, QByteArray>> m_headers;
+    QPointer<QNetworkReply> m_reply;
+    class QTimer* m_stallTimer = nullptr;
+    int m_readyState = Unsent;
+    QByteArray m_body;
+    int m_status = 0;
+    bool m_failed = false;
+    bool m_timedOut = false;
+    QString m_error;
+};
+
+// Hands out a fresh request object per request, or none when the HTTP client is unavailable.
+class RequestFactory
+{
+public:
+    virtual ~RequestFactory() = default;
+    virtual std::unique_ptr<XmlHttpRequest> create() = 0;
+};
+
+class NetworkRequestFactory final : public RequestFactory
+{
+public:
+    explicit NetworkRequestFactory(QNetworkAccessManager& network,
+        std::chrono::milliseconds stallTimeout = kStallTimeout)
+        : m_network(network)
+        , m_stallTimeout(stallTimeout)
+    {
+    }
+    std::unique_ptr<XmlHttpRequest> create() override
+    {
+        return std::make_unique<XmlHttpRequest>(m_network, m_stallTimeout);
+    }
+
+private:
+    QNetworkAccessManager& m_network;
+    std::chrono::milliseconds m_stallTimeout;
+};
+
+class Dialogs;
+class ProgramExit;
+class BrowserOpener;
+
+// A fresh request object. When the factory yields none the user is told where to get the
+// component, the download page is opened and the program ends (does not return).
+std::unique_ptr<XmlHttpRequest> CreateXMLObject(RequestFactory& factory, Dialogs& dialogs, BrowserOpener& browser,
+    ProgramExit& exit);
+
+} // namespace rostrel
