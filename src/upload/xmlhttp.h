@@ -25,7 +25,14 @@ class XmlHttpRequest : public QObject
 {
     Q_OBJECT
 public:
-    enum ReadyState { Unsent = 0, Opened = 1, HeadersReceived = 2, Loading = 3, Done = 4 };
+    enum ReadyState
+    {
+        Unsent = 0,
+        Opened = 1,
+        HeadersReceived = 2,
+        Loading = 3,
+        Done = 4
+    };
 
     XmlHttpRequest(QNetworkAccessManager& network, std::chrono::milliseconds stallTimeout = kStallTimeout,
         QObject* parent = nullptr);
@@ -83,12 +90,11 @@ public:
 class NetworkRequestFactory final : public RequestFactory
 {
 public:
-    explicit NetworkRequestFactory(QNetworkAccessManager& network,
-        std::chrono::milliseconds stallTimeout = kStallTimeout)
+    explicit NetworkRequestFactory(
+        QNetworkAccessManager& network, std::chrono::milliseconds stallTimeout = kStallTimeout)
         : m_network(network)
         , m_stallTimeout(stallTimeout)
-    {
-    }
+    { }
     std::unique_ptr<XmlHttpRequest> create() override
     {
         return std::make_unique<XmlHttpRequest>(m_network, m_stallTimeout);
@@ -105,7 +111,7 @@ class BrowserOpener;
 
 // A fresh request object. When the factory yields none the user is told where to get the
 // component, the download page is opened and the program ends (does not return).
-std::unique_ptr<XmlHttpRequest> CreateXMLObject(RequestFactory& factory, Dialogs& dialogs, BrowserOpener& browser,
-    ProgramExit& exit);
+std::unique_ptr<XmlHttpRequest> CreateXMLObject(
+    RequestFactory& factory, Dialogs& dialogs, BrowserOpener& browser, ProgramExit& exit);
 
 } // namespace rostrel

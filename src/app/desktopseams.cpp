@@ -1,0 +1,49 @@
+#include "app/desktopseams.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <cstdio>
+#include <cstdlib>
+
+namespace rostrel {
+
+BoxAnswer WidgetDialogs::show(const MessageBoxRequest& box)
+{
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    switch (box.icon) {
+    case BoxIcon::Critical:
+        icon = QMessageBox::Critical;
+        break;
+    case BoxIcon::Question:
+        icon = QMessageBox::Question;
+        break;
+    case BoxIcon::Exclamation:
+        icon = QMessageBox::Warning;
+        break;
+    case BoxIcon::Information:
+        icon = QMessageBox::Information;
+        break;
+    case BoxIcon::None:
+        break;
+    }
+    const auto buttons = box.buttons == BoxButtons::YesNo ? (QMessageBox::Yes | QMessageBox::No)
+                                                          : QMessageBox::StandardButtons(QMessageBox::Ok);
+    // A hidden main window is no parent for a box: it would not show.
+    QWidget* parent = (m_parent && m_parent->isVisible()) ? m_parent : nullptr;
+    QMessageBox messageBox(icon, box.title, box.text, buttons, parent);
+    messageBox.setWindowModality(Qt::ApplicationModal);
+    const int answer = messageBox.exec();
+    if (box.buttons == BoxButtons::YesNo)
+        return answer == QMessageBox::Yes ? BoxAnswer::Yes : BoxAnswer::No;
+    return BoxAnswer::Ok;
+}
+
+void ProcessExit::exitNow(int code)
+{
+    // Every file is written whole within one operation, so nothing is left half done; end at once
+    // without running any further handler.
+    std::fflush(nullptr);
+    std::_Exit(code);
+}
+
+} // namespace rostrel

@@ -1,0 +1,29 @@
+#pragma once
+// The real message boxes and the real end of the program.
+
+#include "platform/seams.h"
+
+class QWidget;
+
+namespace rostrel {
+
+class WidgetDialogs final : public Dialogs
+{
+public:
+    explicit WidgetDialogs(QWidget* parent = nullptr)
+        : m_parent(parent)
+    { }
+    void setParent(QWidget* parent) { m_parent = parent; }
+    BoxAnswer show(const MessageBoxRequest& box) override;
+
+private:
+    QWidget* m_parent;
+};
+
+class ProcessExit final : public ProgramExit
+{
+public:
+    [[noreturn]] void exitNow(int code) override;
+};
+
+} // namespace rostrel

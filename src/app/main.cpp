@@ -1,0 +1,49 @@
+#include "addon/addonupdater.h"
+#include "app/desktopseams.h"
+#include "app/form1.h"
+#include "app/program.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QNetworkAccessManager>
+#include <QNetworkProxyFactory>
+#include <QSessionManager>
+#include <QSystemTrayIcon>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("RostrelUploader"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    QNetworkProxyFactory::setUseSystemConfiguration(true);
+
+    QNetworkAccessManager network;
+    rostrel::WidgetDialogs dialogs;
+    rostrel::ProcessExit exit;
+    rostrel::SystemClock clock;
+
+    rostrel::ProgramServices services;
+    const auto config = rostrel::PlatformConfig::fromEnvironment();
+    services.platform = rostrel::makePlatform(config);
+    services.dialogs = &dialogs;
+    services.exit = &exit;
+    services.clock = &clock;
+    services.network = &network;
+    services.settingsFolder = QDir::currentPath();
+    services.fileHostBase = rostrel::fileHostBase(qEnvironmentVariable("ROSTREL_FILE_HOST"));
+    services.demoSite = QStringLiteral(ROSTREL_DEMO_SITE);
+    services.trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
+
+    rostrel::Program program(std::move(services));
+    dialogs.setParent(&program.form());
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &program,
+        [&program](QSessionManager&) { program.form().setSessionEnding(); });
+    QObject::connect(&program.form(), &rostrel::Form1::sessionEndingClose, &app, [&program] {
+        program.tray().RemoveTrayIcon();
+        QApplication::quit();
+    });
+
+    program.Form_Load();
+    program.showAtStart();
+    return QApplication::exec();
+}

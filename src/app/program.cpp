@@ -1,0 +1,143 @@
+#include "app/program.h"
+
+#include "addon/addonupdater.h"
+#include "app/form1.h"
+#include "app/messagelog.h"
+#include "catalogue/characterlist.h"
+#include "catalogue/discovery.h"
+#include "catalogue/gamefolders.h"
+#include "catalogue/profiles.h"
+#include "settings/settingsfiles.h"
+#include "settings/startup.h"
+#include "tray/trayicon.h"
+#include "upload/logincommand.h"
+#include "upload/uploader.h"
+#include "upload/watcher.h"
+#include "upload/xmlhttp.h"
+
+#include <QIcon>
+
+// Resources of a static library must be registered by hand.
+static void initIconResources()
+{
+    Q_INIT_RESOURCE(icons);
+}
+
+namespace rostrel {
+
+QIcon applicationIcon()
+{
+    initIconResources();
+    QIcon icon;
+    for (int size : { 16, 32, 48 })
+        icon.addFile(QStringLiteral(":/icons/rostrel-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
+Program::Program(ProgramServices services, QObject* parent)
+    : QObject(parent)
+    , m_services(std::move(services))
+{
+    auto& s = m_services;
+    RequestFactory* factory = s.requests;
+    if (!factory) {
+        m_ownFactory = std::make_unique<NetworkRequestFactory>(*s.network);
+        factory = m_ownFactory.get();
+    }
+
+    m_form = std::make_unique<Form1>(s.demoSite);
+    m_form->setWindowIcon(applicationIcon());
+    m_form->setTrayAvailable(s.trayAvailable);
+    m_log = std::make_unique<MessageLog>(*s.clock);
+    m_list = std::make_unique<CharacterList>();
+    m_form->Characters->setModel(m_list.get());
+    m_folders = std::make_unique<GameFolders>(*s.platform.registry, *s.platform.paths, *s.dialogs, *s.exit, *m_log);
+    m_discovery = std::make_unique<Discovery>(*m_folders, *m_list);
+    m_profiles = std::make_unique<ProfileReader>(*m_folders, *m_list, *m_log);
+    m_settings = std::make_unique<SettingsFiles>(*m_form, *m_list, *s.dialogs, s.settingsFolder);
+    m_startup = std::make_unique<StartupEntry>(*s.platform.autostart, *m_form, *m_log);
+    m_uploader = std::make_unique<Uploader>(*m_form, *factory, *s.dialogs, *s.platform.browser, *s.exit, *m_log);
+    m_watcher = std::make_unique<Watcher>(*m_discovery, *m_list, *m_profiles, *m_folders, *m_uploader, *m_log);
+    m_login = std::make_unique<LoginCommand>(*m_form, *m_uploader, *m_list, *m_profiles, *m_watcher, *s.dialogs, *m_log,
+        [this] { m_settings->SaveSettings(); });
+    m_addon = std::make_unique<AddonUpdater>(
+        *m_folders, *factory, *s.dialogs, *s.platform.browser, *s.exit, *m_log, s.fileHostBase);
+    m_tray = std::make_unique<TrayIcon>(*m_form, applicationIcon());
+
+    connect(m_log.get(), &MessageLog::textChanged, m_form.get(), &Form1::showLogText);
+    connect(m_discovery.get(), &Discovery::walked, m_form.get(), &Form1::showCharacters);
+    connect(m_form->Command1, &QPushButton::clicked, this, [this] { m_login->Command1_Click(); });
+    connect(m_form->Command2, &QPushButton::clicked, this, &Program::Command2_Click);
+    connect(m_form->Command3, &QPushButton::clicked, this, &Program::Command3_Click);
+    connect(m_form->RememberPassword, &QCheckBox::toggled, this, [this] { m_settings->RememberPassword_Click(); });
+    connect(m_form->StartWithWindows, &QCheckBox::toggled, this, [this] { m_startup->StartWithWindows_Click(); });
+
+    m_timer1.setInterval(1000);
+    connect(&m_timer1, &QTimer::timeout, this, &Program::Timer1_Timer);
+    m_timer1.start();
+}
+
+Program::~Program()
+{
+    // The model outlives nothing that shows it.
+    if (m_form)
+        m_form->Characters->setModel(nullptr);
+}
+
+void Program::Form_Load()
+{
+    if (!m_services.platform.description.isEmpty())
+        m_log->AddMessage(QStringLiteral("Reading the game's settings from ") + m_services.platform.description);
+    m_discovery->LoadfilesFromHardDrive();
+    m_list->CompareToHardDrive(m_services.settingsFolder);
+    if (m_settings->LoadSettings())
+        m_login->Command1_Click();
+    m_list->setWatchIndex(-1);
+    m_list->resetFileDates();
+    m_addon->CheckVersionAndDownload();
+    m_tray->InitTrayIcon();
+    if (m_services.trayAvailable)
+        m_tray->AddTrayIcon();
+    if (m_startup->IsInStartup())
+        m_form->setStartWithWindows(true);
+}
+
+void Program::showAtStart()
+{
+    if (m_form->windowState() & Qt::WindowMinimized) {
+        if (m_services.trayAvailable)
+            return; // a login at start-up already put the program in the tray
+        m_form->showMinimized();
+        return;
+    }
+    m_form->show();
+}
+
+void Program::Command2_Click()
+{
+    m_tray->RemoveTrayIcon();
+    m_services.exit->exitNow(0);
+}
+
+void Program::Command3_Click()
+{
+    m_form->Login->setEnabled(true);
+    m_watcher->stop();
+    m_form->URL->setEnabled(true);
+    m_form->Password->setEnabled(true);
+    m_form->Command1->setEnabled(true);
+    m_form->Command3->setEnabled(false);
+}
+
+void Program::Timer1_Timer()
+{
+    if (m_checkTicks > kCheckTickLimit) {
+        if (m_addon->isChecking())
+            return; // the check still running from the last turn; try again next tick
+        m_checkTicks = 0;
+        m_addon->CheckVersionAndDownload();
+    }
+    ++m_checkTicks;
+}
+
+} // namespace rostrel

@@ -1,0 +1,16 @@
+#include "tray/gotourl.h"
+
+#include "platform/browser.h"
+#include "platform/seams.h"
+
+namespace rostrel {
+
+void OpenInBrowser(const QString& url, BrowserOpener& browser, Dialogs& dialogs)
+{
+    if (browser.open(url.toStdString()))
+        return;
+    dialogs.show({ QStringLiteral("Could not find associated Browser"), QStringLiteral("Browser Not Found"),
+        BoxIcon::Exclamation, BoxButtons::Ok });
+}
+
+} // namespace rostrel

@@ -1,0 +1,113 @@
+#include "upload/uploader.h"
+
+#include "platform/formview.h"
+#include "platform/seams.h"
+#include "upload/xmlhttp.h"
+
+namespace rostrel {
+
+namespace {
+const QByteArray kBoundaryLine = QByteArrayLiteral("--AaB03x");
+const QByteArray kCrLf = QByteArrayLiteral("\r\n");
+// The log keeps about this many characters; a failed profile beyond it would only slow the window.
+constexpr qsizetype kMaxLoggedProfile = 20000;
+} // namespace
+
+Uploader::Uploader(FormView& view, RequestFactory& factory, Dialogs& dialogs, BrowserOpener& browser, ProgramExit& exit,
+    MessageSink& log)
+    : m_view(view)
+    , m_factory(factory)
+    , m_dialogs(dialogs)
+    , m_browser(browser)
+    , m_exit(exit)
+    , m_log(log)
+{ }
+
+QString Uploader::EncodeForm(QString text)
+{
+    // Order matters: "%" first, so later escapes are not escaped again.
+    static const std::pair<QString, QString> kSteps[] = {
+        { QStringLiteral("%"), QStringLiteral("%25") },
+        { QStringLiteral("+"), QStringLiteral("%2B") },
+        { QStringLiteral("\t"), QStringLiteral("+") },
+        { QStringLiteral("\n"), QStringLiteral("%0A") },
+        { QStringLiteral("\r"), QStringLiteral("%0D") },
+        { QStringLiteral("&"), QStringLiteral("%26") },
+        { QStringLiteral("="), QStringLiteral("%3D") },
+        { QStringLiteral("{"), QStringLiteral("%7B") },
+        { QStringLiteral("}"), QStringLiteral("%7D") },
+        { QStringLiteral("["), QStringLiteral("%5B") },
+        { QStringLiteral("]"), QStringLiteral("%5D") },
+        { QStringLiteral("\""), QStringLiteral("%22") },
+    };
+    for (const auto& [from, to] : kSteps)
+        text.replace(from, to);
+    return text;
+}
+
+QByteArray Uploader::buildBody(const QString& login, const QString& password, const QByteArray& profile)
+{
+    const QByteArray loginBytes = EncodeForm(login).toUtf8();
+    const QByteArray passwordBytes = EncodeForm(password).toUtf8();
+    QByteArray body;
+    body.reserve(profile.size() + loginBytes.size() + passwordBytes.size() + 320);
+    body += kBoundaryLine + kCrLf;
+    body += QByteArrayLiteral("content-disposition: form-data; name=\"login\"") + kCrLf + kCrLf;
+    body += loginBytes + kCrLf;
+    body += kBoundaryLine + kCrLf;
+    body += QByteArrayLiteral("content-disposition: form-data; name=\"password\"") + kCrLf + kCrLf;
+    body += passwordBytes + kCrLf;
+    body += kBoundaryLine + kCrLf;
+    body += QByteArrayLiteral("content-disposition: form-data; name=\"thefile\"; filename=\"Rostrel.lua\"") + kCrLf;
+    body += QByteArrayLiteral("Content-Type: text/plain") + kCrLf + kCrLf;
+    body += profile;
+    body += kCrLf;
+    body += QByteArrayLiteral("--AaB03x--");
+    return body;
+}
+
+QString Uploader::uploadUrl(const QString& address)
+{
+    if (address.startsWith(u"https://", Qt::CaseInsensitive))
+        return address + kUploadScript;
+    return QStringLiteral("http://") + address + kUploadScript;
+}
+
+QString Uploader::GetXML(const QString& /*Method: always POST*/, const QByteArray& Data)
+{
+    return post(Data).reply;
+}
+
+UploadResult Uploader::post(const QByteArray& Data)
+{
+    auto request = CreateXMLObject(m_factory, m_dialogs, m_browser, m_exit);
+    const QString url = uploadUrl(m_view.url());
+    UploadResult result;
+    if (request->Open(QStringLiteral("POST"), url, true)) {
+        request->setRequestHeader("Content-Type", "multipart/form-data, boundary=AaB03x");
+        if (request->send(buildBody(m_view.login(), m_view.password(), Data)))
+            request->waitForCompletion();
+    }
+    result.status = request->status();
+    result.failed = request->failed();
+    if (!result.failed) {
+        result.reply = request->responseText();
+        return result;
+    }
+    result.error = request->errorString();
+    if (result.error.isEmpty())
+        result.error = QStringLiteral("The request to %1 could not be sent.").arg(url);
+    request.reset();
+
+    m_dialogs.message(result.error);
+    QString profile = QString::fromUtf8(Data);
+    if (profile.size() > kMaxLoggedProfile)
+        profile = profile.left(kMaxLoggedProfile)
+            + QStringLiteral("\r\n[... %1 more bytes not shown]\r\n")
+                  .arg(Data.size() - profile.left(kMaxLoggedProfile).toUtf8().size());
+    m_log.AddMessage(QStringLiteral("Error Sending the following data to ") + url + QStringLiteral(": ")
+        + QStringLiteral("\r\n-----Start-----\r\n") + profile + QStringLiteral("-----End-----"));
+    return result;
+}
+
+} // namespace rostrel

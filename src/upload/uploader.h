@@ -1,0 +1,57 @@
+#pragma once
+// The upload request: posts one profile with the website login and password to the site's
+// upload script as a multipart form and hands back the reply.
+
+#include <QByteArray>
+#include <QString>
+
+namespace rostrel {
+
+class FormView;
+class RequestFactory;
+class Dialogs;
+class BrowserOpener;
+class ProgramExit;
+class MessageSink;
+
+inline const QString kUploadScript = QStringLiteral("/memberbankupload.php");
+inline const QString kReplyUploaded = QStringLiteral("Inventory Uploaded");
+inline const QString kReplyInvalidLogin = QStringLiteral("Invalid Login/Password");
+
+struct UploadResult
+{
+    QString reply; // the reply text, whatever the status; empty after a failure
+    int status = 0; // HTTP status, 0 when no reply came
+    bool failed = false; // no complete reply (refused, reset, time-out, bad address)
+    QString error; // why it failed
+};
+
+class Uploader
+{
+public:
+    Uploader(FormView& view, RequestFactory& factory, Dialogs& dialogs, BrowserOpener& browser, ProgramExit& exit,
+        MessageSink& log);
+
+    // Escapes a login or password for the form.
+    static QString EncodeForm(QString text);
+    // The multipart body: login, password, then the profile as the file "Rostrel.lua".
+    static QByteArray buildBody(const QString& login, const QString& password, const QByteArray& profile);
+    // "http://" + address + the upload script; an address typed with "https://" keeps its scheme.
+    static QString uploadUrl(const QString& address);
+
+    // Posts the profile and returns the reply text. A failed request is shown in a message box
+    // and logged with the posted profile; the result is then empty.
+    QString GetXML(const QString& Method, const QByteArray& Data);
+    // As GetXML, with the outcome spelled out.
+    UploadResult post(const QByteArray& Data);
+
+private:
+    FormView& m_view;
+    RequestFactory& m_factory;
+    Dialogs& m_dialogs;
+    BrowserOpener& m_browser;
+    ProgramExit& m_exit;
+    MessageSink& m_log;
+};
+
+} // namespace rostrel

@@ -1,0 +1,173 @@
+#include "upload/xmlhttp.h"
+
+#include "platform/browser.h"
+#include "platform/seams.h"
+#include "tray/gotourl.h"
+
+#include <QEventLoop>
+#include <QLoggingCategory>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+
+Q_LOGGING_CATEGORY(lcHttp, "rostrel.http")
+
+namespace rostrel {
+
+namespace {
+// Replies are profiles' answers, version texts and addon files; anything bigger is not ours.
+constexpr qint64 kMaxReplyBytes = 64 * 1024 * 1024;
+
+bool isTransportError(QNetworkReply::NetworkError error)
+{
+    const int code = static_cast<int>(error);
+    // 1-99 connection, 101-199 proxy, 301-399 protocol: no complete reply came.
+    return (code >= 1 && code < 200) || (code >= 301 && code < 400);
+}
+} // namespace
+
+XmlHttpRequest::XmlHttpRequest(QNetworkAccessManager& network, std::chrono::milliseconds stallTimeout, QObject* parent)
+    : QObject(parent)
+    , m_network(network)
+    , m_stallTimeout(stallTimeout)
+{ }
+
+XmlHttpRequest::~XmlHttpRequest()
+{
+    if (m_reply) {
+        m_reply->disconnect(this);
+        m_reply->abort();
+        m_reply->deleteLater();
+    }
+}
+
+bool XmlHttpRequest::Open(const QString& method, const QString& url, bool /*async: always*/)
+{
+    m_method = method.toUpper();
+    m_url = QUrl(url, QUrl::StrictMode);
+    const QString scheme = m_url.scheme().toLower();
+    if (!m_url.isValid() || m_url.host().isEmpty() || (scheme != u"http" && scheme != u"https")) {
+        m_failed = true;
+        m_error = QStringLiteral("The address \"%1\" is not a valid web address.").arg(url);
+        m_readyState = Done;
+        return false;
+    }
+    m_readyState = Opened;
+    return true;
+}
+
+void XmlHttpRequest::setRequestHeader(const QByteArray& name, const QByteArray& value)
+{
+    m_headers.append({ name, value });
+}
+
+bool XmlHttpRequest::send(const QByteArray& body)
+{
+    if (m_readyState != Opened)
+        return false;
+    QNetworkRequest request(m_url);
+    for (const auto& [name, value] : std::as_const(m_headers))
+        request.setRawHeader(name, value);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    if (m_method == u"GET")
+        m_reply = m_network.get(request);
+    else if (m_method == u"POST")
+        m_reply = m_network.post(request, body);
+    else
+        m_reply = m_network.sendCustomRequest(request, m_method.toLatin1(), body);
+
+    m_stallTimer = new QTimer(this);
+    m_stallTimer->setSingleShot(true);
+    m_stallTimer->setInterval(m_stallTimeout);
+    connect(m_stallTimer, &QTimer::timeout, this, [this] {
+        m_timedOut = true;
+        if (m_reply)
+            m_reply->abort();
+    });
+    m_stallTimer->start();
+
+    connect(m_reply, &QNetworkReply::uploadProgress, this, &XmlHttpRequest::onProgress);
+    connect(m_reply, &QNetworkReply::downloadProgress, this, &XmlHttpRequest::onProgress);
+    connect(m_reply, &QNetworkReply::metaDataChanged, this, [this] {
+        if (m_readyState < HeadersReceived)
+            m_readyState = HeadersReceived;
+    });
+    connect(m_reply, &QNetworkReply::readyRead, this, [this] {
+        m_readyState = Loading;
+        if (m_reply && m_body.size() + m_reply->bytesAvailable() > kMaxReplyBytes) {
+            m_error = QStringLiteral("The reply is larger than %1 bytes.").arg(kMaxReplyBytes);
+            m_reply->abort();
+            return;
+        }
+        if (m_reply)
+            m_body += m_reply->readAll();
+    });
+    connect(m_reply, &QNetworkReply::finished, this, &XmlHttpRequest::finish);
+    return true;
+}
+
+void XmlHttpRequest::onProgress()
+{
+    if (m_stallTimer && m_readyState != Done)
+        m_stallTimer->start();
+}
+
+void XmlHttpRequest::finish()
+{
+    if (!m_reply || m_readyState == Done)
+        return;
+    m_stallTimer->stop();
+    if (m_error.isEmpty())
+        m_body += m_reply->readAll();
+    m_status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const auto error = m_reply->error();
+    if (m_timedOut) {
+        m_failed = true;
+        m_error = QStringLiteral("No answer from %1 for %2 seconds: the request timed out.")
+                      .arg(m_url.host())
+                      .arg(m_stallTimeout.count() / 1000.0);
+    } else if (!m_error.isEmpty()) {
+        m_failed = true;
+    } else if (m_status == 0 || isTransportError(error)) {
+        m_failed = true;
+        m_error = m_reply->errorString();
+    }
+    qCDebug(lcHttp) << m_method << m_url.toString() << "status" << m_status << "failed" << m_failed << m_error;
+    m_reply->disconnect(this);
+    m_reply->deleteLater();
+    m_reply = nullptr;
+    m_readyState = Done;
+    Q_EMIT completed();
+}
+
+void XmlHttpRequest::waitForCompletion()
+{
+    if (m_readyState == Done || m_readyState == Unsent)
+        return;
+    if (m_readyState == Opened && !m_reply)
+        return; // never sent
+    QEventLoop loop;
+    connect(this, &XmlHttpRequest::completed, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+std::unique_ptr<XmlHttpRequest> CreateXMLObject(
+    RequestFactory& factory, Dialogs& dialogs, BrowserOpener& browser, ProgramExit& exit)
+{
+    if (auto request = factory.create())
+        return request;
+    dialogs.show({ QStringLiteral("We were unable to initialize.  Please download and install the program that you "
+                                  "are taken to after clicking 'OK'")
+            + QStringLiteral("\r\n\r\n")
+            + QStringLiteral("Note: If you are unsure about which file to download from that page, then download the "
+                             "first one (msxml6.msi)"),
+        kAppTitle, BoxIcon::Critical, BoxButtons::Ok });
+    OpenInBrowser(QStringLiteral("https://www.microsoft.com/downloads/details.aspx?FamilyId="
+                                 "993c0bcf-3bcf-4009-be21-27e85e1857b1"),
+        browser, dialogs);
+    exit.exitNow(1);
+}
+
+} // namespace rostrel
