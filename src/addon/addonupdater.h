@@ -1,0 +1,84 @@
+#pragma once
+// Keeps the in-game addon current: reads the installed version, fetches the published version,
+// file list and files from the file host, and removes the older "Coffrin" addon. Every game path
+// is built Windows-style and reaches the disk through GameFolders::toHost.
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+namespace rostrel {
+
+class GameFolders;
+class RequestFactory;
+class Dialogs;
+class BrowserOpener;
+class ProgramExit;
+class MessageSink;
+
+// The file host's base address ("http://" + host + "/files/Rostrel/"). The host is the build-time
+// default unless `override` names one ("files.example.org", "127.0.0.1:8080"); an override that
+// starts with "https://" keeps TLS, one that starts with "http://" is taken as plain HTTP.
+QString fileHostBase(const QString& override);
+// The same, with the override taken from the environment variable ROSTREL_FILE_HOST.
+QString fileHostBaseFromEnvironment();
+
+class AddonUpdater
+{
+public:
+    AddonUpdater(GameFolders& folders, RequestFactory& requests, Dialogs& dialogs, BrowserOpener& browser,
+        ProgramExit& exit, MessageSink& log, QString fileHostBase);
+
+    // The version named by the first "Version:" line of the installed Rostrel.toc; absent when
+    // there is no such line or the file cannot be read. Makes sure the addon folder exists first.
+    std::optional<QString> GetMyVersion();
+
+    // Fetches an address and returns the reply decoded as UTF-8. A failure (no answer or an HTTP
+    // error status) is shown to the user and gives the empty text; lastDownloadOk() tells the two
+    // apart.
+    QString QuickDownload(const QString& url);
+    bool lastDownloadOk() const { return m_lastDownloadOk; }
+
+    // Fetches an address and stores the reply bytes followed by CR LF at a game path. A failed fetch
+    // leaves the file as it was; the file is replaced atomically. Returns whether it was written.
+    bool QuickDownloadToFile(const QString& url, const QString& toFile);
+
+    // Removes Coffrin.lua, Coffrin.toc and Coffrin.xml (in that order, stopping at the first that
+    // cannot be removed) when Coffrin.lua carries the service's marker. Silent otherwise.
+    void FindOldAddonAndDelete();
+
+    // The update check: old addon removal, then version comparison and, when the versions differ,
+    // the download of every listed file. A call while a check runs returns at once.
+    void CheckVersionAndDownload();
+    bool isChecking() const { return m_checking; }
+
+    QString fileHostBase() const { return m_base; }
+    // The address of a file on the host; the name is percent-encoded as a URL needs.
+    QString fileUrl(const QString& name) const;
+
+    // Whether a name from the file list stays inside the addon folder as a plain file name.
+    static bool isSafeFileName(const QString& name);
+
+private:
+    struct Fetch
+    {
+        bool ok = false;
+        QByteArray body;
+        QString error; // why it failed, for boxes and log lines
+    };
+    // One GET through a fresh request object; a failure is shown in the download error box.
+    Fetch fetch(const QString& url);
+    bool storeFile(const QString& toFile, const QByteArray& bytes);
+
+    GameFolders& m_folders;
+    RequestFactory& m_requests;
+    Dialogs& m_dialogs;
+    BrowserOpener& m_browser;
+    ProgramExit& m_exit;
+    MessageSink& m_log;
+    QString m_base;
+    bool m_lastDownloadOk = false;
+    bool m_checking = false;
+};
+
+} // namespace rostrel
