@@ -1,0 +1,103 @@
+// rostrel-guild-site: the reference guild website and addon file host, for the demo and scripts.
+
+#include "guild-site/guildsite.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QSaveFile>
+#include <QTextStream>
+
+#include <cstdio>
+
+namespace {
+
+QTextStream& out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+int fail(const QString& message)
+{
+    QTextStream(stderr) << "rostrel-guild-site: " << message << Qt::endl;
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("rostrel-guild-site"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Reference guild website (/memberbankupload.php) and addon file host (/files/Rostrel/)."));
+    parser.addHelpOption();
+    const QCommandLineOption listenOption(QStringLiteral("listen"),
+        QStringLiteral("Loopback address and port to listen on (port 0 picks a free one)."),
+        QStringLiteral("ADDR:PORT"), QStringLiteral("127.0.0.1:0"));
+    const QCommandLineOption userOption(QStringLiteral("user"),
+        QStringLiteral("A website user (repeatable); the password is everything after the first colon."),
+        QStringLiteral("LOGIN:PASSWORD"));
+    const QCommandLineOption dataOption(
+        QStringLiteral("data"), QStringLiteral("Folder that receives the profiles."), QStringLiteral("DIR"));
+    const QCommandLineOption filesOption(QStringLiteral("files"),
+        QStringLiteral("Folder served as the addon file host under /files/Rostrel/."), QStringLiteral("DIR"));
+    const QCommandLineOption portFileOption(QStringLiteral("port-file"),
+        QStringLiteral("Write the port listened on into this file once listening."), QStringLiteral("FILE"));
+    parser.addOptions({ listenOption, userOption, dataOption, filesOption, portFileOption });
+    parser.process(app);
+
+    rostrel::GuildSiteConfig config;
+    // A long-running site re-reads stored profiles rather than holding every upload in memory.
+    config.keepBodies = false;
+    for (const QString& user : parser.values(userOption)) {
+        const qsizetype colon = user.indexOf(u':');
+        if (colon <= 0)
+            return fail(QStringLiteral("--user wants LOGIN:PASSWORD, got \"%1\"").arg(user));
+        config.users.insert(user.left(colon), user.mid(colon + 1));
+    }
+    if (!parser.isSet(dataOption))
+        return fail(QStringLiteral("--data DIR is required"));
+    config.dataDir = QDir(parser.value(dataOption)).absolutePath();
+    if (!QDir().mkpath(config.dataDir))
+        return fail(QStringLiteral("cannot create the data folder %1").arg(config.dataDir));
+    if (parser.isSet(filesOption))
+        config.filesDir = QDir(parser.value(filesOption)).absolutePath();
+
+    const QString listenText = parser.value(listenOption);
+    const qsizetype colon = listenText.lastIndexOf(u':');
+    bool portOk = false;
+    const uint portNumber = colon > 0 ? listenText.mid(colon + 1).toUInt(&portOk) : 0;
+    QString hostText = colon > 0 ? listenText.left(colon) : QString();
+    if (hostText.startsWith(u'[') && hostText.endsWith(u']'))
+        hostText = hostText.mid(1, hostText.size() - 2);
+    const QHostAddress address(hostText);
+    if (!portOk || portNumber > 65535 || address.isNull())
+        return fail(QStringLiteral("--listen wants ADDRESS:PORT, got \"%1\"").arg(listenText));
+    if (!address.isLoopback())
+        return fail(QStringLiteral("refusing to listen on %1: this test site is for loopback only").arg(hostText));
+
+    rostrel::GuildSite site(config);
+    if (site.listen(address, quint16(portNumber)) == 0)
+        return fail(QStringLiteral("cannot listen on %1").arg(listenText));
+
+    if (parser.isSet(portFileOption)) {
+        // Written whole or not at all, so a script polling for it never reads half a number.
+        QSaveFile portFile(parser.value(portFileOption));
+        if (!portFile.open(QIODevice::WriteOnly) || portFile.write(QByteArray::number(site.port()) + '\n') < 0
+            || !portFile.commit())
+            return fail(QStringLiteral("cannot write the port file %1").arg(parser.value(portFileOption)));
+    }
+
+    QObject::connect(&site, &rostrel::GuildSite::uploadReceived, &site, [](const rostrel::ReceivedUpload& upload) {
+        out() << "Received " << upload.size << " bytes from " << upload.login << " -> " << upload.filePath << Qt::endl;
+    });
+    QObject::connect(&site, &rostrel::GuildSite::loginRejected, &site,
+        [](const QString& login) { out() << "Rejected login " << login << Qt::endl; });
+
+    out() << "Listening on " << site.baseUrl() << Qt::endl;
+    return app.exec();
+}
