@@ -1,0 +1,37 @@
+# Shared by the scripts: package installation and the build.
+# shellcheck shell=bash
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD_DIR="${ROSTREL_BUILD_DIR:-$ROOT/build}"
+
+# What building, testing and the demo need, from Debian 12's packages.
+BASE_PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-httpserver-dev
+    qt6-qpa-plugins libgl-dev xvfb xauth x11-utils fonts-dejavu-core curl python3 clang-format
+    desktop-file-utils appstream dpkg-dev file)
+
+as_root() {
+    if [ "$(id -u)" = 0 ]; then "$@"; elif command -v sudo >/dev/null; then sudo "$@"; else
+        echo "Need root (or sudo) to run: $*" >&2; return 1; fi
+}
+
+# ensure_packages pkg...: installs the packages that are missing.
+ensure_packages() {
+    local missing=()
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# configure_and_build [cmake options...]: builds into $BUILD_DIR.
+configure_and_build() {
+    local jobs
+    jobs="$(nproc 2>/dev/null || echo 2)"
+    if [ ! -f "$BUILD_DIR/CMakeCache.txt" ] || [ $# -gt 0 ]; then
+        cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE="${CMAKE_BUILD_TYPE:-RelWithDebInfo}" "$@" >/dev/null
+    fi
+    cmake --build "$BUILD_DIR" -j "$jobs"
+}
