@@ -168,6 +168,7 @@ std::unique_ptr<XmlHttpRequest> CreateXMLObject(
                                  "993c0bcf-3bcf-4009-be21-27e85e1857b1"),
         browser, dialogs);
     exit.exitNow(1);
+    return nullptr; // not reached: exitNow does not return
 }
 
 } // namespace rostrel

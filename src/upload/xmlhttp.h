@@ -15,6 +15,7 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
+class QTimer;
 
 namespace rostrel {
 
@@ -70,7 +71,7 @@ private:
     QUrl m_url;
     QList<QPair<QByteArray, QByteArray>> m_headers;
     QPointer<QNetworkReply> m_reply;
-    class QTimer* m_stallTimer = nullptr;
+    QTimer* m_stallTimer = nullptr;
     int m_readyState = Unsent;
     QByteArray m_body;
     int m_status = 0;

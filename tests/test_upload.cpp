@@ -1,0 +1,295 @@
+#include "guild-site/guildsite.h"
+#include "support/faultserver.h"
+#include "uploadworld.h"
+
+#include <QNetworkProxyFactory>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+using namespace rostrel;
+using namespace rostrel::fakes;
+using namespace std::chrono_literals;
+
+namespace {
+const QString kInvalidUrl = QStringLiteral("Invalid URL.  Please make sure you've entered it correctly");
+
+GuildSiteConfig siteConfig(const QTemporaryDir& dir)
+{
+    GuildSiteConfig config;
+    config.users.insert(QStringLiteral("kestrel"), QStringLiteral("secret"));
+    config.dataDir = dir.path() + QStringLiteral("/site");
+    return config;
+}
+} // namespace
+
+class TestUpload : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void encodeForm_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("space stays") << QStringLiteral("a b") << QStringLiteral("a b");
+        QTest::newRow("plus") << QStringLiteral("+") << QStringLiteral("%2B");
+        QTest::newRow("percent") << QStringLiteral("%") << QStringLiteral("%25");
+        QTest::newRow("percent then 2B") << QStringLiteral("%2B") << QStringLiteral("%252B");
+        QTest::newRow("tab becomes plus") << QStringLiteral("\t") << QStringLiteral("+");
+        QTest::newRow("line ends") << QStringLiteral("\r\n") << QStringLiteral("%0D%0A");
+        QTest::newRow("form specials") << QStringLiteral("&={}[]\"") << QStringLiteral("%26%3D%7B%7D%5B%5D%22");
+        QTest::newRow("untouched") << QStringLiteral("#?/é") << QStringLiteral("#?/é");
+    }
+    void encodeForm()
+    {
+        QFETCH(QString, input);
+        QFETCH(QString, expected);
+        QCOMPARE(Uploader::EncodeForm(input), expected);
+    }
+
+    void bodyIsLaidOutByteForByte()
+    {
+        const QByteArray expected = "--AaB03x\r\n"
+                                    "content-disposition: form-data; name=\"login\"\r\n\r\n"
+                                    "k%26\xc3\xa9\r\n"
+                                    "--AaB03x\r\n"
+                                    "content-disposition: form-data; name=\"password\"\r\n\r\n"
+                                    "p+w\r\n"
+                                    "--AaB03x\r\n"
+                                    "content-disposition: form-data; name=\"thefile\"; filename=\"Rostrel.lua\"\r\n"
+                                    "Content-Type: text/plain\r\n\r\n"
+                                    "a&b=%\r\n\r\n"
+                                    "--AaB03x--";
+        QCOMPARE(Uploader::buildBody(QStringLiteral("k&é"), QStringLiteral("p\tw"), "a&b=%\r\n"), expected);
+        QVERIFY(Uploader::buildBody({}, {}, {}).endsWith("Content-Type: text/plain\r\n\r\n\r\n--AaB03x--"));
+    }
+
+    void addressIsReducedToTheHost_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("path and slash") << QStringLiteral("http://guild.example/forum/") << QStringLiteral("guild.example");
+        QTest::newRow("capital scheme") << QStringLiteral("HTTP://guild.example/x") << QStringLiteral("guild.example");
+        QTest::newRow("backslashes") << QStringLiteral("guild.example\\a\\b") << QStringLiteral("guild.example");
+        QTest::newRow("spaces") << QStringLiteral("  gu ild.exa mple  ") << QStringLiteral("guild.example");
+        QTest::newRow("only spaces") << QStringLiteral("   ") << QString();
+        QTest::newRow("port kept") << QStringLiteral("http://127.0.0.1:8080/up") << QStringLiteral("127.0.0.1:8080");
+        QTest::newRow("https keeps its scheme") << QStringLiteral("HTTPS://guild.example/x")
+                                                << QStringLiteral("https://guild.example");
+    }
+    void addressIsReducedToTheHost()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, expected);
+        QCOMPARE(LoginCommand::normaliseAddress(typed), expected);
+    }
+
+    void uploadUrlKeepsHttps()
+    {
+        QCOMPARE(Uploader::uploadUrl(QStringLiteral("guild.example")),
+            QStringLiteral("http://guild.example/memberbankupload.php"));
+        QCOMPARE(Uploader::uploadUrl(QStringLiteral("https://guild.example")),
+            QStringLiteral("https://guild.example/memberbankupload.php"));
+    }
+
+    void requestReachesTheSiteExactly()
+    {
+        UploadWorld world;
+        GuildSite site(siteConfig(world.dir));
+        QVERIFY(site.listen());
+        world.view.setUrl(site.hostAndPort());
+        const QByteArray profile("Rostrel = {\r\n\t[\"\xc3\x89lan\"] = 1,\n}\r\n\x00\xff", 31);
+        QCOMPARE(world.uploader.GetXML(QStringLiteral("POST"), profile), QStringLiteral("Inventory Uploaded"));
+        const auto request = site.lastUploadRequest();
+        QVERIFY(request);
+        QCOMPARE(request->method, QByteArray("POST"));
+        QCOMPARE(request->path, QByteArray("/memberbankupload.php"));
+        QCOMPARE(request->header("Content-Type").value_or(QByteArray()),
+            QByteArray("multipart/form-data, boundary=AaB03x"));
+        QCOMPARE(request->body, Uploader::buildBody(QStringLiteral("kestrel"), QStringLiteral("secret"), profile));
+        QCOMPARE(site.received().size(), 1);
+        QCOMPARE(site.received().first().profile(), profile);
+    }
+
+    void loginOutcomes_data()
+    {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("siteAnswers500");
+        QTest::addColumn<bool>("loggedIn");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("accepted") << QStringLiteral("secret") << false << true << QString();
+        QTest::newRow("wrong password") << QStringLiteral("nope") << false << false
+                                        << QStringLiteral("Invalid Login/Password");
+        QTest::newRow("not a guild site") << QStringLiteral("secret") << true << false << kInvalidUrl;
+    }
+    void loginOutcomes()
+    {
+        QFETCH(QString, password);
+        QFETCH(bool, siteAnswers500);
+        QFETCH(bool, loggedIn);
+        QFETCH(QString, box);
+        UploadWorld world;
+        world.writeProfile(QStringLiteral("ACC"), "profile\r\n");
+        world.discovery.LoadfilesFromHardDrive();
+        GuildSite site(siteConfig(world.dir));
+        QVERIFY(site.listen());
+        FaultServer broken(FaultServer::Mode::Error500Html);
+        QVERIFY(broken.listen());
+        world.view.setUrl(QStringLiteral("http://") + (siteAnswers500 ? broken.hostAndPort() : site.hostAndPort())
+            + QStringLiteral("/path/"));
+        world.view.setPassword(password);
+        world.log.AddMessage(QStringLiteral("earlier line"));
+
+        world.login.Command1_Click();
+
+        QCOMPARE(world.view.url(), siteAnswers500 ? broken.hostAndPort() : site.hostAndPort());
+        QCOMPARE(world.saves, 1);
+        QCOMPARE(world.list.WatchIndex(), 0);
+        QVERIFY(!world.log.text().contains(QStringLiteral("earlier line")));
+        QCOMPARE(world.watcher.isRunning(), loggedIn);
+        QCOMPARE(world.view.inputsEnabled, !loggedIn);
+        QCOMPARE(world.view.logOutEnabled, loggedIn);
+        QCOMPARE(world.view.minimized, loggedIn ? 1 : 0);
+        if (loggedIn) {
+            QVERIFY(world.dialogs.shown.isEmpty());
+            QCOMPARE(world.log.text(), QStringLiteral("Successfully logged in\r\nInventory Uploaded"));
+            QCOMPARE(site.received().first().profile(), QByteArray("profile\r\n"));
+        } else {
+            QCOMPARE(world.dialogs.shown.size(), 1);
+            QCOMPARE(world.dialogs.shown.first().text, box);
+            QCOMPARE(world.dialogs.shown.first().icon, BoxIcon::None);
+            QCOMPARE(world.dialogs.shown.first().title, kAppTitle);
+        }
+    }
+
+    void inputChecksStopEarly_data()
+    {
+        QTest::addColumn<QString>("login");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no login") << QString() << QString() << QString()
+                                  << QStringLiteral("Please enter your login name for your website");
+        QTest::newRow("no password") << QStringLiteral("a") << QString() << QString()
+                                     << QStringLiteral("Please enter your password for your website");
+        QTest::newRow("no address") << QStringLiteral("a") << QStringLiteral("b") << QString()
+                                    << QStringLiteral("Please enter the URL of your website");
+    }
+    void inputChecksStopEarly()
+    {
+        QFETCH(QString, login);
+        QFETCH(QString, password);
+        QFETCH(QString, url);
+        QFETCH(QString, message);
+        UploadWorld world;
+        world.view.setLogin(login);
+        world.view.setPassword(password);
+        world.view.setUrl(url);
+        world.login.Command1_Click();
+        QCOMPARE(world.dialogs.shown.size(), 1);
+        QCOMPARE(world.dialogs.shown.first().text, message);
+        QCOMPARE(world.saves, 0);
+        QCOMPARE(world.list.WatchIndex(), -1);
+    }
+
+    void failedRequestShowsThenLogs()
+    {
+        UploadWorld world;
+        FaultServer refusing(FaultServer::Mode::Refuse);
+        QVERIFY(refusing.listen());
+        world.view.setUrl(refusing.hostAndPort());
+        int logLinesWhenBoxShown = -1;
+        world.dialogs.onShow = [&](const MessageBoxRequest&) { logLinesWhenBoxShown = world.log.messages.size(); };
+        const QString reply = world.uploader.GetXML(QStringLiteral("POST"), "line one\r\n");
+        QCOMPARE(reply, QString());
+        QCOMPARE(logLinesWhenBoxShown, 0);
+        QCOMPARE(world.dialogs.shown.size(), 1);
+        QVERIFY(!world.dialogs.shown.first().text.isEmpty());
+        QCOMPARE(world.log.messages.size(), 1);
+        QCOMPARE(world.log.messages.first(),
+            QStringLiteral("Error Sending the following data to http://") + refusing.hostAndPort()
+                + QStringLiteral("/memberbankupload.php: \r\n-----Start-----\r\nline one\r\n-----End-----"));
+        QVERIFY(!world.log.messages.first().contains(QStringLiteral("secret")));
+    }
+
+    void silentServerTimesOutWithoutFreezing()
+    {
+        UploadWorld world(300ms);
+        FaultServer silent(FaultServer::Mode::NeverAnswer);
+        QVERIFY(silent.listen());
+        world.view.setUrl(silent.hostAndPort());
+        int ticks = 0;
+        QTimer heartbeat;
+        QObject::connect(&heartbeat, &QTimer::timeout, [&] { ++ticks; });
+        heartbeat.start(20);
+        const UploadResult result = world.uploader.post("x");
+        QVERIFY(result.failed);
+        QVERIFY2(result.error.contains(QStringLiteral("timed out")), qPrintable(result.error));
+        QVERIFY(ticks >= 5); // the event loop kept running while the request waited
+        QCOMPARE(world.dialogs.shown.first().text, result.error);
+    }
+
+    void secondPressDuringALoginIsIgnored()
+    {
+        UploadWorld world(400ms);
+        FaultServer silent(FaultServer::Mode::NeverAnswer);
+        QVERIFY(silent.listen());
+        world.view.setUrl(silent.hostAndPort());
+        QTimer::singleShot(100, [&] {
+            QVERIFY(world.login.isRunning());
+            world.login.Command1_Click();
+        });
+        world.login.Command1_Click();
+        QCOMPARE(silent.requestCount(), 1);
+        QCOMPARE(world.saves, 1);
+        QVERIFY(!world.login.isRunning());
+    }
+
+    void missingHttpClientEndsTheProgram()
+    {
+        struct NoFactory : RequestFactory
+        {
+            std::unique_ptr<XmlHttpRequest> create() override { return nullptr; }
+        } none;
+        FakeDialogs dialogs;
+        FakeBrowser browser;
+        FakeExit exit;
+        QVERIFY_THROWS_EXCEPTION(ProgramExited, CreateXMLObject(none, dialogs, browser, exit));
+        QCOMPARE(dialogs.shown.size(), 1);
+        QCOMPARE(dialogs.shown.first().icon, BoxIcon::Critical);
+        QCOMPARE(dialogs.shown.first().text,
+            QStringLiteral("We were unable to initialize.  Please download and install the program that you are "
+                           "taken to after clicking 'OK'\r\n\r\nNote: If you are unsure about which file to download "
+                           "from that page, then download the first one (msxml6.msi)"));
+        QCOMPARE(browser.opened.size(), 1);
+        QVERIFY(browser.opened.first().endsWith(
+            QStringLiteral("/downloads/details.aspx?FamilyId=993c0bcf-3bcf-4009-be21-27e85e1857b1")));
+        QCOMPARE(exit.codes.size(), 1);
+
+        browser.works = false;
+        QVERIFY_THROWS_EXCEPTION(ProgramExited, CreateXMLObject(none, dialogs, browser, exit));
+        QCOMPARE(dialogs.shown.last().text, QStringLiteral("Could not find associated Browser"));
+        QCOMPARE(dialogs.shown.last().title, QStringLiteral("Browser Not Found"));
+        QCOMPARE(dialogs.shown.last().icon, BoxIcon::Exclamation);
+    }
+
+    void uploadsGoThroughTheSystemProxy()
+    {
+        FaultServer proxy(FaultServer::Mode::Ok, "Inventory Uploaded");
+        QVERIFY(proxy.listen());
+        qputenv("http_proxy", (QStringLiteral("http://") + proxy.hostAndPort()).toLatin1());
+        qunsetenv("no_proxy");
+        QNetworkProxyFactory::setUseSystemConfiguration(true);
+        UploadWorld world;
+        world.view.setUrl(QStringLiteral("guild.invalid"));
+        const QString reply = world.uploader.GetXML(QStringLiteral("POST"), "p");
+        QNetworkProxyFactory::setUseSystemConfiguration(false);
+        qunsetenv("http_proxy");
+        QCOMPARE(reply, QStringLiteral("Inventory Uploaded"));
+        QVERIFY2(proxy.lastRequest().startsWith("POST http://guild.invalid/memberbankupload.php "),
+            proxy.lastRequest().left(80).constData());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUpload)
+#include "test_upload.moc"

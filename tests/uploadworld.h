@@ -1,0 +1,85 @@
+#pragma once
+// A small game world in a temporary folder with the upload machinery around it, for the upload
+// and watcher tests: a fake registry naming C:\Games\WoW\, profiles on disk, and the real
+// request object talking to servers on loopback.
+
+#include "catalogue/characterlist.h"
+#include "catalogue/discovery.h"
+#include "catalogue/gamefolders.h"
+#include "catalogue/profiles.h"
+#include "fakes.h"
+#include "platform/browser.h"
+#include "upload/logincommand.h"
+#include "upload/uploader.h"
+#include "upload/watcher.h"
+#include "upload/xmlhttp.h"
+
+#include <QDir>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QTemporaryDir>
+
+namespace rostrel::fakes {
+
+class FakeBrowser : public BrowserOpener
+{
+public:
+    bool open(const std::string& url) override
+    {
+        opened.append(QString::fromStdString(url));
+        return works;
+    }
+    QStringList opened;
+    bool works = true;
+};
+
+struct UploadWorld
+{
+    explicit UploadWorld(std::chrono::milliseconds stall = std::chrono::milliseconds(3000))
+        : factory(network, stall)
+    {
+        registry.setInstallPath(QStringLiteral("C:\\Games\\WoW\\"));
+        QDir().mkpath(accountHost());
+        view.setLogin(QStringLiteral("kestrel"));
+        view.setPassword(QStringLiteral("secret"));
+    }
+
+    QString accountHost() const { return dir.path() + QStringLiteral("/Games/WoW/WTF/Account"); }
+    QString profileHost(const QString& entry) const
+    {
+        return accountHost() + QLatin1Char('/') + QString(entry).replace(QLatin1Char('\\'), QLatin1Char('/'))
+            + QStringLiteral("/SavedVariables/Rostrel.lua");
+    }
+    // Writes a profile for the entry (e.g. "ACC\Realm\Char") and returns its host path.
+    QString writeProfile(const QString& entry, const QByteArray& bytes)
+    {
+        const QString path = profileHost(entry);
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            return {};
+        file.write(bytes);
+        return path;
+    }
+
+    int saves = 0;
+    QTemporaryDir dir;
+    FakeRegistry registry;
+    FakePathLayer paths { dir.path() };
+    FakeDialogs dialogs;
+    FakeExit exit;
+    FakeLog log;
+    FakeFormView view;
+    FakeBrowser browser;
+    CharacterList list;
+    GameFolders folders { registry, paths, dialogs, exit, log };
+    Discovery discovery { folders, list };
+    ProfileReader profiles { folders, list, log };
+    QNetworkAccessManager network;
+    NetworkRequestFactory factory;
+    Uploader uploader { view, factory, dialogs, browser, exit, log };
+    Watcher watcher { discovery, list, profiles, folders, uploader, log };
+    LoginCommand login { view, uploader, list, profiles, watcher, dialogs, log, [this] { ++saves; } };
+};
+
+} // namespace rostrel::fakes
