@@ -1,0 +1,212 @@
+#include "addon/addonupdater.h"
+#include "app/form1.h"
+#include "app/messagelog.h"
+#include "app/program.h"
+#include "catalogue/characterlist.h"
+#include "fakes.h"
+#include "guild-site/guildsite.h"
+#include "tray/trayicon.h"
+#include "upload/watcher.h"
+
+#include <QDir>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace rostrel;
+using namespace rostrel::fakes;
+
+namespace {
+class NoBrowser : public BrowserOpener
+{
+public:
+    bool open(const std::string&) override { return false; }
+};
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+// A program around fakes: the game in a temporary folder, the site and file host on loopback.
+struct World
+{
+    World()
+    {
+        GuildSiteConfig config;
+        config.users.insert(QStringLiteral("kestrel"), QStringLiteral("secret"));
+        config.dataDir = dir.path() + QStringLiteral("/site");
+        config.filesDir = dir.path() + QStringLiteral("/files");
+        QDir().mkpath(config.filesDir);
+        site = std::make_unique<GuildSite>(config);
+        site->listen();
+        site->publishFile(QStringLiteral("RostrelVersion"), "1.0");
+        writeFile(game() + QStringLiteral("/Interface/AddOns/Rostrel/Rostrel.toc"), "## Version: 1.0\r\n");
+        QDir().mkpath(game() + QStringLiteral("/WTF/Account"));
+        QDir().mkpath(settings());
+    }
+    QString game() const { return dir.path() + QStringLiteral("/Games/WoW"); }
+    QString settings() const { return dir.path() + QStringLiteral("/home"); }
+
+    Program& start()
+    {
+        ProgramServices s;
+        auto reg = std::make_unique<FakeRegistry>();
+        registry = reg.get();
+        if (installed)
+            reg->setInstallPath(QStringLiteral("C:\\Games\\WoW\\"));
+        auto auto_ = std::make_unique<FakeAutostart>();
+        autostart = auto_.get();
+        autostart->present = inStartup;
+        s.platform.registry = std::move(reg);
+        s.platform.paths = std::make_unique<FakePathLayer>(dir.path());
+        s.platform.autostart = std::move(auto_);
+        s.platform.browser = std::make_unique<NoBrowser>();
+        s.dialogs = &dialogs;
+        s.exit = &exit;
+        s.clock = &clock;
+        s.network = &network;
+        s.settingsFolder = settings();
+        s.fileHostBase = site->baseUrl() + QStringLiteral("/files/Rostrel/");
+        s.demoSite = QStringLiteral("guild.varnhold.example");
+        program = std::make_unique<Program>(std::move(s));
+        program->Timer1().stop(); // ticks are driven by hand
+        return *program;
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<GuildSite> site;
+    FakeDialogs dialogs;
+    FakeExit exit;
+    FakeClock clock;
+    QNetworkAccessManager network;
+    FakeRegistry* registry = nullptr;
+    FakeAutostart* autostart = nullptr;
+    bool installed = true;
+    bool inStartup = false;
+    std::unique_ptr<Program> program;
+};
+} // namespace
+
+class TestProgram : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void startWithNothingFound()
+    {
+        World world;
+        Program& program = world.start();
+        program.Form_Load();
+        program.showAtStart();
+        QCOMPARE(program.characters().count(), 0);
+        QCOMPARE(program.characters().fileDatesSize(), 1);
+        QCOMPARE(program.characters().WatchIndex(), -1);
+        QVERIFY(program.form().NoChars->isVisible());
+        QVERIFY(!program.form().Characters->isVisible());
+        QVERIFY(program.form().isVisible());
+        QVERIFY(world.dialogs.shown.isEmpty());
+        QCOMPARE(world.site->fileRequestCount(QStringLiteral("RostrelVersion")), 1);
+        QCOMPARE(program.form().URL->text(), QStringLiteral("guild.varnhold.example"));
+    }
+
+    void rememberedLoginStartsInTheTray()
+    {
+        World world;
+        writeFile(world.game() + QStringLiteral("/WTF/Account/ACC/SavedVariables/Rostrel.lua"), "acc\r\n");
+        writeFile(world.game() + QStringLiteral("/WTF/Account/ACC/Realm/Cid/SavedVariables/Rostrel.lua"), "cid\r\n");
+        writeFile(world.settings() + QStringLiteral("/settings.txt"),
+            "kestrel\r\n" + world.site->hostAndPort().toUtf8() + "\r\nsecret\r\n");
+        Program& program = world.start();
+        program.Form_Load();
+        program.showAtStart();
+        QVERIFY(!program.form().isVisible());
+        QVERIFY(program.watcher().isRunning());
+        QVERIFY(!program.form().Command1->isEnabled());
+        QVERIFY(program.form().Command3->isEnabled());
+        QCOMPARE(world.site->received().size(), 1);
+        QCOMPARE(program.characters().WatchIndex(), -1);
+        QCOMPARE(program.characters().fileDatesSize(), 3);
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(!program.characters().fileDate(i).has_value());
+        QVERIFY(program.log().text().contains(QStringLiteral("Successfully logged in")));
+
+        // Log out: inputs back, watcher off, nothing else.
+        const QString log = program.log().text();
+        program.Command3_Click();
+        QVERIFY(program.form().Login->isEnabled() && program.form().URL->isEnabled()
+            && program.form().Password->isEnabled() && program.form().Command1->isEnabled());
+        QVERIFY(!program.form().Command3->isEnabled());
+        QVERIFY(!program.watcher().isRunning());
+        QCOMPARE(program.form().Password->text(), QStringLiteral("secret"));
+        QCOMPARE(program.log().text(), log);
+        QVERIFY(!program.form().isVisible());
+    }
+
+    void addonCheckRunsOnTheTickCount()
+    {
+        World world;
+        Program& program = world.start();
+        program.Form_Load();
+        const auto checks = [&] { return world.site->fileRequestCount(QStringLiteral("RostrelVersion")); };
+        QCOMPARE(checks(), 1);
+        for (int tick = 1; tick <= 1801; ++tick)
+            program.Timer1_Timer();
+        QCOMPARE(checks(), 1);
+        QCOMPARE(program.CheckTicks(), 1801);
+        program.Timer1_Timer(); // tick 1802
+        QCOMPARE(checks(), 2);
+        QCOMPARE(program.CheckTicks(), 1);
+        for (int tick = 1; tick < 1801; ++tick)
+            program.Timer1_Timer();
+        QCOMPARE(checks(), 2);
+        program.Timer1_Timer();
+        QCOMPARE(checks(), 3);
+    }
+
+    void startupEntryTicksTheBox()
+    {
+        World world;
+        world.inStartup = true;
+        Program& program = world.start();
+        program.Form_Load();
+        QVERIFY(program.form().StartWithWindows->isChecked());
+        QCOMPARE(world.autostart->enables, 1); // the box's handler writes the same entry again
+
+        World other;
+        Program& plain = other.start();
+        plain.Form_Load();
+        QVERIFY(!plain.form().StartWithWindows->isChecked());
+        QCOMPARE(other.autostart->enables + other.autostart->disables, 0);
+    }
+
+    void missingGameEndsTheProgram()
+    {
+        World world;
+        world.installed = false;
+        Program& program = world.start();
+        QVERIFY_THROWS_EXCEPTION(ProgramExited, program.Form_Load());
+        QCOMPARE(world.dialogs.shown.size(), 1);
+        QCOMPARE(world.dialogs.shown.first().text,
+            QStringLiteral("We were unable to locate your World of Warcraft Folder.  Apparently WoW is not properly "
+                           "installed.\r\n\r\nRostrelUploader will now exit"));
+        QCOMPARE(world.dialogs.shown.first().icon, BoxIcon::Critical);
+        QVERIFY(!program.tray().isShown());
+    }
+
+    void exitRemovesTheTrayIconFirst()
+    {
+        World world;
+        Program& program = world.start();
+        program.Form_Load();
+        QVERIFY_THROWS_EXCEPTION(ProgramExited, program.Command2_Click());
+        QVERIFY(!program.tray().isShown());
+        QCOMPARE(world.exit.codes, QList<int>({ 0 }));
+    }
+};
+
+QTEST_MAIN(TestProgram)
+#include "test_program.moc"
