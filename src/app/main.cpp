@@ -2,6 +2,7 @@
 #include "app/desktopseams.h"
 #include "app/form1.h"
 #include "app/program.h"
+#include "tray/trayicon.h"
 
 #include <QApplication>
 #include <QDir>
