@@ -6,7 +6,7 @@ BUILD_DIR="${ROSTREL_BUILD_DIR:-$ROOT/build}"
 
 # What building, testing and the demo need, from Debian 12's packages.
 BASE_PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-httpserver-dev
-    qt6-qpa-plugins libgl-dev xvfb xauth x11-utils fonts-dejavu-core curl python3 clang-format
+    qt6-qpa-plugins libgl-dev xvfb xauth x11-utils fonts-dejavu-core fonts-liberation curl python3 clang-format
     desktop-file-utils appstream dpkg-dev file)
 
 as_root() {
@@ -26,12 +26,21 @@ ensure_packages() {
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# configure_and_build [cmake options...]: builds into $BUILD_DIR.
+# configure_and_build [cmake options...] [-- targets...]: builds into $BUILD_DIR.
 configure_and_build() {
-    local jobs
+    local jobs opts=() targets=()
     jobs="$(nproc 2>/dev/null || echo 2)"
-    if [ ! -f "$BUILD_DIR/CMakeCache.txt" ] || [ $# -gt 0 ]; then
-        cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE="${CMAKE_BUILD_TYPE:-RelWithDebInfo}" "$@" >/dev/null
+    while [ $# -gt 0 ]; do
+        if [ "$1" = "--" ]; then shift; targets=("$@"); break; fi
+        opts+=("$1"); shift
+    done
+    if [ ! -f "$BUILD_DIR/CMakeCache.txt" ] || [ ${#opts[@]} -gt 0 ]; then
+        cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE="${CMAKE_BUILD_TYPE:-RelWithDebInfo}" \
+            "${opts[@]}" >/dev/null
     fi
-    cmake --build "$BUILD_DIR" -j "$jobs"
+    if [ ${#targets[@]} -gt 0 ]; then
+        cmake --build "$BUILD_DIR" -j "$jobs" --target "${targets[@]}"
+    else
+        cmake --build "$BUILD_DIR" -j "$jobs"
+    fi
 }

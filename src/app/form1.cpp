@@ -25,6 +25,10 @@ namespace {
 QFont msSansSerif(qreal points, bool bold = false)
 {
     QFont font(QStringLiteral("MS Sans Serif"));
+    // Where the old bitmap font is missing, a face of the same narrow metrics keeps the texts
+    // inside their fixed places.
+    font.setFamilies({ QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Arial"),
+        QStringLiteral("Liberation Sans"), QStringLiteral("Helvetica"), QStringLiteral("DejaVu Sans Condensed") });
     font.setPointSizeF(points);
     font.setBold(bold);
     return font;
@@ -134,6 +138,8 @@ Form1::Form1(const QString& demoSite, QWidget* parent)
     Data->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Data->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     QFont courier(QStringLiteral("Courier New"));
+    courier.setFamilies(
+        { QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"), QStringLiteral("DejaVu Sans Mono") });
     courier.setStyleHint(QFont::TypeWriter);
     courier.setPointSizeF(8.25);
     Data->setFont(courier);
