@@ -16,7 +16,7 @@
 #error "ROSTREL_DEFAULT_FILE_HOST comes from the build (the ROSTREL_FILE_HOST cache variable)"
 #endif
 
-Q_LOGGING_CATEGORY(lcAddon, "rostrel.addon")
+Q_LOGGING_CATEGORY(lcAddon, "rostrel.addon", QtInfoMsg)
 
 namespace rostrel {
 
