@@ -1,4 +1,266 @@
+// The start-up entries: the XDG autostart file and the Run value (over the Wine registry).
+
+#include "platform/autostart.h"
+#include "platform/registry.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTest>
-class T : public QObject { Q_OBJECT };
-QTEST_GUILESS_MAIN(T)
+
+using namespace rostrel;
+
+namespace {
+
+const std::string kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeAll(const QString& path, const QByteArray& bytes)
+{
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QByteArray systemReg(bool withRunKey)
+{
+    QByteArray text = "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n\n";
+    if (withRunKey)
+        text += "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Run] 1700000000\n#time=1da0b1c2d3e4f50\n\n";
+    text += "[Software\\\\Wine] 1700000000\n\"Version\"=\"win10\"\n";
+    return text;
+}
+
+} // namespace
+
+class TestAutostart : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void xdgEntryContent()
+    {
+        QTemporaryDir config;
+        const auto autostart
+            = makeXdgAutostart(config.path().toStdString(), "/opt/rostrel/RostrelUploader", "/home/me/rostrel");
+        QVERIFY(!autostart->isInStartup());
+        QCOMPARE(autostart->enable(), std::string());
+        QCOMPARE(readAll(config.filePath(QStringLiteral("autostart/RostrelUploader.desktop"))),
+            QByteArray("[Desktop Entry]\n"
+                       "Type=Application\n"
+                       "Name=Rostrel Uploader\n"
+                       "Comment=Uploads Rostrel character profiles to a guild website\n"
+                       "Exec=\"/opt/rostrel/RostrelUploader\"\n"
+                       "Path=/home/me/rostrel\n"
+                       "Terminal=false\n"
+                       "X-GNOME-Autostart-enabled=true\n"));
+        QVERIFY(autostart->isInStartup());
+    }
+
+    // Awkward characters in the program's path and the settings folder survive the desktop
+    // file's quoting and escapes.
+    void xdgOddPaths_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("workingDir");
+        QTest::addColumn<QByteArray>("execLine");
+        QTest::addColumn<QByteArray>("pathLine");
+        QTest::newRow("spaces") << QStringLiteral("/home/me/My Apps/RostrelUploader")
+                                << QStringLiteral("/home/me/My Apps")
+                                << QByteArray("Exec=\"/home/me/My Apps/RostrelUploader\"")
+                                << QByteArray("Path=/home/me/My Apps");
+        QTest::newRow("shell characters")
+            << QStringLiteral("/opt/a\"b$c`d/Rostrel") << QStringLiteral("/tmp/x")
+            << QByteArray("Exec=\"/opt/a\\\\\"b\\\\$c\\\\`d/Rostrel\"") << QByteArray("Path=/tmp/x");
+        QTest::newRow("backslash and percent")
+            << QStringLiteral("/opt/a\\b%u/Rostrel") << QStringLiteral("/srv/a\\b")
+            << QByteArray("Exec=\"/opt/a\\\\\\\\b%%u/Rostrel\"") << QByteArray("Path=/srv/a\\\\b");
+        QTest::newRow("line break and leading space")
+            << QStringLiteral("/opt/x\ny/Rostrel") << QStringLiteral(" lead\ttab")
+            << QByteArray("Exec=\"/opt/x\\ny/Rostrel\"") << QByteArray("Path=\\slead\\ttab");
+        QTest::newRow("non-ASCII") << QStringLiteral("/home/tövrin/Rostrel") << QStringLiteral("/home/tövrin")
+                                   << QByteArray("Exec=\"/home/t\xc3\xb6vrin/Rostrel\"")
+                                   << QByteArray("Path=/home/t\xc3\xb6vrin");
+    }
+
+    void xdgOddPaths()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, workingDir);
+        QFETCH(QByteArray, execLine);
+        QFETCH(QByteArray, pathLine);
+        QTemporaryDir config;
+        const auto autostart
+            = makeXdgAutostart(config.path().toStdString(), program.toStdString(), workingDir.toStdString());
+        QCOMPARE(autostart->enable(), std::string());
+        const QList<QByteArray> lines
+            = readAll(config.filePath(QStringLiteral("autostart/RostrelUploader.desktop"))).split('\n');
+        QVERIFY2(lines.contains(execLine), lines.join('|').constData());
+        QVERIFY2(lines.contains(pathLine), lines.join('|').constData());
+        QVERIFY(autostart->isInStartup());
+        // A program elsewhere does not count the entry as its own.
+        QVERIFY(!makeXdgAutostart(config.path().toStdString(), program.toStdString() + "2", "")->isInStartup());
+    }
+
+    // Entries written by hand or by an older version.
+    void xdgExistingEntries_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("inStartup");
+        QTest::newRow("unquoted Exec with arguments")
+            << QByteArray("[Desktop Entry]\nType=Application\nExec=/opt/rostrel/RostrelUploader --tray\n") << true;
+        QTest::newRow("another program") << QByteArray("[Desktop Entry]\nExec=/opt/other/RostrelUploader\n") << false;
+        QTest::newRow("same folder in other case")
+            << QByteArray("[Desktop Entry]\nExec=/opt/Rostrel/RostrelUploader\n") << false;
+        QTest::newRow("hidden") << QByteArray("[Desktop Entry]\nExec=/opt/rostrel/RostrelUploader\nHidden=true\n")
+                                << false;
+        QTest::newRow("switched off in GNOME")
+            << QByteArray("[Desktop Entry]\nExec=/opt/rostrel/RostrelUploader\nX-GNOME-Autostart-enabled=false\n")
+            << false;
+        QTest::newRow("Exec of another group")
+            << QByteArray("[Desktop Entry]\nType=Application\n[Desktop Action x]\nExec=/opt/rostrel/RostrelUploader\n")
+            << false;
+        QTest::newRow("no Exec") << QByteArray("[Desktop Entry]\nType=Application\n") << false;
+        QTest::newRow("empty file") << QByteArray() << false;
+    }
+
+    void xdgExistingEntries()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, inStartup);
+        QTemporaryDir config;
+        writeAll(config.filePath(QStringLiteral("autostart/RostrelUploader.desktop")), content);
+        QCOMPARE(makeXdgAutostart(config.path().toStdString(), "/opt/rostrel/RostrelUploader", "/")->isInStartup(),
+            inStartup);
+    }
+
+    void xdgDisable()
+    {
+        QTemporaryDir config;
+        const QString file = config.filePath(QStringLiteral("autostart/RostrelUploader.desktop"));
+        const auto autostart = makeXdgAutostart(config.path().toStdString(), "/opt/rostrel/RostrelUploader", "/");
+        QCOMPARE(autostart->disable(), std::string()); // nothing there yet
+        QCOMPARE(autostart->enable(), std::string());
+        QVERIFY(QFileInfo::exists(file));
+        QCOMPARE(autostart->disable(), std::string());
+        QVERIFY(!QFileInfo::exists(file));
+        QVERIFY(!autostart->isInStartup());
+    }
+
+    // An entry that cannot be written says why and leaves nothing that would read as ticked.
+    void xdgWriteFailures_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("config folder is a file") << QStringLiteral("config file");
+        QTest::newRow("autostart folder is a file") << QStringLiteral("autostart file");
+        QTest::newRow("entry is a folder") << QStringLiteral("entry folder");
+    }
+
+    void xdgWriteFailures()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        QString config = dir.filePath(QStringLiteral("config"));
+        if (kind == QStringLiteral("config file"))
+            writeAll(config, "x");
+        else if (kind == QStringLiteral("autostart file"))
+            writeAll(config + QStringLiteral("/autostart"), "x");
+        else
+            QVERIFY(QDir().mkpath(config + QStringLiteral("/autostart/RostrelUploader.desktop")));
+        const auto autostart = makeXdgAutostart(config.toStdString(), "/opt/rostrel/RostrelUploader", "/");
+        const std::string reason = autostart->enable();
+        QVERIFY(!reason.empty());
+        QVERIFY2(QString::fromStdString(reason).contains(QStringLiteral("autostart")), reason.c_str());
+        QVERIFY(!autostart->isInStartup());
+    }
+
+    void runKeyRoundTrip()
+    {
+        QTemporaryDir dir;
+        const QString reg = dir.filePath(QStringLiteral("system.reg"));
+        writeAll(reg, systemReg(true));
+        const auto registry = registry::makeWineRegistry(reg.toStdString());
+        const auto autostart = makeRunKeyAutostart(*registry, "C:\\Tools");
+        QVERIFY(!autostart->isInStartup());
+        QCOMPARE(autostart->enable(), std::string());
+        QVERIFY(readAll(reg).contains(
+            "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Run] 1700000000\n#time=1da0b1c2d3e4f50\n"
+            "\"RostrelUploader\"=\"\\\"C:\\\\Tools\\\\RostrelUploader.exe\\\"\"\n"));
+        QVERIFY(autostart->isInStartup());
+
+        // The stored length counts the terminating NUL.
+        const auto calls = registry::makeWineRegistryCalls(reg.toStdString());
+        registry::KeyHandle key = 0;
+        QCOMPARE(calls->openKey(registry::kLocalMachine, kRunKey, registry::kKeyQueryValue, key), registry::kSuccess);
+        unsigned long type = 0;
+        std::string data;
+        QCOMPARE(calls->queryValue(key, "RostrelUploader", type, data), registry::kSuccess);
+        QCOMPARE(type, registry::kRegSz);
+        QCOMPARE(data.size(), std::string("\"C:\\Tools\\RostrelUploader.exe\"").size() + 1);
+        calls->closeKey(key);
+
+        QCOMPARE(autostart->disable(), std::string());
+        QVERIFY(!autostart->isInStartup());
+        QCOMPARE(readAll(reg), systemReg(true));
+        QCOMPARE(autostart->disable(), std::string());
+    }
+
+    void runKeyNamesThisFolder_data()
+    {
+        QTest::addColumn<QString>("writtenBy");
+        QTest::addColumn<QString>("readBy");
+        QTest::addColumn<bool>("inStartup");
+        QTest::newRow("same folder") << QStringLiteral("C:\\Tools") << QStringLiteral("C:\\Tools") << true;
+        QTest::newRow("program moved") << QStringLiteral("C:\\Tools") << QStringLiteral("D:\\Apps") << false;
+        QTest::newRow("folder in other case") << QStringLiteral("C:\\Tools") << QStringLiteral("c:\\tools") << false;
+        QTest::newRow("drive root, one separator") << QStringLiteral("C:\\") << QStringLiteral("C:") << true;
+    }
+
+    void runKeyNamesThisFolder()
+    {
+        QFETCH(QString, writtenBy);
+        QFETCH(QString, readBy);
+        QFETCH(bool, inStartup);
+        QTemporaryDir dir;
+        const QString reg = dir.filePath(QStringLiteral("system.reg"));
+        writeAll(reg, systemReg(true));
+        const auto registry = registry::makeWineRegistry(reg.toStdString());
+        QCOMPARE(makeRunKeyAutostart(*registry, writtenBy.toStdString())->enable(), std::string());
+        QCOMPARE(makeRunKeyAutostart(*registry, readBy.toStdString())->isInStartup(), inStartup);
+    }
+
+    void runKeyStoredData()
+    {
+        QTemporaryDir dir;
+        const QString reg = dir.filePath(QStringLiteral("system.reg"));
+        writeAll(reg, systemReg(true));
+        const auto registry = registry::makeWineRegistry(reg.toStdString());
+        QCOMPARE(makeRunKeyAutostart(*registry, "C:\\")->enable(), std::string());
+        const registry::Value value = registry->ReadRegValue(registry::kLocalMachine, kRunKey, "RostrelUploader");
+        QCOMPARE(std::get<std::string>(value), std::string("\"C:\\RostrelUploader.exe\""));
+    }
+
+    void runKeyMissing()
+    {
+        QTemporaryDir dir;
+        const QString reg = dir.filePath(QStringLiteral("system.reg"));
+        writeAll(reg, systemReg(false));
+        const auto registry = registry::makeWineRegistry(reg.toStdString());
+        const auto autostart = makeRunKeyAutostart(*registry, "C:\\Tools");
+        const std::string reason = autostart->enable();
+        QVERIFY(!reason.empty());
+        QVERIFY(!autostart->isInStartup());
+        QCOMPARE(readAll(reg), systemReg(false));
+        QCOMPARE(autostart->disable(), std::string());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAutostart)
 #include "test_autostart.moc"

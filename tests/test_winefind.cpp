@@ -1,4 +1,181 @@
+// Finding the Wine prefix that holds the game, and the platform built on it. Each kind of prefix
+// is laid out in a temporary home folder.
+
+#include "platform/platform.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTest>
-class T : public QObject { Q_OBJECT };
-QTEST_GUILESS_MAIN(T)
+
+using namespace rostrel;
+
+namespace {
+
+void writeAll(const QString& path, const QByteArray& bytes)
+{
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+enum class Game
+{
+    Absent,
+    View32,
+    View64,
+    EmptyValue
+};
+
+// A prefix's system.reg, with or without the game's key.
+void makePrefix(const QString& prefix, Game game)
+{
+    QByteArray text = "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n\n"
+                      "[Software\\\\Wine] 1700000000\n\"Version\"=\"win10\"\n\n";
+    if (game == Game::View32)
+        text += "[Software\\\\Wow6432Node\\\\Blizzard Entertainment\\\\World of Warcraft] 1700000000\n"
+                "\"InstallPath\"=\"C:\\\\Program Files (x86)\\\\World of Warcraft\\\\\"\n";
+    else if (game == Game::View64)
+        text += "[Software\\\\Blizzard Entertainment\\\\World of Warcraft] 1700000000\n"
+                "\"InstallPath\"=\"C:\\\\Games\\\\World of Warcraft\\\\\"\n";
+    else if (game == Game::EmptyValue)
+        text += "[Software\\\\Wow6432Node\\\\Blizzard Entertainment\\\\World of Warcraft] 1700000000\n"
+                "\"InstallPath\"=\"\"\n";
+    writeAll(prefix + QStringLiteral("/system.reg"), text);
+}
+
+} // namespace
+
+class TestWineFind : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void find_data()
+    {
+        QTest::addColumn<QString>("layout");
+        QTest::addColumn<QString>("expected"); // relative to the home folder
+        QTest::newRow("WINEPREFIX wins, game or not") << QStringLiteral("env") << QStringLiteral("custom");
+        QTest::newRow("~/.wine, 32-bit view") << QStringLiteral("dotwine") << QStringLiteral(".wine");
+        QTest::newRow("~/.wine, 32-bit prefix") << QStringLiteral("dotwine64") << QStringLiteral(".wine");
+        QTest::newRow("~/.wine first of several") << QStringLiteral("dotwine+proton") << QStringLiteral(".wine");
+        QTest::newRow("Lutris prefix line") << QStringLiteral("lutris-prefix") << QStringLiteral("lutris/battlenet");
+        QTest::newRow("Lutris game_path, quoted, in share")
+            << QStringLiteral("lutris-gamepath") << QStringLiteral("lutris/wow");
+        QTest::newRow("~/Games folder") << QStringLiteral("games") << QStringLiteral("Games/battlenet");
+        QTest::newRow("Proton under ~/.steam")
+            << QStringLiteral("proton-steam") << QStringLiteral(".steam/steam/steamapps/compatdata/1234/pfx");
+        QTest::newRow("Proton under ~/.local/share")
+            << QStringLiteral("proton-share") << QStringLiteral(".local/share/Steam/steamapps/compatdata/99/pfx");
+        QTest::newRow("empty install path does not count")
+            << QStringLiteral("empty+proton") << QStringLiteral(".local/share/Steam/steamapps/compatdata/99/pfx");
+        QTest::newRow("nothing anywhere") << QStringLiteral("none") << QStringLiteral(".wine");
+    }
+
+    void find()
+    {
+        QFETCH(QString, layout);
+        QFETCH(QString, expected);
+        QTemporaryDir home;
+        const QString h = home.path();
+        PlatformConfig config;
+        config.homeDir = h;
+
+        // A prefix without the game stands in front of every candidate that has one.
+        makePrefix(h + QStringLiteral("/.wine"), Game::Absent);
+        if (layout == QStringLiteral("env")) {
+            config.winePrefix = h + QStringLiteral("/custom/");
+            makePrefix(h + QStringLiteral("/.wine"), Game::View32);
+        } else if (layout == QStringLiteral("dotwine")) {
+            makePrefix(h + QStringLiteral("/.wine"), Game::View32);
+        } else if (layout == QStringLiteral("dotwine64")) {
+            makePrefix(h + QStringLiteral("/.wine"), Game::View64);
+        } else if (layout == QStringLiteral("dotwine+proton")) {
+            makePrefix(h + QStringLiteral("/.wine"), Game::View32);
+            makePrefix(h + QStringLiteral("/.local/share/Steam/steamapps/compatdata/99/pfx"), Game::View32);
+        } else if (layout == QStringLiteral("lutris-prefix")) {
+            makePrefix(h + QStringLiteral("/lutris/other"), Game::Absent);
+            makePrefix(h + QStringLiteral("/lutris/battlenet"), Game::View32);
+            writeAll(h + QStringLiteral("/.config/lutris/games/a-other.yml"),
+                "game:\n  exe: x.exe\n  prefix: " + h.toUtf8() + "/lutris/other\n");
+            writeAll(h + QStringLiteral("/.config/lutris/games/battlenet-1.yml"),
+                "game:\n  arch: win64\n  exe: drive_c/Battle.net/Battle.net Launcher.exe\n  prefix: " + h.toUtf8()
+                    + "/lutris/battlenet\nwine:\n  version: lutris-7\n");
+        } else if (layout == QStringLiteral("lutris-gamepath")) {
+            makePrefix(h + QStringLiteral("/lutris/wow"), Game::View32);
+            writeAll(h + QStringLiteral("/.local/share/lutris/games/wow.yml"), "game_path: '~/lutris/wow'\n");
+        } else if (layout == QStringLiteral("games")) {
+            QVERIFY(QDir().mkpath(h + QStringLiteral("/Games/aaa-no-registry")));
+            makePrefix(h + QStringLiteral("/Games/battlenet"), Game::View32);
+        } else if (layout == QStringLiteral("proton-steam")) {
+            makePrefix(h + QStringLiteral("/.steam/steam/steamapps/compatdata/1000/pfx"), Game::Absent);
+            makePrefix(h + QStringLiteral("/.steam/steam/steamapps/compatdata/1234/pfx"), Game::View32);
+        } else if (layout == QStringLiteral("proton-share")) {
+            makePrefix(h + QStringLiteral("/.local/share/Steam/steamapps/compatdata/99/pfx"), Game::View64);
+        } else if (layout == QStringLiteral("empty+proton")) {
+            makePrefix(h + QStringLiteral("/.wine"), Game::EmptyValue);
+            makePrefix(h + QStringLiteral("/.local/share/Steam/steamapps/compatdata/99/pfx"), Game::View32);
+        }
+        QCOMPARE(findWinePrefix(config), h + u'/' + expected);
+    }
+
+    void platformOverThePrefix_data()
+    {
+        QTest::addColumn<bool>("xdgSet");
+        QTest::newRow("XDG_CONFIG_HOME set") << true;
+        QTest::newRow("XDG_CONFIG_HOME unset") << false;
+    }
+
+    void platformOverThePrefix()
+    {
+        QFETCH(bool, xdgSet);
+        QTemporaryDir home;
+        const QString h = home.path();
+        makePrefix(h + QStringLiteral("/Games/wow"), Game::View32);
+        QVERIFY(QDir().mkpath(h + QStringLiteral("/Games/wow/drive_c/Program Files (x86)/World of Warcraft/WTF")));
+        PlatformConfig config;
+        config.homeDir = h;
+        config.xdgConfigHome = xdgSet ? h + QStringLiteral("/xdg") : QString();
+        config.programPath = QStringLiteral("/opt/rostrel/RostrelUploader");
+        config.workingDir = h + QStringLiteral("/settings");
+
+        const Platform platform = makePlatform(config);
+        QCOMPARE(platform.description, QStringLiteral("Wine prefix ") + h + QStringLiteral("/Games/wow"));
+        const registry::Value value = platform.registry->ReadRegValue(
+            registry::kLocalMachine, "Software\\Blizzard Entertainment\\World of Warcraft", "InstallPath");
+        QCOMPARE(std::get<std::string>(value), std::string("C:\\Program Files (x86)\\World of Warcraft\\"));
+        QCOMPARE(platform.paths->toHost(QStringLiteral("C:\\program files (x86)\\world of warcraft\\wtf")),
+            h + QStringLiteral("/Games/wow/drive_c/Program Files (x86)/World of Warcraft/WTF"));
+
+        QCOMPARE(platform.autostart->enable(), std::string());
+        const QString entry = (xdgSet ? h + QStringLiteral("/xdg") : h + QStringLiteral("/.config"))
+            + QStringLiteral("/autostart/RostrelUploader.desktop");
+        QFile file(entry);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray text = file.readAll();
+        QVERIFY(text.contains("\nExec=\"/opt/rostrel/RostrelUploader\"\n"));
+        QVERIFY(text.contains(QByteArray("\nPath=" + h.toUtf8() + "/settings\n")));
+        QVERIFY(platform.browser);
+    }
+
+    void configFromEnvironment()
+    {
+        qputenv("WINEPREFIX", "/somewhere/prefix");
+        qputenv("XDG_CONFIG_HOME", "/somewhere/config");
+        const PlatformConfig config = PlatformConfig::fromEnvironment();
+        QCOMPARE(config.winePrefix, QStringLiteral("/somewhere/prefix"));
+        QCOMPARE(config.xdgConfigHome, QStringLiteral("/somewhere/config"));
+        QCOMPARE(config.workingDir, QDir::currentPath());
+        // The real file, links resolved.
+        QCOMPARE(config.programPath, QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath());
+        QVERIFY(QFileInfo(config.programPath).isExecutable());
+        qunsetenv("WINEPREFIX");
+        qunsetenv("XDG_CONFIG_HOME");
+        QVERIFY(PlatformConfig::fromEnvironment().winePrefix.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWineFind)
 #include "test_winefind.moc"
