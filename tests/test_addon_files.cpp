@@ -121,6 +121,8 @@ void TestAddonFiles::installedVersion_data()
                                                            << v("7.1");
     QTest::newRow("line longer than a read chunk")
         << (QByteArray(200000, 'x') + QByteArray(" Version: 9\r\n")) << v("9");
+    QTest::newRow("CR LF split across reads")
+        << (QByteArray(65535, 'x') + QByteArray("\r\n## Version: 6\r\n")) << v("6");
     QTest::newRow("version after many short lines")
         << (QByteArray("## Note\r\n").repeated(20000) + QByteArray("## Version: 8\r\n")) << v("8");
 }

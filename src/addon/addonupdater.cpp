@@ -48,21 +48,25 @@ public:
     bool next(QByteArray& line)
     {
         for (;;) {
-            const qsizetype cr = m_buffer.indexOf('\r', m_pos);
+            const qsizetype cr = m_buffer.indexOf('\r', m_scan);
+            // A CR that ends the buffer may be the first half of a CR LF split across two reads.
             if (cr >= 0 && (cr + 1 < m_buffer.size() || m_atEnd)) {
                 line = m_buffer.mid(m_pos, cr - m_pos);
                 m_pos = cr + 1;
                 if (m_pos < m_buffer.size() && m_buffer.at(m_pos) == '\n')
                     ++m_pos;
+                m_scan = m_pos;
                 return true;
             }
             if (m_atEnd) {
                 if (m_pos >= m_buffer.size())
                     return false;
                 line = m_buffer.mid(m_pos);
-                m_pos = m_buffer.size();
+                m_pos = m_scan = m_buffer.size();
                 return true;
             }
+            // Only the new bytes are searched next time, so a long line costs one pass.
+            m_scan = cr >= 0 ? cr : m_buffer.size();
             fill();
         }
     }
@@ -71,6 +75,7 @@ private:
     void fill()
     {
         m_buffer.remove(0, m_pos);
+        m_scan -= m_pos;
         m_pos = 0;
         const QByteArray chunk = m_device.read(64 * 1024);
         m_atEnd = chunk.isEmpty();
@@ -79,7 +84,8 @@ private:
 
     QIODevice& m_device;
     QByteArray m_buffer;
-    qsizetype m_pos = 0;
+    qsizetype m_pos = 0; // start of the current line
+    qsizetype m_scan = 0; // where the search for its end goes on
     bool m_atEnd = false;
 };
 
