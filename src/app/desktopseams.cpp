@@ -1,14 +1,18 @@
 #include "app/desktopseams.h"
 
 #include <QApplication>
+#include <QLoggingCategory>
 #include <QMessageBox>
 #include <cstdio>
 #include <cstdlib>
+
+Q_LOGGING_CATEGORY(lcDialogs, "rostrel.dialog", QtInfoMsg)
 
 namespace rostrel {
 
 BoxAnswer WidgetDialogs::show(const MessageBoxRequest& box)
 {
+    qCInfo(lcDialogs).noquote() << box.title + QStringLiteral(": ") + box.text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     switch (box.icon) {
     case BoxIcon::Critical:

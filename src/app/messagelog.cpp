@@ -1,6 +1,11 @@
 #include "app/messagelog.h"
 
+#include <QLoggingCategory>
 #include <QRegularExpression>
+
+// Every log line also goes to the process's own log (stderr or the journal), so what happened
+// while the window was hidden can be read after the fact.
+Q_LOGGING_CATEGORY(lcLog, "rostrel.log", QtInfoMsg)
 
 namespace rostrel {
 
@@ -28,12 +33,14 @@ void MessageLog::AddMessage(const QString& msg)
     if (m_text.size() > kLogLimit)
         m_text.truncate(kLogLimit);
     m_text = stamp(m_clock.now(), m_locale) + QStringLiteral(": ") + msg + QStringLiteral("\r\n") + m_text;
+    qCInfo(lcLog).noquote() << msg;
     Q_EMIT textChanged(m_text);
 }
 
 void MessageLog::replaceText(const QString& text)
 {
     m_text = text;
+    qCInfo(lcLog).noquote() << "log replaced by:" << text.left(200);
     Q_EMIT textChanged(m_text);
 }
 

@@ -1,0 +1,233 @@
+// The built program as a player meets it: started as a process on a Wine prefix made here, talking
+// to the reference guild site on loopback, under an X display (xvfb-run).
+
+#include "guild-site/guildsite.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace rostrel;
+
+namespace {
+constexpr int kWatcherTurn = 5000;
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+struct World
+{
+    World()
+    {
+        GuildSiteConfig config;
+        config.users.insert(QStringLiteral("kestrel"), QStringLiteral("gryphon"));
+        config.dataDir = dir.path() + QStringLiteral("/site");
+        config.filesDir = dir.path() + QStringLiteral("/files");
+        QDir().mkpath(config.filesDir);
+        site = std::make_unique<GuildSite>(config);
+        site->listen();
+        site->publishFile(QStringLiteral("RostrelVersion"), "3.0\r\n");
+        QDir().mkpath(prefix() + QStringLiteral("/dosdevices"));
+        QFile::link(QStringLiteral("../drive_c"), prefix() + QStringLiteral("/dosdevices/c:"));
+        writeFile(game() + QStringLiteral("/Interface/AddOns/Rostrel/Rostrel.toc"), "## Version: 3.0\r\n");
+        QDir().mkpath(game() + QStringLiteral("/WTF/Account"));
+        QDir().mkpath(home());
+        setGameKey(true);
+    }
+    QString prefix() const { return dir.path() + QStringLiteral("/prefix"); }
+    QString game() const { return prefix() + QStringLiteral("/drive_c/Games/World of Warcraft"); }
+    QString home() const { return dir.path() + QStringLiteral("/home"); }
+    QString profile(const QString& entry) const
+    {
+        return game() + QStringLiteral("/WTF/Account/") + QString(entry).replace(u'\\', u'/')
+            + QStringLiteral("/SavedVariables/Rostrel.lua");
+    }
+
+    void setGameKey(bool present)
+    {
+        QByteArray reg = "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n\n";
+        if (present)
+            reg += "[Software\\\\Wow6432Node\\\\Blizzard Entertainment\\\\World of Warcraft] 1733580000\n"
+                   "#time=1db48a1c2f3e4d0\n\"InstallPath\"=\"C:\\\\Games\\\\World of Warcraft\\\\\"\n\n";
+        writeFile(prefix() + QStringLiteral("/system.reg"), reg);
+    }
+    void rememberLogin(const QString& password)
+    {
+        writeFile(home() + QStringLiteral("/settings.txt"),
+            "kestrel\r\n" + site->hostAndPort().toUtf8() + "\r\n" + password.toUtf8() + "\r\n");
+    }
+
+    void start()
+    {
+        process = std::make_unique<QProcess>();
+        process->setProgram(qEnvironmentVariable("ROSTREL_BIN_DIR") + QStringLiteral("/RostrelUploader"));
+        process->setWorkingDirectory(home());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("WINEPREFIX"), prefix());
+        env.insert(QStringLiteral("HOME"), home());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home() + QStringLiteral("/.config"));
+        env.insert(QStringLiteral("ROSTREL_FILE_HOST"), site->hostAndPort());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"),
+            qEnvironmentVariableIsEmpty("DISPLAY") ? QStringLiteral("offscreen") : QStringLiteral("xcb"));
+        env.remove(QStringLiteral("http_proxy"));
+        process->setProcessEnvironment(env);
+        QObject::connect(process.get(), &QProcess::readyReadStandardError,
+            [this] { output += QString::fromUtf8(process->readAllStandardError()); });
+        process->start();
+        QVERIFY(process->waitForStarted());
+    }
+    void stop()
+    {
+        if (process && process->state() != QProcess::NotRunning) {
+            process->terminate();
+            if (!process->waitForFinished(5000))
+                process->kill();
+            process->waitForFinished(2000);
+        }
+        process.reset();
+    }
+    ~World() { stop(); }
+
+    // Presses OK on the program's message boxes (titled like the program).
+    static void pressOk()
+    {
+        QProcess search;
+        search.start(QStringLiteral("xdotool"),
+            { QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral("^Rostrel Uploader$") });
+        search.waitForFinished(3000);
+        for (const QByteArray& id : search.readAllStandardOutput().split('\n')) {
+            if (!id.trimmed().isEmpty())
+                QProcess::execute(QStringLiteral("xdotool"),
+                    { QStringLiteral("windowfocus"), QString::fromLatin1(id.trimmed()), QStringLiteral("key"),
+                        QStringLiteral("Return") });
+        }
+    }
+
+    QSet<QByteArray> receivedProfiles() const
+    {
+        QSet<QByteArray> profiles;
+        for (const auto& upload : site->received())
+            profiles.insert(upload.profile());
+        return profiles;
+    }
+    int uploads() const { return static_cast<int>(site->received().size()); }
+
+    QTemporaryDir dir;
+    std::unique_ptr<GuildSite> site;
+    std::unique_ptr<QProcess> process;
+    QString output;
+};
+} // namespace
+
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            QFAIL("The end-to-end tests need an X display: run them under xvfb-run.");
+        QVERIFY(QFileInfo::exists(qEnvironmentVariable("ROSTREL_BIN_DIR") + QStringLiteral("/RostrelUploader")));
+    }
+
+    void rememberedLoginUploadsAndWatches()
+    {
+        World world;
+        const QByteArray account = "RostrelDB = {\r\n\t[\"account\"] = true,\r\n}\r\n";
+        const QByteArray aelfric = "RostrelDB = {\r\n\t[\"\xc3\x86lfric\"] = { level = 60 },\r\n}\r\n";
+        writeFile(world.profile(QStringLiteral("KESTREL77")), account);
+        writeFile(world.profile(QStringLiteral("KESTREL77\\Mossgate\\\xc3\x86lfric")), aelfric);
+        world.rememberLogin(QStringLiteral("gryphon"));
+        world.start();
+
+        // The login posts one profile, the watcher's first pass each of the two once.
+        QTRY_COMPARE_WITH_TIMEOUT(world.uploads(), 3, 3 * kWatcherTurn + 8000);
+        QCOMPARE(world.receivedProfiles(), QSet<QByteArray>({ account, aelfric }));
+        QVERIFY(world.output.contains(QStringLiteral("Successfully logged in")));
+
+        // A changed file goes up again within one pass over the checked entries.
+        const QByteArray played = aelfric + "-- played again\r\n";
+        writeFile(world.profile(QStringLiteral("KESTREL77\\Mossgate\\\xc3\x86lfric")), played);
+        QTRY_COMPARE_WITH_TIMEOUT(world.uploads(), 4, 2 * kWatcherTurn + 4000);
+        QCOMPARE(world.site->received().last().profile(), played);
+
+        // A character that appears while the program runs is listed and posted.
+        const QByteArray newcomer = "RostrelDB = { [\"Nia\"] = {} }\r\n";
+        writeFile(world.profile(QStringLiteral("KESTREL77\\Emberfall\\Nia")), newcomer);
+        QTRY_COMPARE_WITH_TIMEOUT(world.uploads(), 5, 3 * kWatcherTurn + 4000);
+        QCOMPARE(world.site->received().last().profile(), newcomer);
+        QCOMPARE(world.uploads(), 5); // nothing unchanged went up again
+    }
+
+    void uncheckedEntryStaysUncheckedAcrossRestarts()
+    {
+        World world;
+        const QByteArray hidden = "secret alt\r\n";
+        const QByteArray shown = "main\r\n";
+        writeFile(world.profile(QStringLiteral("KESTREL77\\Mossgate\\Alt")), hidden);
+        writeFile(world.profile(QStringLiteral("KESTREL77\\Mossgate\\Main")), shown);
+        writeFile(world.home() + QStringLiteral("/noupload.txt"), "KESTREL77\\Mossgate\\Alt\r\n");
+        world.rememberLogin(QStringLiteral("gryphon"));
+        for (int run = 1; run <= 2; ++run) {
+            world.start();
+            QTRY_VERIFY_WITH_TIMEOUT(world.uploads() >= 2 * run, 2 * kWatcherTurn + 8000);
+            world.stop();
+            QCOMPARE(
+                readFile(world.home() + QStringLiteral("/noupload.txt")), QByteArray("KESTREL77\\Mossgate\\Alt\r\n"));
+        }
+        QCOMPARE(world.receivedProfiles(), QSet<QByteArray>({ shown }));
+    }
+
+    void wrongPasswordUploadsNothing()
+    {
+        World world;
+        writeFile(world.profile(QStringLiteral("KESTREL77")), "acc\r\n");
+        world.rememberLogin(QStringLiteral("not-the-password"));
+        world.start();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            world.output.contains(QStringLiteral("Rostrel Uploader: Invalid Login/Password")), 10000);
+        QVERIFY(world.output.contains(QStringLiteral("log replaced by: Invalid Login/Password")));
+        QTest::qWait(500);
+        World::pressOk();
+        QTest::qWait(kWatcherTurn + 1000); // no watcher runs while logged out
+        QCOMPARE(world.uploads(), 0);
+        QCOMPARE(world.process->state(), QProcess::Running);
+    }
+
+    void missingGameShowsTheFatalBoxAndEnds()
+    {
+        World world;
+        world.setGameKey(false);
+        world.start();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            world.output.contains(QStringLiteral(
+                "We were unable to locate your World of Warcraft Folder.  Apparently WoW is not properly installed.")),
+            10000);
+        QCOMPARE(world.process->state(), QProcess::Running); // waiting for the player's OK
+        // The box may not be on screen yet when its text is logged: press until the program ends.
+        for (int attempt = 0; attempt < 20 && world.process->state() != QProcess::NotRunning; ++attempt) {
+            World::pressOk();
+            world.process->waitForFinished(500);
+        }
+        QCOMPARE(world.process->state(), QProcess::NotRunning);
+        QCOMPARE(world.process->exitStatus(), QProcess::NormalExit);
+        QVERIFY(!QFileInfo::exists(world.home() + QStringLiteral("/settings.txt")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEndToEnd)
+#include "test_e2e.moc"
