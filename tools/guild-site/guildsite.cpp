@@ -202,6 +202,27 @@ QString unsafeNameReason(QByteArrayView name)
     return {};
 }
 
+// Whether what follows a delimiter makes it a boundary line: "--" closes the body, otherwise
+// optional blanks and CR LF must come. Text that merely begins like one ("--AaB03xy") is content.
+bool endsBoundaryLine(QByteArrayView rest)
+{
+    if (rest.startsWith("--"))
+        return true;
+    while (!rest.isEmpty() && isSpaceOrTab(rest.front()))
+        rest = rest.sliced(1);
+    return rest.startsWith(kCrLf);
+}
+
+// Where the CR LF before the next boundary line starts, from `from` on; -1 when none comes.
+qsizetype findBoundaryLine(QByteArrayView body, QByteArrayView crlfDelimiter, qsizetype from)
+{
+    for (qsizetype at = body.indexOf(crlfDelimiter, from); at >= 0; at = body.indexOf(crlfDelimiter, at + 1)) {
+        if (endsBoundaryLine(body.sliced(at + crlfDelimiter.size())))
+            return at;
+    }
+    return -1;
+}
+
 QString isoTime(const QDateTime& time)
 {
     return time.toUTC().toString(Qt::ISODateWithMs);
@@ -276,8 +297,8 @@ FormParseResult parseUploadForm(QByteArrayView body, QByteArrayView boundary)
 
     // The first boundary line opens the body or follows a preamble.
     qsizetype pos = 0;
-    if (!body.startsWith(delimiter)) {
-        pos = body.indexOf(nextDelimiter);
+    if (!body.startsWith(delimiter) || !endsBoundaryLine(body.sliced(delimiter.size()))) {
+        pos = findBoundaryLine(body, nextDelimiter, 0);
         if (pos < 0)
             return fail(QStringLiteral("The body holds no boundary line"));
         pos += 2;
@@ -299,7 +320,7 @@ FormParseResult parseUploadForm(QByteArrayView body, QByteArrayView boundary)
             return fail(QStringLiteral("A boundary line does not end in CR LF"));
         pos += 2;
 
-        const qsizetype partEnd = body.indexOf(nextDelimiter, pos);
+        const qsizetype partEnd = findBoundaryLine(body, nextDelimiter, pos);
         if (partEnd < 0)
             return fail(QStringLiteral("The body ends before its closing boundary"));
         const qsizetype headerEnd = body.indexOf("\r\n\r\n", pos);

@@ -1,0 +1,8 @@
+# The reference guild site, and the misbehaving server the fault tests use.
+add_library(rostrel_testsupport STATIC support/faultserver.cpp support/faultserver.h)
+target_link_libraries(rostrel_testsupport PUBLIC rostrel_common Qt6::Core Qt6::Network)
+target_include_directories(rostrel_testsupport PUBLIC ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+
+rostrel_add_test(test_guild_site SOURCES test_guild_site.cpp LIBS rostrel_guildsite Qt6::Network LABELS guildsite)
+add_dependencies(test_guild_site rostrel-guild-site)
+rostrel_add_test(test_faultserver SOURCES support/test_faultserver.cpp LIBS rostrel_testsupport LABELS guildsite)
