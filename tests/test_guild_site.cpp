@@ -122,6 +122,7 @@ private:
     HttpReply post(const QByteArray& contentType, const QByteArray& body);
     HttpReply get(const QString& path);
     HttpReply rawGet(const QByteArray& target);
+    static HttpReply finish(QNetworkReply* started);
 
     QNetworkAccessManager m_network;
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -152,19 +153,17 @@ HttpReply TestGuildSite::post(const QByteArray& contentType, const QByteArray& b
 {
     QNetworkRequest request(QUrl(m_site->baseUrl() + QStringLiteral("/memberbankupload.php")));
     request.setRawHeader("Content-Type", contentType);
-    std::unique_ptr<QNetworkReply> reply(m_network.post(request, body));
-    QSignalSpy finished(reply.get(), &QNetworkReply::finished);
-    HttpReply result;
-    result.finished = finished.wait(30000);
-    result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    result.contentType = reply->rawHeader("Content-Type");
-    result.body = reply->readAll();
-    return result;
+    return finish(m_network.post(request, body));
 }
 
 HttpReply TestGuildSite::get(const QString& path)
 {
-    std::unique_ptr<QNetworkReply> reply(m_network.get(QNetworkRequest(QUrl(m_site->baseUrl() + path))));
+    return finish(m_network.get(QNetworkRequest(QUrl(m_site->baseUrl() + path))));
+}
+
+HttpReply TestGuildSite::finish(QNetworkReply* started)
+{
+    std::unique_ptr<QNetworkReply> reply(started);
     QSignalSpy finished(reply.get(), &QNetworkReply::finished);
     HttpReply result;
     result.finished = finished.wait(30000);

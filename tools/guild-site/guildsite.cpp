@@ -307,13 +307,10 @@ FormParseResult parseUploadForm(QByteArrayView body, QByteArrayView boundary)
     std::optional<QByteArrayView> login;
     std::optional<QByteArrayView> password;
     std::optional<QPair<qsizetype, qsizetype>> file;
-    bool closed = false;
-    while (!closed) {
+    for (;;) {
         pos += delimiter.size();
-        if (body.sliced(pos).startsWith("--")) {
-            closed = true;
+        if (body.sliced(pos).startsWith("--"))
             break;
-        }
         while (pos < body.size() && isSpaceOrTab(body[pos]))
             ++pos;
         if (!body.sliced(pos).startsWith(kCrLf))
@@ -585,7 +582,7 @@ GuildSite::Reply GuildSite::handleFile(const CapturedRequest& request, QByteArra
     ++m_fileRequests[name];
     Q_EMIT fileRequested(name);
 
-    if (request.method != "GET" && request.method != "HEAD")
+    if (request.method != "GET")
         return { 405, kTextPlain, QByteArrayLiteral("Method not allowed") };
     if (!decoded)
         return { 400, kTextPlain, QByteArrayLiteral("Broken percent escape in the file name") };
@@ -604,10 +601,7 @@ GuildSite::Reply GuildSite::handleFile(const CapturedRequest& request, QByteArra
     QFile file(real);
     if (!file.open(QIODevice::ReadOnly))
         return { 404, kTextPlain, QByteArrayLiteral("Not found") };
-    QByteArray bytes = file.readAll();
-    if (request.method == "HEAD")
-        bytes.clear();
-    return { 200, QByteArrayLiteral("application/octet-stream"), bytes };
+    return { 200, QByteArrayLiteral("application/octet-stream"), file.readAll() };
 }
 
 GuildSite::Reply GuildSite::handleIndex() const

@@ -48,8 +48,9 @@ struct ReceivedUpload
     qsizetype profileOffset = 0;
 };
 
-// A request as it reached the site: method, target path (still percent-encoded), the headers in
-// the order they came, and the body bytes.
+// A request as it reached the site: method, target path (still percent-encoded), the headers as
+// Qt HttpServer hands them over (names keep their case; a name sent twice may be kept once), and
+// the body bytes.
 struct CapturedRequest
 {
     QByteArray method;
