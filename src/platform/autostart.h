@@ -28,7 +28,7 @@ std::unique_ptr<Autostart> makeRunKeyAutostart(registry::Registry& registry, con
 
 // XDG: <configDir>/autostart/RostrelUploader.desktop whose Exec names programPath and whose
 // Path= holds workingDir (the folder the settings live in).
-std::unique_ptr<Autostart> makeXdgAutostart(const std::string& configDir, const std::string& programPath,
-    const std::string& workingDir);
+std::unique_ptr<Autostart> makeXdgAutostart(
+    const std::string& configDir, const std::string& programPath, const std::string& workingDir);
 
 } // namespace rostrel
