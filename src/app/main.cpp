@@ -2,17 +2,24 @@
 #include "app/desktopseams.h"
 #include "app/form1.h"
 #include "app/program.h"
+#include "catalogue/characterlist.h"
 #include "tray/trayicon.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QNetworkProxyFactory>
 #include <QSessionManager>
 #include <QSystemTrayIcon>
 
+Q_LOGGING_CATEGORY(lcApp, "rostrel.app", QtInfoMsg)
+
 int main(int argc, char* argv[])
 {
+    QElapsedTimer sinceStart;
+    sinceStart.start();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("RostrelUploader"));
     QApplication::setQuitOnLastWindowClosed(false);
@@ -46,5 +53,6 @@ int main(int argc, char* argv[])
 
     program.Form_Load();
     program.showAtStart();
+    qCInfo(lcApp) << "started in" << sinceStart.elapsed() << "ms with" << program.characters().count() << "entries";
     return QApplication::exec();
 }

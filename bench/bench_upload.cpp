@@ -1,0 +1,92 @@
+// Measures the upload path as the program runs it: reading a profile the way the program reads it,
+// building the form and posting it, and waiting on a server that never answers.
+//   bench_upload upload <host:port> <profile file>   time and peak memory of one upload
+//   bench_upload stall <seconds>                      CPU used while a request waits that long
+
+#include "catalogue/profiles.h"
+#include "fakes.h"
+#include "platform/browser.h"
+#include "support/faultserver.h"
+#include "upload/uploader.h"
+#include "upload/xmlhttp.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QNetworkAccessManager>
+#include <cstdio>
+#include <sys/resource.h>
+
+using namespace rostrel;
+
+namespace {
+class NoBrowser : public BrowserOpener
+{
+public:
+    bool open(const std::string&) override { return false; }
+};
+
+double cpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+long peakRssKb()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() < 3) {
+        std::fprintf(stderr, "usage: bench_upload upload HOST:PORT FILE | stall SECONDS\n");
+        return 2;
+    }
+    QNetworkAccessManager network;
+    fakes::FakeFormView view;
+    fakes::FakeDialogs dialogs;
+    fakes::FakeExit exit;
+    fakes::FakeLog log;
+    NoBrowser browser;
+    view.setLogin(QStringLiteral("bench"));
+    view.setPassword(QStringLiteral("bench"));
+
+    if (args.at(1) == u"upload" && args.size() >= 4) {
+        NetworkRequestFactory factory(network);
+        Uploader uploader(view, factory, dialogs, browser, exit, log);
+        view.setUrl(args.at(2));
+        const long rssBefore = peakRssKb();
+        QElapsedTimer timer;
+        timer.start();
+        const QByteArray profile = GetFile(args.at(3), args.at(3), log);
+        const UploadResult result = uploader.post(profile);
+        const double seconds = timer.elapsed() / 1000.0;
+        std::printf("upload_seconds %.3f\nupload_peak_rss_kb %ld\nbaseline_rss_kb %ld\nprofile_bytes %lld\nreply %s\n",
+            seconds, peakRssKb(), rssBefore, static_cast<long long>(profile.size()),
+            qPrintable(result.failed ? result.error : result.reply));
+        return result.failed ? 1 : 0;
+    }
+    if (args.at(1) == u"stall") {
+        const int seconds = args.at(2).toInt();
+        FaultServer silent(FaultServer::Mode::NeverAnswer);
+        silent.listen();
+        NetworkRequestFactory factory(network, std::chrono::seconds(seconds));
+        Uploader uploader(view, factory, dialogs, browser, exit, log);
+        view.setUrl(silent.hostAndPort());
+        const double cpuBefore = cpuSeconds();
+        QElapsedTimer timer;
+        timer.start();
+        const UploadResult result = uploader.post("profile\r\n");
+        std::printf("stall_wall_seconds %.3f\nstall_cpu_seconds %.4f\ntimed_out %d\n", timer.elapsed() / 1000.0,
+            cpuSeconds() - cpuBefore, result.failed ? 1 : 0);
+        return 0;
+    }
+    return 2;
+}

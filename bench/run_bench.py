@@ -1,0 +1,210 @@
+#!/usr/bin/env python3
+"""Runs the benchmarks, each beside its reference, prints one table and writes it to a report."""
+import json
+import os
+import platform
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+BUILD = Path(sys.argv[1])
+BIN = BUILD / "bin"
+REPORT = BUILD / "bench" / "report.md"
+rows = []
+
+
+def row(name, value, reference, ratio, target, met):
+    rows.append((name, value, reference, ratio, target, "yes" if met else "NO"))
+    print(f"  {name}: {value} (reference {reference}) -> {'met' if met else 'NOT met'}", flush=True)
+
+
+def start_site(tmp, files=None):
+    port_file = tmp / "site.port"
+    args = [str(BIN / "rostrel-guild-site"), "--listen", "127.0.0.1:0", "--port-file", str(port_file),
+            "--user", "bench:bench", "--data", str(tmp / "site")]
+    if files:
+        args += ["--files", str(files)]
+    proc = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for _ in range(100):
+        if port_file.exists() and port_file.read_text().strip():
+            return proc, "127.0.0.1:" + port_file.read_text().strip()
+        time.sleep(0.05)
+    raise RuntimeError("guild site did not start")
+
+
+def proc_cpu_seconds(pid):
+    fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def proc_rss_mb(pid):
+    m = re.search(r"VmRSS:\s+(\d+)", Path(f"/proc/{pid}/status").read_text())
+    return int(m.group(1)) / 1024
+
+
+def bench_rescan():
+    exe = BIN / "bench_rescan"
+    if not exe.exists():
+        print("  (bench_rescan not built)")
+        return
+    out = subprocess.run([str(exe)], capture_output=True, text=True, timeout=600).stdout
+    print(out)
+    m = re.search(r"ratio[^0-9]*([0-9.]+)", out, re.I)
+    steady = re.search(r"rescan[^\n]*?([0-9.]+)\s*ms", out, re.I)
+    find = re.search(r"find[^\n]*?([0-9.]+)\s*ms", out, re.I)
+    if m:
+        ratio = float(m.group(1))
+        row("rescan of 100x5x10 accounts (steady state)", f"{steady.group(1)} ms" if steady else "?",
+            f"find {find.group(1)} ms" if find else "find", f"{ratio:.2f}x", "<= 2x", ratio <= 2.0)
+
+
+def bench_upload(tmp):
+    profile = tmp / "big.lua"
+    line = b'\t["item"] = "|cff9d9d9d|Hitem:3299::::::::60:::::|h[Fractured Canine]|h|r",\r\n'
+    with open(profile, "wb") as f:
+        f.write(line * (50 * 1024 * 1024 // len(line) + 1))
+    size = profile.stat().st_size
+    site, host = start_site(tmp)
+    try:
+        t0 = time.monotonic()
+        out = subprocess.run([str(BIN / "bench_upload"), "upload", host, str(profile)], capture_output=True,
+                             text=True, timeout=300).stdout
+        ours = time.monotonic() - t0
+        vals = dict(l.split(" ", 1) for l in out.strip().splitlines() if " " in l)
+        t0 = time.monotonic()
+        subprocess.run(["curl", "-s", "-o", "/dev/null", "-F", "login=bench", "-F", "password=bench",
+                        "-F", f"thefile=@{profile};filename=Rostrel.lua;type=text/plain",
+                        f"http://{host}/memberbankupload.php"], check=True, timeout=300)
+        curl = time.monotonic() - t0
+    finally:
+        site.terminate()
+        site.wait()
+    ratio = ours / curl
+    row("upload of a 50 MB profile (time)", f"{ours:.2f} s", f"curl -F {curl:.2f} s", f"{ratio:.2f}x", "<= 1.5x",
+        ratio <= 1.5)
+    peak = int(vals.get("upload_peak_rss_kb", "0")) * 1024
+    row("upload of a 50 MB profile (peak memory)", f"{peak / 2**20:.0f} MB", f"file {size / 2**20:.0f} MB",
+        f"{peak / size:.2f}x", "< 4x", peak < 4 * size)
+
+
+def bench_stall():
+    out = subprocess.run([str(BIN / "bench_upload"), "stall", "10"], capture_output=True, text=True,
+                         timeout=60).stdout
+    vals = dict(l.split(" ", 1) for l in out.strip().splitlines() if " " in l)
+    cpu = float(vals["stall_cpu_seconds"])
+    row("CPU while an upload waits 10 s on a stalled server", f"{cpu:.3f} s",
+        f"wall {float(vals['stall_wall_seconds']):.1f} s", "-", "< 0.1 s", cpu < 0.1)
+
+
+def make_world(tmp, entries):
+    prefix = tmp / "prefix"
+    game = prefix / "drive_c" / "Games" / "WoW"
+    (prefix / "dosdevices").mkdir(parents=True)
+    os.symlink("../drive_c", prefix / "dosdevices" / "c:")
+    (prefix / "system.reg").write_text(
+        "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n\n"
+        "[Software\\\\Wow6432Node\\\\Blizzard Entertainment\\\\World of Warcraft] 1733580000\n"
+        "\"InstallPath\"=\"C:\\\\Games\\\\WoW\\\\\"\n\n")
+    toc = game / "Interface" / "AddOns" / "Rostrel"
+    toc.mkdir(parents=True)
+    (toc / "Rostrel.toc").write_bytes(b"## Version: 1.0\r\n")
+    files = tmp / "files"
+    files.mkdir()
+    (files / "RostrelVersion").write_bytes(b"1.0")
+    accounts = game / "WTF" / "Account"
+    n = 0
+    for a in range(100):
+        for r in range(5):
+            for c in range(entries // 500 + 1):
+                if n >= entries:
+                    break
+                sv = accounts / f"ACCOUNT{a}" / f"Realm{r}" / f"Char{c}" / "SavedVariables"
+                sv.mkdir(parents=True)
+                (sv / "Rostrel.lua").write_bytes(b"RostrelDB = {}\r\n" * 20)
+                n += 1
+    home = tmp / "home"
+    home.mkdir()
+    return prefix, files, home
+
+
+def start_program(prefix, home, host, env_extra=None):
+    env = dict(os.environ, WINEPREFIX=str(prefix), HOME=str(home), ROSTREL_FILE_HOST=host,
+               XDG_CONFIG_HOME=str(home / ".config"), QT_QPA_PLATFORM="offscreen")
+    env.update(env_extra or {})
+    return subprocess.Popen([str(BIN / "RostrelUploader")], cwd=home, env=env, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.PIPE, text=True)
+
+
+def bench_startup_and_idle(tmp):
+    prefix, files, home = make_world(tmp, 1000)
+    site, host = start_site(tmp, files)
+    try:
+        # Start-up: process start to the window shown (the program says when).
+        times = []
+        for _ in range(3):
+            t0 = time.monotonic()
+            prog = start_program(prefix, home, host)
+            for line in prog.stderr:
+                if "started in" in line:
+                    times.append(time.monotonic() - t0)
+                    break
+            prog.kill()
+            prog.wait()
+        best = min(times)
+        row("start-up to the window shown, 1000 entries", f"{best:.2f} s", "-", "-", "< 0.5 s", best < 0.5)
+
+        # Idle in the tray, logged in, the watcher running over 1000 checked entries.
+        (home / "settings.txt").write_bytes(b"bench\r\n" + host.encode() + b"\r\nbench\r\n")
+        prog = start_program(prefix, home, host)
+        for line in prog.stderr:
+            if "started in" in line:
+                break
+        drain = subprocess.Popen(["cat"], stdin=prog.stderr, stdout=subprocess.DEVNULL)
+        time.sleep(3)
+        cpu0 = proc_cpu_seconds(prog.pid)
+        time.sleep(60)
+        cpu = proc_cpu_seconds(prog.pid) - cpu0
+        rss = proc_rss_mb(prog.pid)
+        prog.kill()
+        prog.wait()
+        drain.wait()
+        row("idle 60 s in the tray, 1000 entries, watcher on (CPU)", f"{cpu:.2f} s ({cpu / 60 * 100:.2f}%)", "-",
+            "-", "< 1% of a core", cpu / 60 < 0.01)
+        row("idle 60 s in the tray, 1000 entries, watcher on (RSS)", f"{rss:.0f} MB", "-", "-", "< 60 MB", rss < 60)
+    finally:
+        site.terminate()
+        site.wait()
+
+
+def main():
+    machine = f"{platform.node()}: {os.cpu_count()} cores, {platform.processor() or platform.machine()}, " \
+              f"Linux {platform.release()}"
+    try:
+        model = re.search(r"model name\s*:\s*(.*)", Path("/proc/cpuinfo").read_text()).group(1)
+        machine += f", {model}"
+    except Exception:
+        pass
+    print(f"Machine: {machine}")
+    with tempfile.TemporaryDirectory() as d:
+        tmp = Path(d)
+        for step in (bench_rescan, lambda: bench_upload(tmp / "u"), bench_stall,
+                     lambda: bench_startup_and_idle(tmp / "s")):
+            for sub in ("u", "s"):
+                (tmp / sub).mkdir(exist_ok=True)
+            step()
+    table = ["| benchmark | measured | reference | ratio | target | met |", "|---|---|---|---|---|---|"]
+    table += ["| " + " | ".join(r) + " |" for r in rows]
+    text = f"# Benchmarks\n\nMachine: {machine}  \nDate: {time.strftime('%Y-%m-%d %H:%M')}\n\n" + "\n".join(table) + "\n"
+    REPORT.parent.mkdir(parents=True, exist_ok=True)
+    REPORT.write_text(text)
+    print()
+    print("\n".join(table))
+    print(f"\nWritten to {REPORT}")
+
+
+main()
