@@ -14,6 +14,9 @@
 
 namespace rostrel {
 
+// The unchecked entries, one text a line, in the settings folder.
+inline const QString kNoUploadFile = QStringLiteral("noupload.txt");
+
 class CharacterList : public QAbstractListModel
 {
     Q_OBJECT

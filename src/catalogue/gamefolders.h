@@ -12,12 +12,17 @@ namespace rostrel {
 
 inline const QString kGameKey = QStringLiteral("Software\\Blizzard Entertainment\\World of Warcraft");
 inline const QString kInstallPathValue = QStringLiteral("InstallPath");
+inline const QString kGameMissingText = QStringLiteral(
+    "We were unable to locate your World of Warcraft Folder.  Apparently WoW is not properly installed."
+    "\r\n\r\nRostrelUploader will now exit");
+// Exit status of the program when the game folder cannot be found.
+inline constexpr int kExitGameMissing = 1;
 
 class GameFolders
 {
 public:
-    GameFolders(registry::Registry& registry, const PathLayer& paths, Dialogs& dialogs, ProgramExit& exit,
-        MessageSink& log);
+    GameFolders(
+        registry::Registry& registry, const PathLayer& paths, Dialogs& dialogs, ProgramExit& exit, MessageSink& log);
 
     // The stored install folder, exactly as stored. When it is missing or empty the user is told
     // and the program ends (does not return).

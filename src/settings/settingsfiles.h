@@ -3,16 +3,16 @@
 // the settings folder, every line ended by CR LF. Both are written atomically; settings.txt is
 // readable by its owner only.
 
+#include "catalogue/characterlist.h"
+
 #include <QString>
 
 namespace rostrel {
 
 class FormView;
-class CharacterList;
 class Dialogs;
 
 inline const QString kSettingsFile = QStringLiteral("settings.txt");
-inline const QString kNoUploadFile = QStringLiteral("noupload.txt");
 
 class SettingsFiles
 {

@@ -1,0 +1,167 @@
+#include "catalogue/characterlist.h"
+
+#include "catalogue/textlines.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace rostrel {
+
+CharacterList::CharacterList(QObject* parent)
+    : QAbstractListModel(parent)
+{ }
+
+int CharacterList::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : count();
+}
+
+QVariant CharacterList::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= count())
+        return {};
+    const Entry& entry = m_entries[static_cast<std::size_t>(index.row())];
+    switch (role) {
+    case Qt::DisplayRole:
+        return entry.text;
+    case Qt::CheckStateRole:
+        return static_cast<int>(entry.checked ? Qt::Checked : Qt::Unchecked);
+    default:
+        return {};
+    }
+}
+
+bool CharacterList::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    if (role != Qt::CheckStateRole || !index.isValid() || index.row() >= count())
+        return false;
+    // A view may hand over the state as an int or as Qt::CheckState.
+    bool ok = false;
+    const int state = value.toInt(&ok);
+    if (!ok)
+        return false;
+    setChecked(index.row(), state == Qt::Checked);
+    return true;
+}
+
+Qt::ItemFlags CharacterList::flags(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable | Qt::ItemNeverHasChildren;
+}
+
+QString CharacterList::text(int index) const
+{
+    if (index < 0 || index >= count())
+        return {};
+    return m_entries[static_cast<std::size_t>(index)].text;
+}
+
+bool CharacterList::isChecked(int index) const
+{
+    if (index < 0 || index >= count())
+        return false;
+    return m_entries[static_cast<std::size_t>(index)].checked;
+}
+
+void CharacterList::setChecked(int index, bool checked)
+{
+    if (index < 0 || index >= count())
+        return;
+    Entry& entry = m_entries[static_cast<std::size_t>(index)];
+    if (entry.checked == checked)
+        return;
+    entry.checked = checked;
+    const QModelIndex changed = this->index(index);
+    Q_EMIT dataChanged(changed, changed, { Qt::CheckStateRole });
+}
+
+int CharacterList::append(const QString& text)
+{
+    const int index = count();
+    beginInsertRows({}, index, index);
+    m_entries.push_back({ text, true });
+    m_upperTexts.insert(text.toUpper());
+    endInsertRows();
+    // FileDates may be a spare element longer than the list (after resetFileDates); the new
+    // entry's element is the last one and holds no time.
+    m_fileDates.resize(static_cast<std::size_t>(index) + 1);
+    m_fileDates.back().reset();
+    return index;
+}
+
+bool CharacterList::InListAlready(const QString& text) const
+{
+    return m_upperTexts.contains(text.toUpper());
+}
+
+std::optional<QDateTime> CharacterList::fileDate(int index) const
+{
+    if (index < 0 || index >= fileDatesSize())
+        return std::nullopt;
+    return m_fileDates[static_cast<std::size_t>(index)];
+}
+
+void CharacterList::setFileDate(int index, const std::optional<QDateTime>& time)
+{
+    if (index < 0 || index >= fileDatesSize())
+        return;
+    m_fileDates[static_cast<std::size_t>(index)] = time;
+}
+
+void CharacterList::resetFileDates()
+{
+    m_fileDates.assign(static_cast<std::size_t>(count()) + 1, std::nullopt);
+}
+
+void CharacterList::GetNextListIndexnoupload()
+{
+    const int last = count() - 1;
+    for (int i = m_watchIndex + 1; i <= last; ++i) {
+        if (isChecked(i)) {
+            m_watchIndex = i;
+            return;
+        }
+    }
+    for (int i = 0; i <= m_watchIndex && i <= last; ++i) {
+        if (isChecked(i)) {
+            m_watchIndex = i;
+            return;
+        }
+    }
+}
+
+void CharacterList::CompareToHardDrive(const QString& settingsDir)
+{
+    for (Entry& entry : m_entries)
+        entry.checked = true;
+
+    QSet<QString> unchecked;
+    QFile file(QDir(settingsDir).filePath(kNoUploadFile));
+    if (file.open(QIODevice::ReadOnly)) {
+        const QByteArray bytes = file.readAll();
+        if (file.error() == QFileDevice::NoError) {
+            for (const QByteArray& line : splitLines(bytes))
+                unchecked.insert(trimSpaces(QString::fromUtf8(line)));
+        }
+    }
+    for (Entry& entry : m_entries) {
+        if (unchecked.contains(entry.text))
+            entry.checked = false;
+    }
+    if (count() > 0)
+        Q_EMIT dataChanged(index(0), index(count() - 1), { Qt::CheckStateRole });
+}
+
+QStringList CharacterList::uncheckedTexts() const
+{
+    QStringList texts;
+    for (const Entry& entry : m_entries) {
+        if (!entry.checked)
+            texts.append(entry.text);
+    }
+    return texts;
+}
+
+} // namespace rostrel

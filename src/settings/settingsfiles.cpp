@@ -1,0 +1,106 @@
+#include "settings/settingsfiles.h"
+
+#include "catalogue/textlines.h"
+#include "platform/formview.h"
+#include "platform/seams.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+
+namespace rostrel {
+
+namespace {
+
+const QString kRememberWarning = QStringLiteral(
+    "Warning! This is a security risk because your password will be stored on you hard drive.  Are you sure you "
+    "want to have the program remember your password?");
+const QString kWarningTitle = QStringLiteral("Warning!");
+
+QByteArray crlfLine(const QString& text)
+{
+    return text.toUtf8() + "\r\n";
+}
+
+} // namespace
+
+bool writeFileAtomically(const QString& path, const QByteArray& bytes, bool ownerOnly)
+{
+    QSaveFile file(path);
+    // Unbuffered: a buffered write that the system cuts short (disk full, size limit) is
+    // flushed without complaint and would be committed truncated.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return false;
+    // Set before anything is written, and also over a file that was more open before.
+    if (ownerOnly && !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+        file.cancelWriting();
+        return false;
+    }
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+SettingsFiles::SettingsFiles(FormView& view, CharacterList& list, Dialogs& dialogs, const QString& folder)
+    : m_view(view)
+    , m_list(list)
+    , m_dialogs(dialogs)
+    , m_folder(folder)
+{ }
+
+bool SettingsFiles::LoadSettings()
+{
+    QList<QByteArray> lines;
+    QFile file(QDir(m_folder).filePath(kSettingsFile));
+    if (file.open(QIODevice::ReadOnly)) {
+        const QByteArray bytes = file.readAll();
+        // The three values are single-line texts, so a lone LF (a file saved by a Unix editor)
+        // ends a line here too.
+        if (file.error() == QFileDevice::NoError)
+            lines = splitLines(bytes, true);
+    }
+    const auto line = [&lines](int i) { return i < lines.size() ? QString::fromUtf8(lines.at(i)) : QString(); };
+
+    m_view.setLogin(line(0));
+    m_view.setUrl(line(1));
+    m_view.setPassword(line(2));
+
+    m_loadingSettings = true;
+    m_view.setRememberPassword(!m_view.password().isEmpty());
+    m_loadingSettings = false;
+
+    if (m_view.login().isEmpty())
+        m_view.focusLogin();
+    else
+        m_view.focusPassword();
+
+    return !m_view.password().isEmpty() && !m_view.url().isEmpty() && !m_view.login().isEmpty();
+}
+
+void SettingsFiles::SaveSettings()
+{
+    // A failed write leaves the old file as it was; neither failure stops the other file.
+    const QByteArray settings = crlfLine(m_view.login()) + crlfLine(m_view.url())
+        + crlfLine(m_view.rememberPassword() ? m_view.password() : QString());
+    writeFileAtomically(QDir(m_folder).filePath(kSettingsFile), settings, true);
+
+    QByteArray noUpload;
+    for (const QString& text : m_list.uncheckedTexts())
+        noUpload += crlfLine(text);
+    writeFileAtomically(QDir(m_folder).filePath(kNoUploadFile), noUpload);
+}
+
+void SettingsFiles::RememberPassword_Click()
+{
+    if (!m_loadingSettings && m_view.rememberPassword()) {
+        const BoxAnswer answer
+            = m_dialogs.show({ kRememberWarning, kWarningTitle, BoxIcon::Question, BoxButtons::YesNo });
+        if (answer == BoxAnswer::No)
+            m_view.setRememberPassword(false);
+    }
+    SaveSettings();
+}
+
+} // namespace rostrel
