@@ -12,7 +12,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QList>
-#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <functional>

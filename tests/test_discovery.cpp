@@ -269,6 +269,41 @@ private Q_SLOTS:
         QCOMPARE(f.texts(), QStringList { QStringLiteral("K\\R\\C") });
     }
 
+    void withTheWinePathLayer()
+    {
+        // The game's folders in the case a Linux copy or an installer left them in.
+        QTemporaryDir dir;
+        const QString drive = dir.filePath(QStringLiteral("prefix/drive_c/Games/WoW"));
+        QVERIFY(QDir().mkpath(drive + QStringLiteral("/wtf/account/Kestrel77/savedVariables")));
+        QVERIFY(QDir().mkpath(drive + QStringLiteral("/wtf/account/Kestrel77/Realm/Char/SavedVariables")));
+        QVERIFY(QDir().mkpath(drive + QStringLiteral("/Interface/AddOns")));
+        for (const QString& file : { QStringLiteral("/wtf/account/Kestrel77/savedVariables/rostrel.lua"),
+                 QStringLiteral("/wtf/account/Kestrel77/Realm/Char/SavedVariables/Rostrel.lua") }) {
+            QFile out(drive + file);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+        }
+        FakeRegistry registry;
+        registry.setInstallPath(QStringLiteral("C:\\Games\\WoW"));
+        const std::unique_ptr<PathLayer> paths = makeWinePathLayer(dir.filePath(QStringLiteral("prefix")));
+        FakeDialogs dialogs;
+        FakeExit exit;
+        FakeLog log;
+        GameFolders folders(registry, *paths, dialogs, exit, log);
+        CharacterList list;
+        Discovery discovery(folders, list);
+
+        discovery.LoadfilesFromHardDrive();
+        // "\SavedVariables" goes only in the game's own case.
+        QCOMPARE(list.count(), 2);
+        QCOMPARE(list.text(0), QStringLiteral("Kestrel77\\Realm\\Char"));
+        QCOMPARE(list.text(1), QStringLiteral("Kestrel77\\savedVariables"));
+
+        folders.InitializeFolders();
+        QVERIFY(QFileInfo(drive + QStringLiteral("/Interface/AddOns/Rostrel")).isDir());
+        QVERIFY(!QFileInfo::exists(drive + QStringLiteral("/Interface/Addons")));
+        QVERIFY(log.messages.isEmpty());
+    }
+
     void missingGameFolderEndsTheWalk()
     {
         Fixture f;

@@ -101,10 +101,6 @@ void Discovery::LoadFilesFromDir(
             m_list.append(text);
     }
 
-    if (depth >= kMaxDepth) {
-        qCWarning(lcCatalogue) << "Not looking below" << hostPath << "- the folders nest too deep";
-        return;
-    }
     // Sub-folders: every name that is not a file name. Both lists are in the same order, so one
     // pass over each finds them.
     qsizetype file = 0;
@@ -118,6 +114,10 @@ void Discovery::LoadFilesFromDir(
         }
         if (name.startsWith(QLatin1Char('.')))
             continue;
+        if (depth >= kMaxDepth) {
+            qCWarning(lcCatalogue) << "Not looking below" << hostPath << "- the folders nest too deep";
+            return;
+        }
         const QString childHost = hostPath + QLatin1Char('/') + name;
         // Only a link can lead back up the tree; a plain folder's real place follows from its
         // parent's, which keeps the walk to one extra look-up per folder.
