@@ -223,14 +223,6 @@ private Q_SLOTS:
         list->CompareToHardDrive(dir.path());
         QCOMPARE(checkStates(*list), QList<bool> { true });
     }
-
-    void uncheckedTextsInListOrder()
-    {
-        std::unique_ptr<CharacterList> list(
-            makeList({ QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"), QStringLiteral("D") },
-                { false, true, false, true }));
-        QCOMPARE(list->uncheckedTexts(), (QStringList { QStringLiteral("A"), QStringLiteral("C") }));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestCharacterList)

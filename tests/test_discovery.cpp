@@ -260,15 +260,6 @@ private Q_SLOTS:
         QCOMPARE(f.discovery.FormatIt(path), text);
     }
 
-    void gameFolderWithoutBackslash()
-    {
-        Fixture f;
-        f.registry.setInstallPath(QStringLiteral("C:\\Games\\World of Warcraft"));
-        f.addFile(QStringLiteral("K/R/C/SavedVariables/Rostrel.lua"));
-        f.discovery.LoadfilesFromHardDrive();
-        QCOMPARE(f.texts(), QStringList { QStringLiteral("K\\R\\C") });
-    }
-
     void withTheWinePathLayer()
     {
         // The game's folders in the case a Linux copy or an installer left them in.

@@ -258,19 +258,6 @@ private Q_SLOTS:
         QCOMPARE(readBytes(f.noUploadFile()), QByteArray("A\r\n"));
     }
 
-    void settingsFolderThatIsAFile()
-    {
-        QTemporaryDir dir;
-        const QString notAFolder = dir.filePath(QStringLiteral("plain"));
-        QVERIFY(writeBytes(notAFolder, "x"));
-        Fixture f(notAFolder);
-        f.view.setLogin(QStringLiteral("alice"));
-        f.settings.SaveSettings(); // nothing to write into: quietly nothing
-        QCOMPARE(readBytes(notAFolder), QByteArray("x"));
-        QVERIFY(!f.settings.LoadSettings());
-        QCOMPARE(f.view.login(), QString());
-    }
-
     void rememberPasswordClick_data()
     {
         QTest::addColumn<BoxAnswer>("answer");

@@ -43,18 +43,6 @@ private Q_SLOTS:
         QVERIFY(f.log.messages.isEmpty()); // success is not logged
     }
 
-    void startUpShowsThePresentEntry()
-    {
-        // As the window's start-up does: ticking the box for a present entry writes it again.
-        Fixture f;
-        f.autostart.present = true;
-        if (f.entry.IsInStartup())
-            f.view.setStartWithWindows(true);
-        QVERIFY(f.view.startWithWindows());
-        QCOMPARE(f.autostart.enables, 1);
-        QCOMPARE(f.autostart.disables, 0);
-    }
-
     void failureShowsWhatTheSystemHolds_data()
     {
         QTest::addColumn<bool>("presentBefore");
