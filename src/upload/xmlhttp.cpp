@@ -18,6 +18,10 @@ namespace rostrel {
 namespace {
 // Replies are profiles' answers, version texts and addon files; anything bigger is not ours.
 constexpr qint64 kMaxReplyBytes = 64 * 1024 * 1024;
+// What counts as progress that restarts the stall clock. A server that trickles a byte now and then
+// would otherwise hold the request, and the login, watcher turn or update check waiting on it, for
+// ever; any working link moves this much in a stall time-out many times over.
+constexpr qint64 kMinProgressBytes = 1024;
 
 bool isTransportError(QNetworkReply::NetworkError error)
 {
@@ -88,8 +92,14 @@ bool XmlHttpRequest::send(const QByteArray& body)
     });
     m_stallTimer->start();
 
-    connect(m_reply, &QNetworkReply::uploadProgress, this, &XmlHttpRequest::onProgress);
-    connect(m_reply, &QNetworkReply::downloadProgress, this, &XmlHttpRequest::onProgress);
+    connect(m_reply, &QNetworkReply::uploadProgress, this, [this](qint64 sent, qint64) {
+        m_bytesSent = sent;
+        onProgress();
+    });
+    connect(m_reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64) {
+        m_bytesReceived = std::max(m_bytesReceived, received);
+        onProgress();
+    });
     connect(m_reply, &QNetworkReply::metaDataChanged, this, [this] {
         if (m_readyState < HeadersReceived)
             m_readyState = HeadersReceived;
@@ -103,6 +113,9 @@ bool XmlHttpRequest::send(const QByteArray& body)
         }
         if (m_reply)
             m_body += m_reply->readAll();
+        // downloadProgress is throttled; the bytes read here count at once.
+        m_bytesReceived = std::max(m_bytesReceived, qint64(m_body.size()));
+        onProgress();
     });
     connect(m_reply, &QNetworkReply::finished, this, &XmlHttpRequest::finish);
     return true;
@@ -110,8 +123,11 @@ bool XmlHttpRequest::send(const QByteArray& body)
 
 void XmlHttpRequest::onProgress()
 {
-    if (m_stallTimer && m_readyState != Done)
-        m_stallTimer->start();
+    const qint64 moved = m_bytesSent + m_bytesReceived;
+    if (!m_stallTimer || m_readyState == Done || moved - m_progressMark < kMinProgressBytes)
+        return;
+    m_progressMark = moved;
+    m_stallTimer->start();
 }
 
 void XmlHttpRequest::finish()
@@ -125,9 +141,16 @@ void XmlHttpRequest::finish()
     const auto error = m_reply->error();
     if (m_timedOut) {
         m_failed = true;
-        m_error = QStringLiteral("No answer from %1 for %2 seconds: the request timed out.")
+        if (m_bytesReceived > 0 && m_bytesSent + m_bytesReceived > m_progressMark)
+            m_error
+                = QStringLiteral("The transfer with %1 moved less than %2 bytes in %3 seconds: the request timed out.")
                       .arg(m_url.host())
+                      .arg(kMinProgressBytes)
                       .arg(m_stallTimeout.count() / 1000.0);
+        else
+            m_error = QStringLiteral("No answer from %1 for %2 seconds: the request timed out.")
+                          .arg(m_url.host())
+                          .arg(m_stallTimeout.count() / 1000.0);
     } else if (!m_error.isEmpty()) {
         m_failed = true;
     } else if (m_status == 0 || isTransportError(error)) {

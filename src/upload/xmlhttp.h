@@ -78,6 +78,10 @@ private:
     bool m_failed = false;
     bool m_timedOut = false;
     QString m_error;
+    // Bytes moved so far, and the count when the stall clock last restarted.
+    qint64 m_bytesSent = 0;
+    qint64 m_bytesReceived = 0;
+    qint64 m_progressMark = 0;
 };
 
 // Hands out a fresh request object per request, or none when the HTTP client is unavailable.

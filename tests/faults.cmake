@@ -1,0 +1,4 @@
+# The fault suite: misbehaving servers and failing file systems under the login, the watcher and
+# the update check, and the program killed while it writes. Runs alone with `ctest -L faults`.
+rostrel_add_test(test_faults_network SOURCES test_faults_network.cpp support/faultworld.h
+    LIBS rostrel_upload rostrel_addon rostrel_settings rostrel_guildsite rostrel_testsupport LABELS faults)

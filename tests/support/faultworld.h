@@ -1,0 +1,240 @@
+#pragma once
+// The program without its window, for the fault suite: a game folder with profiles and an
+// installed addon, a settings folder, the reference guild site, and the real request object,
+// upload, login, watcher, settings files and update check around them. Its path layer can run a
+// hook whenever a game path is looked up, so a test can change the disk between two looks at the
+// same file.
+
+#include "addon/addonupdater.h"
+#include "catalogue/characterlist.h"
+#include "catalogue/discovery.h"
+#include "catalogue/gamefolders.h"
+#include "catalogue/profiles.h"
+#include "fakes.h"
+#include "guild-site/guildsite.h"
+#include "settings/settingsfiles.h"
+#include "upload/logincommand.h"
+#include "upload/uploader.h"
+#include "upload/watcher.h"
+#include "upload/xmlhttp.h"
+#include "uploadworld.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMap>
+#include <QNetworkAccessManager>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <chrono>
+#include <csignal>
+#include <functional>
+#include <memory>
+#include <sys/resource.h>
+
+namespace rostrel::fakes {
+
+// A path layer that tells a hook about every look-up before answering it.
+class HookedPathLayer : public FakePathLayer
+{
+public:
+    using FakePathLayer::FakePathLayer;
+    QString toHost(const QString& gamePath) const override
+    {
+        if (onLookup)
+            onLookup(gamePath);
+        return FakePathLayer::toHost(gamePath);
+    }
+    std::function<void(const QString&)> onLookup;
+};
+
+// Counts the ticks of a fast timer and remembers the longest stretch without one: a wait that
+// blocks the event loop shows up as a long stretch.
+class Heartbeat
+{
+public:
+    explicit Heartbeat(std::chrono::milliseconds interval = std::chrono::milliseconds(10))
+    {
+        m_timer.setInterval(interval);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { beat(); });
+        m_sinceLast.start();
+        m_timer.start();
+    }
+    // Ends the count; the stretch since the last tick counts too.
+    void stop()
+    {
+        m_timer.stop();
+        m_longest = std::max(m_longest, m_sinceLast.elapsed());
+    }
+    int ticks() const { return m_ticks; }
+    qint64 longestGapMs() const { return m_longest; }
+
+private:
+    void beat()
+    {
+        ++m_ticks;
+        m_longest = std::max(m_longest, m_sinceLast.restart());
+    }
+    QTimer m_timer;
+    QElapsedTimer m_sinceLast;
+    int m_ticks = 0;
+    qint64 m_longest = 0;
+};
+
+// Lowers the file-size limit for one scope. Writes past it fail with EFBIG (the signal that would
+// end the process is ignored meanwhile); root is bound by it as well.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        rlimit lowered = m_saved;
+        lowered.rlim_cur = bytes;
+        m_ok = setrlimit(RLIMIT_FSIZE, &lowered) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool ok() const { return m_ok; }
+
+private:
+    rlimit m_saved {};
+    void (*m_oldHandler)(int) = nullptr;
+    bool m_ok = false;
+};
+
+inline bool writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+inline QByteArray readBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Every file below a folder (relative path -> bytes); folders show up as "<name>/" with no bytes.
+inline QMap<QString, QByteArray> snapshot(const QString& folder)
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString name = QDir(folder).relativeFilePath(path);
+        if (it.fileInfo().isDir())
+            files.insert(name + QLatin1Char('/'), {});
+        else
+            files.insert(name, readBytes(path));
+    }
+    return files;
+}
+
+struct FaultWorld
+{
+    static inline const QString kLogin = QStringLiteral("kestrel");
+    static inline const QString kPassword = QStringLiteral("secret");
+    static inline const QByteArray kInstalledToc = "## Interface: 11200\r\n## Version: 1.0\r\n";
+    static inline const QByteArray kInstalledLua = "-- Rostrel 1.0\r\nRostrel = {}\r\n";
+
+    explicit FaultWorld(std::chrono::milliseconds stall = std::chrono::milliseconds(3000))
+        : factory(network, stall)
+        , site([this] {
+            GuildSiteConfig config;
+            config.users.insert(kLogin, kPassword);
+            config.dataDir = dir.path() + QStringLiteral("/site-data");
+            config.filesDir = dir.path() + QStringLiteral("/site-files");
+            QDir().mkpath(config.filesDir);
+            return config;
+        }())
+    {
+        registry.setInstallPath(QStringLiteral("C:\\Games\\WoW\\"));
+        QDir().mkpath(accountHost());
+        QDir().mkpath(settingsHost());
+        writeBytes(addonHost(QStringLiteral("Rostrel.toc")), kInstalledToc);
+        writeBytes(addonHost(QStringLiteral("Rostrel.lua")), kInstalledLua);
+        view.setLogin(kLogin);
+        view.setPassword(kPassword);
+        site.listen();
+        useFileHost(site.hostAndPort());
+    }
+
+    QString gameHost() const { return dir.path() + QStringLiteral("/Games/WoW"); }
+    QString accountHost() const { return gameHost() + QStringLiteral("/WTF/Account"); }
+    QString addonHost(const QString& name = {}) const
+    {
+        return gameHost() + QStringLiteral("/Interface/AddOns/Rostrel/") + name;
+    }
+    QString settingsHost(const QString& name = {}) const { return dir.path() + QStringLiteral("/settings/") + name; }
+    QString profileHost(const QString& entry) const
+    {
+        return accountHost() + QLatin1Char('/') + QString(entry).replace(QLatin1Char('\\'), QLatin1Char('/'))
+            + QStringLiteral("/SavedVariables/Rostrel.lua");
+    }
+    // The game path the watcher and the log name for an entry's profile.
+    static QString profileGamePath(const QString& entry)
+    {
+        return QStringLiteral("C:\\Games\\WoW\\WTF\\Account\\") + entry
+            + QStringLiteral("\\SavedVariables\\Rostrel.lua");
+    }
+    QString writeProfile(const QString& entry, const QByteArray& bytes)
+    {
+        const QString path = profileHost(entry);
+        return writeBytes(path, bytes) ? path : QString();
+    }
+
+    void useFileHost(const QString& hostAndPort)
+    {
+        updater
+            = std::make_unique<AddonUpdater>(folders, factory, dialogs, browser, exit, log, fileHostBase(hostAndPort));
+    }
+    // Publishes a new addon on the reference site: version 2.0, a table of contents and code.
+    void publishAddon(const QByteArray& toc = "## Version: 2.0\r\n", const QByteArray& lua = "-- Rostrel 2.0\r\n")
+    {
+        site.publishFile(QStringLiteral("RostrelVersion"), "2.0");
+        site.publishFile(QStringLiteral("RostrelFiles"), "Rostrel.lua\r\nRostrel.toc\r\n");
+        site.publishFile(QStringLiteral("Rostrel.lua"), lua);
+        site.publishFile(QStringLiteral("Rostrel.toc"), toc);
+    }
+
+    QStringList boxTexts() const
+    {
+        QStringList texts;
+        for (const MessageBoxRequest& box : dialogs.shown)
+            texts.append(box.text);
+        return texts;
+    }
+    int uploads() const { return static_cast<int>(site.received().size()); }
+
+    QTemporaryDir dir;
+    FakeRegistry registry;
+    HookedPathLayer paths { dir.path() };
+    FakeDialogs dialogs;
+    FakeExit exit;
+    FakeLog log;
+    FakeFormView view;
+    FakeBrowser browser;
+    CharacterList list;
+    GameFolders folders { registry, paths, dialogs, exit, log };
+    Discovery discovery { folders, list };
+    ProfileReader profiles { folders, list, log };
+    QNetworkAccessManager network;
+    NetworkRequestFactory factory;
+    Uploader uploader { view, factory, dialogs, browser, exit, log };
+    Watcher watcher { discovery, list, profiles, folders, uploader, log };
+    SettingsFiles settings { view, list, dialogs, settingsHost() };
+    LoginCommand login { view, uploader, list, profiles, watcher, dialogs, log, [this] { settings.SaveSettings(); } };
+    GuildSite site;
+    std::unique_ptr<AddonUpdater> updater;
+};
+
+} // namespace rostrel::fakes
