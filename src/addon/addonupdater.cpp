@@ -24,6 +24,8 @@ namespace {
 
 const QString kVersionFile = QStringLiteral("RostrelVersion");
 const QString kFileList = QStringLiteral("RostrelFiles");
+// The installed addon's table of contents, which names its version.
+const QString kTocName = QStringLiteral("Rostrel.toc");
 const QString kCrLf = QStringLiteral("\r\n");
 
 // A published version is a short text. Anything longer is a misconfigured host (an HTML page, a
@@ -263,7 +265,9 @@ bool AddonUpdater::storeFile(const QString& toFile, const QByteArray& bytes)
     // half-written addon file behind.
     QSaveFile file(m_folders.toHost(toFile));
     QString error;
-    if (!file.open(QIODevice::WriteOnly)) {
+    // Unbuffered: a write the system cuts short must fail here, not be flushed silently and
+    // committed truncated.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         error = file.errorString();
     } else if (file.write(bytes) != bytes.size()) {
         error = file.errorString();
@@ -346,6 +350,10 @@ void AddonUpdater::CheckVersionAndDownload()
 
     int tried = 0;
     int failed = 0;
+    // The table of contents names the installed version, so it is stored after every other file
+    // and only when they all were: an update cut short (a file that failed, the program ended half
+    // way) then leaves the old version in place and the next check tries again.
+    std::optional<std::pair<QString, QByteArray>> toc;
     const QStringList names = QString::fromUtf8(listReply.body).split(kCrLf);
     for (const QString& name : names) {
         if (name.isEmpty())
@@ -356,14 +364,29 @@ void AddonUpdater::CheckVersionAndDownload()
             continue;
         }
         ++tried;
+        if (name.compare(kTocName, Qt::CaseInsensitive) == 0) {
+            const Fetch reply = fetch(fileUrl(name));
+            m_lastDownloadOk = reply.ok;
+            if (reply.ok)
+                toc.emplace(name, reply.body + QByteArrayLiteral("\r\n"));
+            else
+                ++failed;
+            continue;
+        }
         if (!QuickDownloadToFile(fileUrl(name), folder + name))
             ++failed;
     }
+    if (toc && failed == 0 && !storeFile(folder + toc->first, toc->second))
+        ++failed;
 
     if (failed > 0) {
         // The user has seen a box for each failed file; saying "updated" now would be untrue.
-        m_log.AddMessage(QStringLiteral("Rostrel update to version ") + serverVersion
-            + QStringLiteral(" incomplete: %1 of %2 files could not be updated").arg(failed).arg(tried));
+        QString line = QStringLiteral("Rostrel update to version ") + serverVersion
+            + QStringLiteral(" incomplete: %1 of %2 files could not be updated").arg(failed).arg(tried);
+        if (toc)
+            line += QStringLiteral("; ") + toc->first
+                + QStringLiteral(" keeps the installed version, so the next check tries again");
+        m_log.AddMessage(line);
         return;
     }
     m_dialogs.message(QStringLiteral("Rostrel has been updated to version ") + serverVersion);

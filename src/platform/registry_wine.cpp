@@ -797,7 +797,9 @@ private:
     long writeFile(const QByteArray& text) const
     {
         QSaveFile file(m_path);
-        if (!file.open(QIODevice::WriteOnly))
+        // Unbuffered: a write the system cuts short must fail here, not be flushed silently and
+        // committed truncated.
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
             return kAccessDenied;
         if (file.write(text) != text.size()) {
             file.cancelWriting();

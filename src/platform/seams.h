@@ -10,9 +10,25 @@ namespace rostrel {
 // Title of every message box that names no title of its own.
 inline const QString kAppTitle = QStringLiteral("Rostrel Uploader");
 
-enum class BoxIcon { None, Critical, Question, Exclamation, Information };
-enum class BoxButtons { Ok, YesNo };
-enum class BoxAnswer { Ok, Yes, No };
+enum class BoxIcon
+{
+    None,
+    Critical,
+    Question,
+    Exclamation,
+    Information
+};
+enum class BoxButtons
+{
+    Ok,
+    YesNo
+};
+enum class BoxAnswer
+{
+    Ok,
+    Yes,
+    No
+};
 
 struct MessageBoxRequest
 {

@@ -454,7 +454,7 @@ bool GuildSite::publishFile(const QString& name, QByteArrayView bytes)
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;
     if (file.write(bytes.data(), bytes.size()) != bytes.size()) {
         file.cancelWriting();
@@ -563,7 +563,7 @@ std::optional<QString> GuildSite::storeProfile(const QString& login, QByteArrayV
     } while (QFileInfo::exists(path));
 
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         *error = file.errorString();
         return std::nullopt;
     }
