@@ -2,3 +2,5 @@
 # the update check, and the program killed while it writes. Runs alone with `ctest -L faults`.
 rostrel_add_test(test_faults_network SOURCES test_faults_network.cpp support/faultworld.h
     LIBS rostrel_upload rostrel_addon rostrel_settings rostrel_guildsite rostrel_testsupport LABELS faults)
+rostrel_add_test(test_faults_files SOURCES test_faults_files.cpp support/faultworld.h
+    LIBS rostrel_upload rostrel_addon rostrel_settings rostrel_guildsite LABELS faults)
