@@ -4,3 +4,9 @@ rostrel_add_test(test_faults_network SOURCES test_faults_network.cpp support/fau
     LIBS rostrel_upload rostrel_addon rostrel_settings rostrel_guildsite rostrel_testsupport LABELS faults)
 rostrel_add_test(test_faults_files SOURCES test_faults_files.cpp support/faultworld.h
     LIBS rostrel_upload rostrel_addon rostrel_settings rostrel_guildsite LABELS faults)
+# Kills the built program while it writes; looks at it through /proc, so Linux only.
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+    rostrel_add_test(test_crashsafety SOURCES test_crashsafety.cpp support/slowfilehost.cpp support/slowfilehost.h
+        LIBS rostrel_guildsite LABELS faults TIMEOUT 180)
+    add_dependencies(test_crashsafety RostrelUploader)
+endif()
