@@ -400,8 +400,10 @@ void TestCrashSafety::killedWhileWritingLeavesOldOrNewFiles()
                 pid, settingsFolder, random.bounded(4), std::chrono::microseconds(random.bounded(40)));
         } else if (aim == Aim::Addon) {
             // Three stores: the two large files, then the table of contents.
-            killer = std::make_unique<WriteKiller>(
-                pid, addonFolder, random.bounded(3), std::chrono::microseconds(random.bounded(3000)));
+            // A third of them at once, when the file has only just been opened.
+            const int delay = random.bounded(3) == 0 ? 0 : random.bounded(3000);
+            killer
+                = std::make_unique<WriteKiller>(pid, addonFolder, random.bounded(3), std::chrono::microseconds(delay));
         } else {
             timed.start(random.bounded(runMs));
         }
