@@ -27,7 +27,8 @@ enum class Turn
 // Longer than the trickling server's one-byte-a-second pace, so only a rule about how much a
 // request moves (not merely whether it moves) can end such a request.
 constexpr auto kStall = 1500ms;
-// A wait that takes this long without the event loop turning is a frozen window.
+// A wait that takes this long without the event loop turning is a frozen window; shorter than the
+// stall limit, so a wait that blocked would show.
 constexpr qint64 kFrozenMs = 1000;
 // No turn against a misbehaving server may take longer than this; past it the server is shut down
 // so that a turn that would wait for ever ends and the test fails instead of hanging.
@@ -163,10 +164,12 @@ void TestFaultsNetwork::misbehavingServer()
     heartbeat.stop();
     limit.stop();
     QVERIFY2(!shutDown, "the turn waited on the misbehaving server without end");
-    QVERIFY2(heartbeat.longestGapMs() < kFrozenMs,
-        qPrintable(QStringLiteral("the event loop stood still for %1 ms").arg(heartbeat.longestGapMs())));
     if (waitsForATimeOut(mode)) {
-        QVERIFY(took.elapsed() >= kStall.count() - 100);
+        // The turn waited out the stall limit (timers may fire up to 5% early) while the event
+        // loop kept turning. The other servers end their turns quickly, with or without a loop.
+        QVERIFY(took.elapsed() >= kStall.count() * 9 / 10);
+        QVERIFY2(heartbeat.longestGapMs() < kFrozenMs,
+            qPrintable(QStringLiteral("the event loop stood still for %1 ms").arg(heartbeat.longestGapMs())));
         QVERIFY(heartbeat.ticks() > 10);
     }
 
