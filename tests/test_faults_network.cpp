@@ -6,7 +6,6 @@
 #include "support/faultserver.h"
 #include "support/faultworld.h"
 
-#include <QSignalSpy>
 #include <QTest>
 
 using namespace rostrel;
