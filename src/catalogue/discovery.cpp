@@ -8,7 +8,7 @@
 #include <QLoggingCategory>
 #include <algorithm>
 
-Q_LOGGING_CATEGORY(lcCatalogue, "rostrel.catalogue")
+Q_LOGGING_CATEGORY(lcCatalogue, "rostrel.catalogue", QtInfoMsg)
 
 namespace rostrel {
 

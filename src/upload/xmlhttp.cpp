@@ -11,7 +11,7 @@
 #include <QNetworkRequest>
 #include <QTimer>
 
-Q_LOGGING_CATEGORY(lcHttp, "rostrel.http")
+Q_LOGGING_CATEGORY(lcHttp, "rostrel.http", QtInfoMsg)
 
 namespace rostrel {
 
@@ -135,7 +135,7 @@ void XmlHttpRequest::finish()
     if (!m_reply || m_readyState == Done)
         return;
     m_stallTimer->stop();
-    if (m_error.isEmpty())
+    if (m_error.isEmpty() && m_reply->isOpen())
         m_body += m_reply->readAll();
     m_status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const auto error = m_reply->error();
