@@ -1,6 +1,7 @@
 #include "catalogue/characterlist.h"
 #include "catalogue/gamefolders.h"
 #include "catalogue/profiles.h"
+#include "catalogue/textlines.h"
 #include "fakes.h"
 
 #include <QDir>
@@ -53,6 +54,25 @@ private Q_SLOTS:
         FakeLog log;
         QCOMPARE(GetFile(QStringLiteral("C:\\x\\Rostrel.lua"), path, log), read);
         QVERIFY(log.messages.isEmpty());
+    }
+
+    // The copy-free path for files already in CR LF must agree with the line rule on any bytes.
+    void lineRuleAgreesOnRandomBytes()
+    {
+        const char alphabet[] = { 'a', '\r', '\n', '\r', '\n', 'x' };
+        quint32 seed = 12345;
+        for (int round = 0; round < 3000; ++round) {
+            QByteArray bytes;
+            const int size = round % 12;
+            for (int i = 0; i < size; ++i) {
+                seed = seed * 1103515245u + 12345u;
+                bytes += alphabet[(seed >> 16) % sizeof(alphabet)];
+            }
+            QByteArray expected;
+            for (const QByteArray& line : splitLines(bytes))
+                expected += line + "\r\n";
+            QCOMPARE(endLinesWithCrLf(bytes), expected);
+        }
     }
 
     void unreadableFileIsLogged_data()

@@ -212,6 +212,20 @@ private Q_SLOTS:
         QVERIFY(!world.log.messages.first().contains(QStringLiteral("secret")));
     }
 
+    void failedLargeProfileIsLoggedOnlyAsFarAsTheLogKeeps()
+    {
+        UploadWorld world;
+        FaultServer refusing(FaultServer::Mode::Refuse);
+        QVERIFY(refusing.listen());
+        world.view.setUrl(refusing.hostAndPort());
+        const QByteArray profile = QByteArray(3000000, 'x') + "\r\n";
+        QCOMPARE(world.uploader.GetXML(QStringLiteral("POST"), profile), QString());
+        const QString entry = world.log.messages.first();
+        QVERIFY(entry.size() < 21000);
+        QVERIFY(entry.contains(QStringLiteral("[... 2980002 more bytes not shown]")));
+        QVERIFY(entry.endsWith(QStringLiteral("-----End-----")));
+    }
+
     void silentServerTimesOutWithoutFreezing()
     {
         UploadWorld world(300ms);

@@ -68,8 +68,8 @@ void LoginCommand::Command1_Click()
 
     m_running = true;
     m_list.GetNextListIndexnoupload();
-    const QByteArray profile = m_profiles.LoadDataFromHardDrive(m_list.WatchIndex());
-    const QString reply = m_uploader.GetXML(QStringLiteral("POST"), profile);
+    const QString reply
+        = m_uploader.GetXML(QStringLiteral("POST"), m_profiles.LoadDataFromHardDrive(m_list.WatchIndex()));
     m_running = false;
 
     m_log.replaceText(reply);

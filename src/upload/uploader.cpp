@@ -73,20 +73,27 @@ QString Uploader::uploadUrl(const QString& address)
     return QStringLiteral("http://") + address + kUploadScript;
 }
 
-QString Uploader::GetXML(const QString& /*Method: always POST*/, const QByteArray& Data)
+QString Uploader::GetXML(const QString& /*Method: always POST*/, QByteArray Data)
 {
-    return post(Data).reply;
+    return post(std::move(Data)).reply;
 }
 
-UploadResult Uploader::post(const QByteArray& Data)
+UploadResult Uploader::post(QByteArray Data)
 {
     auto request = CreateXMLObject(m_factory, m_dialogs, m_browser, m_exit);
     const QString url = uploadUrl(m_view.url());
     UploadResult result;
+    const qsizetype profileSize = Data.size();
+    // Kept for the failure entry of the log, which shows no more than the log holds.
+    const QByteArray shown = Data.left(kMaxLoggedProfile * 4);
     if (request->Open(QStringLiteral("POST"), url, true)) {
         request->setRequestHeader("Content-Type", "multipart/form-data, boundary=AaB03x");
-        if (request->send(buildBody(m_view.login(), m_view.password(), Data)))
+        QByteArray body = buildBody(m_view.login(), m_view.password(), Data);
+        Data = QByteArray();
+        if (request->send(body)) {
+            body = QByteArray(); // the request holds its own reference
             request->waitForCompletion();
+        }
     }
     result.status = request->status();
     result.failed = request->failed();
@@ -100,11 +107,11 @@ UploadResult Uploader::post(const QByteArray& Data)
     request.reset();
 
     m_dialogs.message(result.error);
-    QString profile = QString::fromUtf8(Data);
-    if (profile.size() > kMaxLoggedProfile)
-        profile = profile.left(kMaxLoggedProfile)
-            + QStringLiteral("\r\n[... %1 more bytes not shown]\r\n")
-                  .arg(Data.size() - profile.left(kMaxLoggedProfile).toUtf8().size());
+    QString profile = QString::fromUtf8(shown);
+    if (profile.size() > kMaxLoggedProfile || shown.size() < profileSize) {
+        profile.truncate(kMaxLoggedProfile);
+        profile += QStringLiteral("\r\n[... %1 more bytes not shown]\r\n").arg(profileSize - profile.toUtf8().size());
+    }
     m_log.AddMessage(QStringLiteral("Error Sending the following data to ") + url + QStringLiteral(": ")
         + QStringLiteral("\r\n-----Start-----\r\n") + profile + QStringLiteral("-----End-----"));
     return result;

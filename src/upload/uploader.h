@@ -41,9 +41,10 @@ public:
 
     // Posts the profile and returns the reply text. A failed request is shown in a message box
     // and logged with the posted profile; the result is then empty.
-    QString GetXML(const QString& Method, const QByteArray& Data);
-    // As GetXML, with the outcome spelled out.
-    UploadResult post(const QByteArray& Data);
+    QString GetXML(const QString& Method, QByteArray Data);
+    // As GetXML, with the outcome spelled out. The profile is taken by value and let go once the
+    // body is built, so a large profile is held twice at most.
+    UploadResult post(QByteArray Data);
 
 private:
     FormView& m_view;

@@ -73,11 +73,11 @@ void Watcher::UpdateTimer_Timer()
     // profiles; their time stays, so they are tried again at their next turn.
     if (!m_list.isChecked(index))
         return;
-    const QByteArray profile = m_profiles.LoadDataFromHardDrive(index);
+    QByteArray profile = m_profiles.LoadDataFromHardDrive(index);
     if (profile.isEmpty() && info.size() > 0)
         return;
 
-    const UploadResult result = m_uploader.post(profile);
+    const UploadResult result = m_uploader.post(std::move(profile));
     const QString entry = m_list.text(index);
     if (result.failed || result.status >= 400) {
         const QString why
