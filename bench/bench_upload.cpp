@@ -65,11 +65,14 @@ int main(int argc, char* argv[])
         const long rssBefore = peakRssKb();
         QElapsedTimer timer;
         timer.start();
-        const QByteArray profile = GetFile(args.at(3), args.at(3), log);
-        const UploadResult result = uploader.post(profile);
+        QByteArray profile = GetFile(args.at(3), args.at(3), log);
+        const double readSeconds = timer.elapsed() / 1000.0;
+        const qsizetype size = profile.size();
+        const UploadResult result = uploader.post(std::move(profile));
         const double seconds = timer.elapsed() / 1000.0;
-        std::printf("upload_seconds %.3f\nupload_peak_rss_kb %ld\nbaseline_rss_kb %ld\nprofile_bytes %lld\nreply %s\n",
-            seconds, peakRssKb(), rssBefore, static_cast<long long>(profile.size()),
+        std::printf("read_seconds %.3f\nupload_seconds %.3f\nupload_peak_rss_kb %ld\nbaseline_rss_kb "
+                    "%ld\nprofile_bytes %lld\nreply %s\n",
+            readSeconds, seconds, peakRssKb(), rssBefore, static_cast<long long>(size),
             qPrintable(result.failed ? result.error : result.reply));
         return result.failed ? 1 : 0;
     }

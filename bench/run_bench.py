@@ -69,22 +69,29 @@ def bench_upload(tmp):
         f.write(line * (50 * 1024 * 1024 // len(line) + 1))
     size = profile.stat().st_size
     site, host = start_site(tmp)
+    ours_runs, curl_runs = [], []
     try:
-        t0 = time.monotonic()
-        out = subprocess.run([str(BIN / "bench_upload"), "upload", host, str(profile)], capture_output=True,
-                             text=True, timeout=300).stdout
-        ours = time.monotonic() - t0
-        vals = dict(l.split(" ", 1) for l in out.strip().splitlines() if " " in l)
-        t0 = time.monotonic()
-        subprocess.run(["curl", "-s", "-o", "/dev/null", "-F", "login=bench", "-F", "password=bench",
-                        "-F", f"thefile=@{profile};filename=Rostrel.lua;type=text/plain",
-                        f"http://{host}/memberbankupload.php"], check=True, timeout=300)
-        curl = time.monotonic() - t0
+        # Alternating runs, medians: the site stores each 50 MB profile, and the disk's flush time
+        # varies from run to run for both.
+        for _ in range(5):
+            t0 = time.monotonic()
+            out = subprocess.run([str(BIN / "bench_upload"), "upload", host, str(profile)], capture_output=True,
+                                 text=True, timeout=300).stdout
+            ours_runs.append(time.monotonic() - t0)
+            vals = dict(l.split(" ", 1) for l in out.strip().splitlines() if " " in l)
+            t0 = time.monotonic()
+            # No "Expect: 100-continue": curl would wait a second for a go-ahead the program never asks for.
+            subprocess.run(["curl", "-s", "-o", "/dev/null", "-H", "Expect:", "-F", "login=bench", "-F",
+                            "password=bench", "-F", f"thefile=@{profile};filename=Rostrel.lua;type=text/plain",
+                            f"http://{host}/memberbankupload.php"], check=True, timeout=300)
+            curl_runs.append(time.monotonic() - t0)
     finally:
         site.terminate()
         site.wait()
+    ours = sorted(ours_runs)[len(ours_runs) // 2]
+    curl = sorted(curl_runs)[len(curl_runs) // 2]
     ratio = ours / curl
-    row("upload of a 50 MB profile (time)", f"{ours:.2f} s", f"curl -F {curl:.2f} s", f"{ratio:.2f}x", "<= 1.5x",
+    row("upload of a 50 MB profile (time)", f"{ours:.2f} s (median of 5)", f"curl -F {curl:.2f} s", f"{ratio:.2f}x", "<= 1.5x",
         ratio <= 1.5)
     peak = int(vals.get("upload_peak_rss_kb", "0")) * 1024
     row("upload of a 50 MB profile (peak memory)", f"{peak / 2**20:.0f} MB", f"file {size / 2**20:.0f} MB",
@@ -145,17 +152,19 @@ def bench_startup_and_idle(tmp):
     try:
         # Start-up: process start to the window shown (the program says when).
         times = []
+        entries = "?"
         for _ in range(3):
             t0 = time.monotonic()
             prog = start_program(prefix, home, host)
             for line in prog.stderr:
                 if "started in" in line:
                     times.append(time.monotonic() - t0)
+                    entries = re.search(r"with (\d+) entries", line).group(1)
                     break
             prog.kill()
             prog.wait()
         best = min(times)
-        row("start-up to the window shown, 1000 entries", f"{best:.2f} s", "-", "-", "< 0.5 s", best < 0.5)
+        row(f"start-up to the window shown, {entries} entries", f"{best:.2f} s", "-", "-", "< 0.5 s", best < 0.5)
 
         # Idle in the tray, logged in, the watcher running over 1000 checked entries.
         (home / "settings.txt").write_bytes(b"bench\r\n" + host.encode() + b"\r\nbench\r\n")
