@@ -15,7 +15,7 @@
 #include <QSaveFile>
 #include <QTcpSocket>
 
-Q_LOGGING_CATEGORY(lcGuildSite, "rostrel.guildsite")
+Q_LOGGING_CATEGORY(lcGuildSite, "rostrel.guildsite", QtInfoMsg)
 
 namespace rostrel {
 
