@@ -68,14 +68,15 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("path and slash") << QStringLiteral("http://guild.example/forum/") << QStringLiteral("guild.example");
+        QTest::newRow("path and slash") << QStringLiteral("http://guild.example/forum/")
+                                        << QStringLiteral("guild.example");
         QTest::newRow("capital scheme") << QStringLiteral("HTTP://guild.example/x") << QStringLiteral("guild.example");
         QTest::newRow("backslashes") << QStringLiteral("guild.example\\a\\b") << QStringLiteral("guild.example");
         QTest::newRow("spaces") << QStringLiteral("  gu ild.exa mple  ") << QStringLiteral("guild.example");
         QTest::newRow("only spaces") << QStringLiteral("   ") << QString();
         QTest::newRow("port kept") << QStringLiteral("http://127.0.0.1:8080/up") << QStringLiteral("127.0.0.1:8080");
-        QTest::newRow("https keeps its scheme") << QStringLiteral("HTTPS://guild.example/x")
-                                                << QStringLiteral("https://guild.example");
+        QTest::newRow("https keeps its scheme")
+            << QStringLiteral("HTTPS://guild.example/x") << QStringLiteral("https://guild.example");
     }
     void addressIsReducedToTheHost()
     {
@@ -104,8 +105,8 @@ private Q_SLOTS:
         QVERIFY(request);
         QCOMPARE(request->method, QByteArray("POST"));
         QCOMPARE(request->path, QByteArray("/memberbankupload.php"));
-        QCOMPARE(request->header("Content-Type").value_or(QByteArray()),
-            QByteArray("multipart/form-data, boundary=AaB03x"));
+        QCOMPARE(
+            request->header("Content-Type").value_or(QByteArray()), QByteArray("multipart/form-data, boundary=AaB03x"));
         QCOMPARE(request->body, Uploader::buildBody(QStringLiteral("kestrel"), QStringLiteral("secret"), profile));
         QCOMPARE(site.received().size(), 1);
         QCOMPARE(site.received().first().profile(), profile);

@@ -162,7 +162,8 @@ public:
                                "X-GNOME-Autostart-enabled=true\n");
         QSaveFile file(m_file);
         const QByteArray bytes = text.toUtf8();
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(bytes) != bytes.size() || !file.commit())
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(bytes) != bytes.size()
+            || !file.commit())
             return utf8(m_file + QStringLiteral(" could not be written: ") + file.errorString());
         return {};
     }
