@@ -7,6 +7,7 @@
 #include "guild-site/guildsite.h"
 #include "platform/browser.h"
 #include "support/faultserver.h"
+#include "testfiles.h"
 #include "upload/xmlhttp.h"
 
 #include <QDir>
@@ -22,6 +23,7 @@
 #include <sys/resource.h>
 
 using namespace rostrel;
+using namespace rostrel::testing;
 using namespace rostrel::fakes;
 using namespace std::chrono_literals;
 
@@ -52,19 +54,6 @@ class NoRequests : public RequestFactory
 public:
     std::unique_ptr<XmlHttpRequest> create() override { return nullptr; }
 };
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 QByteArray allBytes()
 {
@@ -146,31 +135,6 @@ struct World
     GuildSite site;
     QStringList requested;
     std::unique_ptr<AddonUpdater> updater;
-};
-
-// Lowers the file size limit for one scope; writing past it fails with EFBIG instead of a signal.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        rlimit lowered = m_saved;
-        lowered.rlim_cur = bytes;
-        m_ok = setrlimit(RLIMIT_FSIZE, &lowered) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-    bool ok() const { return m_ok; }
-
-private:
-    rlimit m_saved {};
-    void (*m_oldHandler)(int) = nullptr;
-    bool m_ok = false;
 };
 
 } // namespace

@@ -2,6 +2,7 @@
 // to the reference guild site on loopback, under an X display (xvfb-run).
 
 #include "guild-site/guildsite.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,23 +12,10 @@
 #include <QTest>
 
 using namespace rostrel;
+using namespace rostrel::testing;
 
 namespace {
 constexpr int kWatcherTurn = 5000;
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 struct World
 {
@@ -43,7 +31,7 @@ struct World
         site->publishFile(QStringLiteral("RostrelVersion"), "3.0\r\n");
         QDir().mkpath(prefix() + QStringLiteral("/dosdevices"));
         QFile::link(QStringLiteral("../drive_c"), prefix() + QStringLiteral("/dosdevices/c:"));
-        writeFile(game() + QStringLiteral("/Interface/AddOns/Rostrel/Rostrel.toc"), "## Version: 3.0\r\n");
+        QVERIFY(writeFile(game() + QStringLiteral("/Interface/AddOns/Rostrel/Rostrel.toc"), "## Version: 3.0\r\n"));
         QDir().mkpath(game() + QStringLiteral("/WTF/Account"));
         QDir().mkpath(home());
         setGameKey(true);
@@ -63,12 +51,12 @@ struct World
         if (present)
             reg += "[Software\\\\Wow6432Node\\\\Blizzard Entertainment\\\\World of Warcraft] 1733580000\n"
                    "#time=1db48a1c2f3e4d0\n\"InstallPath\"=\"C:\\\\Games\\\\World of Warcraft\\\\\"\n\n";
-        writeFile(prefix() + QStringLiteral("/system.reg"), reg);
+        QVERIFY(writeFile(prefix() + QStringLiteral("/system.reg"), reg));
     }
     void rememberLogin(const QString& password)
     {
-        writeFile(home() + QStringLiteral("/settings.txt"),
-            "kestrel\r\n" + site->hostAndPort().toUtf8() + "\r\n" + password.toUtf8() + "\r\n");
+        QVERIFY(writeFile(home() + QStringLiteral("/settings.txt"),
+            "kestrel\r\n" + site->hostAndPort().toUtf8() + "\r\n" + password.toUtf8() + "\r\n"));
     }
 
     void start()
@@ -149,8 +137,8 @@ private Q_SLOTS:
         World world;
         const QByteArray account = "RostrelDB = {\r\n\t[\"account\"] = true,\r\n}\r\n";
         const QByteArray aelfric = "RostrelDB = {\r\n\t[\"\xc3\x86lfric\"] = { level = 60 },\r\n}\r\n";
-        writeFile(world.profile(QStringLiteral("KESTREL77")), account);
-        writeFile(world.profile(QStringLiteral("KESTREL77\\Mossgate\\\xc3\x86lfric")), aelfric);
+        QVERIFY(writeFile(world.profile(QStringLiteral("KESTREL77")), account));
+        QVERIFY(writeFile(world.profile(QStringLiteral("KESTREL77\\Mossgate\\\xc3\x86lfric")), aelfric));
         world.rememberLogin(QStringLiteral("gryphon"));
         world.start();
 
@@ -161,13 +149,13 @@ private Q_SLOTS:
 
         // A changed file goes up again within one pass over the checked entries.
         const QByteArray played = aelfric + "-- played again\r\n";
-        writeFile(world.profile(QStringLiteral("KESTREL77\\Mossgate\\\xc3\x86lfric")), played);
+        QVERIFY(writeFile(world.profile(QStringLiteral("KESTREL77\\Mossgate\\\xc3\x86lfric")), played));
         QTRY_COMPARE_WITH_TIMEOUT(world.uploads(), 4, 2 * kWatcherTurn + 4000);
         QCOMPARE(world.site->received().last().profile(), played);
 
         // A character that appears while the program runs is listed and posted.
         const QByteArray newcomer = "RostrelDB = { [\"Nia\"] = {} }\r\n";
-        writeFile(world.profile(QStringLiteral("KESTREL77\\Emberfall\\Nia")), newcomer);
+        QVERIFY(writeFile(world.profile(QStringLiteral("KESTREL77\\Emberfall\\Nia")), newcomer));
         QTRY_COMPARE_WITH_TIMEOUT(world.uploads(), 5, 3 * kWatcherTurn + 4000);
         QCOMPARE(world.site->received().last().profile(), newcomer);
         QCOMPARE(world.uploads(), 5); // nothing unchanged went up again
@@ -178,9 +166,9 @@ private Q_SLOTS:
         World world;
         const QByteArray hidden = "secret alt\r\n";
         const QByteArray shown = "main\r\n";
-        writeFile(world.profile(QStringLiteral("KESTREL77\\Mossgate\\Alt")), hidden);
-        writeFile(world.profile(QStringLiteral("KESTREL77\\Mossgate\\Main")), shown);
-        writeFile(world.home() + QStringLiteral("/noupload.txt"), "KESTREL77\\Mossgate\\Alt\r\n");
+        QVERIFY(writeFile(world.profile(QStringLiteral("KESTREL77\\Mossgate\\Alt")), hidden));
+        QVERIFY(writeFile(world.profile(QStringLiteral("KESTREL77\\Mossgate\\Main")), shown));
+        QVERIFY(writeFile(world.home() + QStringLiteral("/noupload.txt"), "KESTREL77\\Mossgate\\Alt\r\n"));
         world.rememberLogin(QStringLiteral("gryphon"));
         for (int run = 1; run <= 2; ++run) {
             world.start();
@@ -195,7 +183,7 @@ private Q_SLOTS:
     void wrongPasswordUploadsNothing()
     {
         World world;
-        writeFile(world.profile(QStringLiteral("KESTREL77")), "acc\r\n");
+        QVERIFY(writeFile(world.profile(QStringLiteral("KESTREL77")), "acc\r\n"));
         world.rememberLogin(QStringLiteral("not-the-password"));
         world.start();
         QTRY_VERIFY_WITH_TIMEOUT(

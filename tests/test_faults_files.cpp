@@ -57,7 +57,7 @@ void repair(FaultWorld& world, Change what)
     if (what == Change::ReplaceByFolder)
         QVERIFY(QDir(profile).removeRecursively());
     if (what != Change::RenameAccount)
-        QVERIFY(writeBytes(profile, kProfile));
+        QVERIFY(writeFile(profile, kProfile));
 }
 
 } // namespace
@@ -201,7 +201,7 @@ void TestFaultsFiles::addonCannotBeWritten()
     const QString code = world.addonHost(QStringLiteral("Rostrel.lua"));
     if (fault == u"folder is a file") {
         QVERIFY(QDir(world.addonHost()).removeRecursively());
-        QVERIFY(writeBytes(addons + QStringLiteral("/Rostrel"), "not a folder"));
+        QVERIFY(writeFile(addons + QStringLiteral("/Rostrel"), "not a folder"));
     } else if (fault == u"file is a folder") {
         QVERIFY(QFile::remove(code));
         QVERIFY(QDir().mkpath(code + QStringLiteral("/inside")));
@@ -239,8 +239,8 @@ void TestFaultsFiles::addonCannotBeWritten()
     world.log.messages.clear();
     world.updater->CheckVersionAndDownload();
     QCOMPARE(world.boxTexts(), QStringList { QStringLiteral("Rostrel has been updated to version 2.0") });
-    QCOMPARE(readBytes(code), publishedLua + "\r\n");
-    QCOMPARE(readBytes(world.addonHost(QStringLiteral("Rostrel.toc"))), QByteArray("## Version: 2.0\r\n\r\n"));
+    QCOMPARE(readFile(code), publishedLua + "\r\n");
+    QCOMPARE(readFile(world.addonHost(QStringLiteral("Rostrel.toc"))), QByteArray("## Version: 2.0\r\n\r\n"));
 }
 
 void TestFaultsFiles::settingsCannotBeWritten_data()
@@ -262,10 +262,10 @@ void TestFaultsFiles::settingsCannotBeWritten()
     world.view.setUrl(world.site.hostAndPort());
     const QString folder = world.settingsHost().chopped(1);
     const QByteArray oldSettings = "kestrel\r\nold.example\r\n\r\n";
-    QVERIFY(writeBytes(world.settingsHost(kSettingsFile), oldSettings));
+    QVERIFY(writeFile(world.settingsHost(kSettingsFile), oldSettings));
     if (fault == u"folder is a file") {
         QVERIFY(QDir(folder).removeRecursively());
-        QVERIFY(writeBytes(folder, "not a folder"));
+        QVERIFY(writeFile(folder, "not a folder"));
     } else if (fault == u"file is a folder") {
         QVERIFY(QFile::remove(world.settingsHost(kSettingsFile)));
         QVERIFY(QDir().mkpath(world.settingsHost(kSettingsFile) + QStringLiteral("/inside")));
@@ -275,7 +275,7 @@ void TestFaultsFiles::settingsCannotBeWritten()
         world.site.setUser(FaultWorld::kLogin, longPassword);
         world.view.setPassword(longPassword);
     }
-    const QByteArray folderBefore = readBytes(folder);
+    const QByteArray folderBefore = readFile(folder);
 
     if (fault == u"size limit") {
         FileSizeLimit limit(1024);
@@ -292,14 +292,14 @@ void TestFaultsFiles::settingsCannotBeWritten()
     world.watcher.stop();
     // What stood there before is untouched: the old settings.txt whole, no temporary files.
     if (fault == u"folder is a file") {
-        QCOMPARE(readBytes(folder), folderBefore);
+        QCOMPARE(readFile(folder), folderBefore);
     } else if (fault == u"file is a folder") {
         QVERIFY(QFileInfo(world.settingsHost(kSettingsFile)).isDir());
         // noupload.txt is still written when settings.txt cannot be.
         QCOMPARE(snapshot(folder).keys(),
             QStringList({ kNoUploadFile, kSettingsFile + u'/', kSettingsFile + QStringLiteral("/inside/") }));
     } else {
-        QCOMPARE(readBytes(world.settingsHost(kSettingsFile)), oldSettings);
+        QCOMPARE(readFile(world.settingsHost(kSettingsFile)), oldSettings);
         QCOMPARE(snapshot(folder).keys(), QStringList({ kNoUploadFile, kSettingsFile }));
     }
 
@@ -311,7 +311,7 @@ void TestFaultsFiles::settingsCannotBeWritten()
         QVERIFY(QDir(world.settingsHost(kSettingsFile)).removeRecursively());
     }
     world.settings.SaveSettings();
-    QCOMPARE(readBytes(world.settingsHost(kSettingsFile)),
+    QCOMPARE(readFile(world.settingsHost(kSettingsFile)),
         FaultWorld::kLogin.toUtf8() + "\r\n" + world.site.hostAndPort().toUtf8() + "\r\n"
             + world.view.password().toUtf8() + "\r\n");
 }

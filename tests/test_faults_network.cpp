@@ -189,9 +189,9 @@ void TestFaultsNetwork::misbehavingServer()
     // Nothing the player keeps on disk was harmed. The login saves the settings before it posts;
     // the others never write them.
     if (turn == Turn::Login) {
-        QCOMPARE(readBytes(world.settingsHost(kSettingsFile)),
+        QCOMPARE(readFile(world.settingsHost(kSettingsFile)),
             FaultWorld::kLogin.toUtf8() + "\r\n" + host.toUtf8() + "\r\n" + FaultWorld::kPassword.toUtf8() + "\r\n");
-        QCOMPARE(readBytes(world.settingsHost(kNoUploadFile)), QByteArray());
+        QCOMPARE(readFile(world.settingsHost(kNoUploadFile)), QByteArray());
     } else {
         QCOMPARE(snapshot(world.settingsHost()), settingsBefore);
     }
@@ -351,8 +351,8 @@ void TestFaultsNetwork::updateCheckRecovers(FaultWorld& world)
     world.useFileHost(world.site.hostAndPort());
     world.updater->CheckVersionAndDownload();
     QCOMPARE(world.boxTexts(), QStringList { QStringLiteral("Rostrel has been updated to version 2.0") });
-    QCOMPARE(readBytes(world.addonHost(QStringLiteral("Rostrel.toc"))), QByteArray("## Version: 2.0\r\n\r\n"));
-    QCOMPARE(readBytes(world.addonHost(QStringLiteral("Rostrel.lua"))), QByteArray("-- Rostrel 2.0\r\n\r\n"));
+    QCOMPARE(readFile(world.addonHost(QStringLiteral("Rostrel.toc"))), QByteArray("## Version: 2.0\r\n\r\n"));
+    QCOMPARE(readFile(world.addonHost(QStringLiteral("Rostrel.lua"))), QByteArray("-- Rostrel 2.0\r\n\r\n"));
     QCOMPARE(world.log.messages, QStringList { QStringLiteral("Rostrel Mod Updated to version 2.0") });
 }
 

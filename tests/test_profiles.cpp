@@ -3,6 +3,7 @@
 #include "catalogue/profiles.h"
 #include "catalogue/textlines.h"
 #include "fakes.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,18 +11,10 @@
 #include <QTest>
 
 using namespace rostrel;
+using namespace rostrel::testing;
 using namespace rostrel::fakes;
 
-namespace {
-
-bool writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-} // namespace
+namespace { } // namespace
 
 class TestProfiles : public QObject
 {
@@ -50,7 +43,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, read);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("Rostrel.lua"));
-        QVERIFY(writeBytes(path, onDisk));
+        QVERIFY(writeFile(path, onDisk));
         FakeLog log;
         QCOMPARE(GetFile(QStringLiteral("C:\\x\\Rostrel.lua"), path, log), read);
         QVERIFY(log.messages.isEmpty());
@@ -90,7 +83,7 @@ private Q_SLOTS:
         if (make == QLatin1String("folder")) {
             QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("Rostrel.lua")));
         } else if (make == QLatin1String("below-file")) {
-            QVERIFY(writeBytes(dir.filePath(QStringLiteral("plain")), "x"));
+            QVERIFY(writeFile(dir.filePath(QStringLiteral("plain")), "x"));
             path = dir.filePath(QStringLiteral("plain/Rostrel.lua"));
         }
         FakeLog log;
@@ -119,11 +112,11 @@ private Q_SLOTS:
         list.append(QStringLiteral("KESTREL77")); // 1, unchecked
         list.append(QStringLiteral("GONE")); // 2, no file
         list.setChecked(1, false);
-        QVERIFY(writeBytes(dir.filePath(QStringLiteral("Games/WoW/WTF/Account/KESTREL77/Mossgate/Tovrin/SavedVariables/"
-                                                       "ROSTREL.LUA")),
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("Games/WoW/WTF/Account/KESTREL77/Mossgate/Tovrin/SavedVariables/"
+                                                      "ROSTREL.LUA")),
             "Rostrel = {\n}\n"));
-        QVERIFY(writeBytes(
-            dir.filePath(QStringLiteral("Games/WoW/WTF/Account/KESTREL77/SavedVariables/Rostrel.lua")), "x"));
+        QVERIFY(
+            writeFile(dir.filePath(QStringLiteral("Games/WoW/WTF/Account/KESTREL77/SavedVariables/Rostrel.lua")), "x"));
         ProfileReader reader(folders, list, log);
 
         QCOMPARE(reader.profilePath(0),

@@ -5,6 +5,7 @@
 #include "catalogue/characterlist.h"
 #include "fakes.h"
 #include "guild-site/guildsite.h"
+#include "testfiles.h"
 #include "tray/trayicon.h"
 #include "upload/watcher.h"
 
@@ -15,6 +16,7 @@
 #include <QTest>
 
 using namespace rostrel;
+using namespace rostrel::testing;
 using namespace rostrel::fakes;
 
 namespace {
@@ -23,14 +25,6 @@ class NoBrowser : public BrowserOpener
 public:
     bool open(const std::string&) override { return false; }
 };
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
 
 // A program around fakes: the game in a temporary folder, the site and file host on loopback.
 struct World
@@ -45,7 +39,7 @@ struct World
         site = std::make_unique<GuildSite>(config);
         site->listen();
         site->publishFile(QStringLiteral("RostrelVersion"), "1.0");
-        writeFile(game() + QStringLiteral("/Interface/AddOns/Rostrel/Rostrel.toc"), "## Version: 1.0\r\n");
+        QVERIFY(writeFile(game() + QStringLiteral("/Interface/AddOns/Rostrel/Rostrel.toc"), "## Version: 1.0\r\n"));
         QDir().mkpath(game() + QStringLiteral("/WTF/Account"));
         QDir().mkpath(settings());
     }
@@ -117,10 +111,11 @@ private Q_SLOTS:
     void rememberedLoginStartsInTheTray()
     {
         World world;
-        writeFile(world.game() + QStringLiteral("/WTF/Account/ACC/SavedVariables/Rostrel.lua"), "acc\r\n");
-        writeFile(world.game() + QStringLiteral("/WTF/Account/ACC/Realm/Cid/SavedVariables/Rostrel.lua"), "cid\r\n");
-        writeFile(world.settings() + QStringLiteral("/settings.txt"),
-            "kestrel\r\n" + world.site->hostAndPort().toUtf8() + "\r\nsecret\r\n");
+        QVERIFY(writeFile(world.game() + QStringLiteral("/WTF/Account/ACC/SavedVariables/Rostrel.lua"), "acc\r\n"));
+        QVERIFY(writeFile(
+            world.game() + QStringLiteral("/WTF/Account/ACC/Realm/Cid/SavedVariables/Rostrel.lua"), "cid\r\n"));
+        QVERIFY(writeFile(world.settings() + QStringLiteral("/settings.txt"),
+            "kestrel\r\n" + world.site->hostAndPort().toUtf8() + "\r\nsecret\r\n"));
         Program& program = world.start();
         program.Form_Load();
         program.showAtStart();

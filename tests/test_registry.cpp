@@ -2,6 +2,7 @@
 // the raw calls, and writes that leave every other byte of the file alone.
 
 #include "platform/registry.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -15,6 +16,7 @@
 #include <sys/resource.h>
 
 using namespace rostrel;
+using namespace rostrel::testing;
 using namespace rostrel::registry;
 
 class TestRegistry : public QObject
@@ -142,20 +144,6 @@ QString describe(const Value& value)
         return QStringLiteral("number %1").arg(*number);
     return QStringLiteral("nothing");
 }
-
-// Restores the file-size limit however a test ends.
-struct FileSizeLimit
-{
-    rlimit saved {};
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &saved);
-        rlimit limit = saved;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &saved); }
-};
 
 } // namespace
 

@@ -1,6 +1,7 @@
 #include "catalogue/characterlist.h"
 #include "fakes.h"
 #include "settings/settingsfiles.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,6 +13,7 @@
 #include <sys/resource.h>
 
 using namespace rostrel;
+using namespace rostrel::testing;
 using namespace rostrel::fakes;
 
 namespace {
@@ -19,18 +21,6 @@ namespace {
 const QString kWarning = QStringLiteral(
     "Warning! This is a security risk because your password will be stored on you hard drive.  Are you sure you "
     "want to have the program remember your password?");
-
-QByteArray readBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 // The main window's wiring: the box's change runs the handler.
 struct Fixture
@@ -51,32 +41,6 @@ struct Fixture
     FakeDialogs dialogs;
     SettingsFiles settings;
     int clicks = 0;
-};
-
-// Lowers the file size limit for the current process while it lives; a write beyond it fails
-// (EFBIG) for every user, root included.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        ::getrlimit(RLIMIT_FSIZE, &m_old);
-        rlimit limit = m_old;
-        limit.rlim_cur = bytes;
-        m_ok = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-    bool ok() const { return m_ok; }
-
-private:
-    rlimit m_old {};
-    void (*m_oldHandler)(int) = nullptr;
-    bool m_ok = false;
 };
 
 } // namespace
@@ -136,7 +100,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         Fixture f(dir.path());
         if (!file.isNull())
-            QVERIFY(writeBytes(f.settingsFile(), file));
+            QVERIFY(writeFile(f.settingsFile(), file));
         f.list.append(QStringLiteral("KESTREL77"));
         f.list.append(QStringLiteral("KESTREL77\\Mossgate\\Tovrin"));
         f.list.setChecked(1, false);
@@ -152,14 +116,14 @@ private Q_SLOTS:
         if (password.isEmpty()) {
             // Box left clear: nothing is written.
             QCOMPARE(f.clicks, 0);
-            QCOMPARE(readBytes(f.settingsFile()), file.isNull() ? QByteArray() : file);
+            QCOMPARE(readFile(f.settingsFile()), file.isNull() ? QByteArray() : file);
             QVERIFY(!QFileInfo::exists(f.noUploadFile()));
         } else {
             // Ticking the box saves both files once, with what was just loaded.
             QCOMPARE(f.clicks, 1);
-            QCOMPARE(readBytes(f.settingsFile()),
+            QCOMPARE(readFile(f.settingsFile()),
                 login.toUtf8() + "\r\n" + url.toUtf8() + "\r\n" + password.toUtf8() + "\r\n");
-            QCOMPARE(readBytes(f.noUploadFile()), QByteArray("KESTREL77\\Mossgate\\Tovrin\r\n"));
+            QCOMPARE(readFile(f.noUploadFile()), QByteArray("KESTREL77\\Mossgate\\Tovrin\r\n"));
         }
     }
 
@@ -195,11 +159,11 @@ private Q_SLOTS:
         f.view.onRememberPasswordChanged = nullptr;
         f.view.setRememberPassword(remember);
         // An older noupload.txt is replaced, not added to.
-        QVERIFY(writeBytes(f.noUploadFile(), "OLD\r\nLINES\r\n"));
+        QVERIFY(writeFile(f.noUploadFile(), "OLD\r\nLINES\r\n"));
 
         f.settings.SaveSettings();
-        QCOMPARE(readBytes(f.settingsFile()), settings);
-        QCOMPARE(readBytes(f.noUploadFile()), noUpload);
+        QCOMPARE(readFile(f.settingsFile()), settings);
+        QCOMPARE(readFile(f.noUploadFile()), noUpload);
 
         // What was saved comes back.
         Fixture again(dir.path());
@@ -212,7 +176,7 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         Fixture f(dir.path());
-        QVERIFY(writeBytes(f.settingsFile(), "old\r\n"));
+        QVERIFY(writeFile(f.settingsFile(), "old\r\n"));
         QVERIFY(QFile::setPermissions(f.settingsFile(),
             QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
         f.view.setPassword(QStringLiteral("pw"));
@@ -231,8 +195,8 @@ private Q_SLOTS:
         Fixture f(dir.path());
         const QByteArray oldSettings("old\r\nsite\r\npw\r\n");
         const QByteArray oldNoUpload("A\r\n");
-        QVERIFY(writeBytes(f.settingsFile(), oldSettings));
-        QVERIFY(writeBytes(f.noUploadFile(), oldNoUpload));
+        QVERIFY(writeFile(f.settingsFile(), oldSettings));
+        QVERIFY(writeFile(f.noUploadFile(), oldNoUpload));
         f.list.append(QStringLiteral("A very long entry text that does not fit"));
         f.list.setChecked(0, false);
         f.view.setLogin(QStringLiteral("a login longer than the limit allows"));
@@ -241,8 +205,8 @@ private Q_SLOTS:
             QVERIFY(limit.ok());
             f.settings.SaveSettings();
         }
-        QCOMPARE(readBytes(f.settingsFile()), oldSettings);
-        QCOMPARE(readBytes(f.noUploadFile()), oldNoUpload);
+        QCOMPARE(readFile(f.settingsFile()), oldSettings);
+        QCOMPARE(readFile(f.noUploadFile()), oldNoUpload);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2); // no temporary files left
     }
 
@@ -255,7 +219,7 @@ private Q_SLOTS:
         f.list.setChecked(0, false);
         f.settings.SaveSettings();
         QVERIFY(QFileInfo(f.settingsFile()).isDir());
-        QCOMPARE(readBytes(f.noUploadFile()), QByteArray("A\r\n"));
+        QCOMPARE(readFile(f.noUploadFile()), QByteArray("A\r\n"));
     }
 
     void rememberPasswordClick_data()
@@ -291,18 +255,18 @@ private Q_SLOTS:
         QCOMPARE(savesDuringBox, 0); // nothing written before the answer
         QCOMPARE(f.view.rememberPassword(), remembered);
         QCOMPARE(f.clicks, remembered ? 1 : 2);
-        QCOMPARE(readBytes(f.settingsFile()), QByteArray("alice\r\nguild.example\r\n") + thirdLine + "\r\n");
+        QCOMPARE(readFile(f.settingsFile()), QByteArray("alice\r\nguild.example\r\n") + thirdLine + "\r\n");
     }
 
     void clearingTheBoxErasesThePassword()
     {
         QTemporaryDir dir;
         Fixture f(dir.path());
-        QVERIFY(writeBytes(f.settingsFile(), "alice\r\nguild.example\r\ns3cret\r\n"));
+        QVERIFY(writeFile(f.settingsFile(), "alice\r\nguild.example\r\ns3cret\r\n"));
         QVERIFY(f.settings.LoadSettings());
         f.view.setRememberPassword(false);
         QVERIFY(f.dialogs.shown.isEmpty());
-        QCOMPARE(readBytes(f.settingsFile()), QByteArray("alice\r\nguild.example\r\n\r\n"));
+        QCOMPARE(readFile(f.settingsFile()), QByteArray("alice\r\nguild.example\r\n\r\n"));
         QCOMPARE(f.view.password(), QStringLiteral("s3cret")); // only the file forgets it
     }
 
@@ -317,8 +281,8 @@ private Q_SLOTS:
             f.settings.SaveSettings();
         }
         QDir::setCurrent(previous);
-        QCOMPARE(readBytes(dir.filePath(QStringLiteral("settings.txt"))), QByteArray("alice\r\n\r\n\r\n"));
-        QCOMPARE(readBytes(dir.filePath(QStringLiteral("noupload.txt"))), QByteArray(""));
+        QCOMPARE(readFile(dir.filePath(QStringLiteral("settings.txt"))), QByteArray("alice\r\n\r\n\r\n"));
+        QCOMPARE(readFile(dir.filePath(QStringLiteral("noupload.txt"))), QByteArray(""));
     }
 };
 

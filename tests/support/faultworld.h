@@ -13,6 +13,7 @@
 #include "fakes.h"
 #include "guild-site/guildsite.h"
 #include "settings/settingsfiles.h"
+#include "testfiles.h"
 #include "upload/logincommand.h"
 #include "upload/uploader.h"
 #include "upload/watcher.h"
@@ -82,46 +83,9 @@ private:
     qint64 m_longest = 0;
 };
 
-// Lowers the file-size limit for one scope. Writes past it fail with EFBIG (the signal that would
-// end the process is ignored meanwhile); root is bound by it as well.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        rlimit lowered = m_saved;
-        lowered.rlim_cur = bytes;
-        m_ok = setrlimit(RLIMIT_FSIZE, &lowered) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-    bool ok() const { return m_ok; }
-
-private:
-    rlimit m_saved {};
-    void (*m_oldHandler)(int) = nullptr;
-    bool m_ok = false;
-};
-
-inline bool writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-inline QByteArray readBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using testing::FileSizeLimit;
+using testing::readFile;
+using testing::writeFile;
 
 // Every file below a folder (relative path -> bytes); folders show up as "<name>/" with no bytes.
 inline QMap<QString, QByteArray> snapshot(const QString& folder)
@@ -134,7 +98,7 @@ inline QMap<QString, QByteArray> snapshot(const QString& folder)
         if (it.fileInfo().isDir())
             files.insert(name + QLatin1Char('/'), {});
         else
-            files.insert(name, readBytes(path));
+            files.insert(name, readFile(path));
     }
     return files;
 }
@@ -160,8 +124,8 @@ struct FaultWorld
         registry.setInstallPath(QStringLiteral("C:\\Games\\WoW\\"));
         QDir().mkpath(accountHost());
         QDir().mkpath(settingsHost());
-        writeBytes(addonHost(QStringLiteral("Rostrel.toc")), kInstalledToc);
-        writeBytes(addonHost(QStringLiteral("Rostrel.lua")), kInstalledLua);
+        writeFile(addonHost(QStringLiteral("Rostrel.toc")), kInstalledToc);
+        writeFile(addonHost(QStringLiteral("Rostrel.lua")), kInstalledLua);
         view.setLogin(kLogin);
         view.setPassword(kPassword);
         site.listen();
@@ -189,7 +153,7 @@ struct FaultWorld
     QString writeProfile(const QString& entry, const QByteArray& bytes)
     {
         const QString path = profileHost(entry);
-        return writeBytes(path, bytes) ? path : QString();
+        return writeFile(path, bytes) ? path : QString();
     }
 
     void useFileHost(const QString& hostAndPort)
