@@ -19,12 +19,6 @@
 using namespace rostrel;
 
 namespace {
-class NoBrowser : public BrowserOpener
-{
-public:
-    bool open(const std::string&) override { return false; }
-};
-
 double cpuSeconds()
 {
     rusage usage {};
@@ -54,7 +48,8 @@ int main(int argc, char* argv[])
     fakes::FakeDialogs dialogs;
     fakes::FakeExit exit;
     fakes::FakeLog log;
-    NoBrowser browser;
+    fakes::FakeBrowser browser;
+    browser.works = false;
     view.setLogin(QStringLiteral("bench"));
     view.setPassword(QStringLiteral("bench"));
 

@@ -3,6 +3,7 @@
 // Header-only and free of QtTest so that benchmarks can use them too.
 
 #include "platform/autostart.h"
+#include "platform/browser.h"
 #include "platform/formview.h"
 #include "platform/pathlayer.h"
 #include "platform/registry.h"
@@ -278,6 +279,19 @@ public:
     int checks = 0;
     int enables = 0;
     int disables = 0;
+};
+
+// Records the addresses it is asked to open; works says whether a browser "starts".
+class FakeBrowser : public BrowserOpener
+{
+public:
+    bool open(const std::string& url) override
+    {
+        opened.append(QString::fromStdString(url));
+        return works;
+    }
+    QStringList opened;
+    bool works = true;
 };
 
 } // namespace rostrel::fakes

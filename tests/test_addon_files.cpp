@@ -22,12 +22,6 @@ Q_DECLARE_METATYPE(std::optional<QString>)
 
 namespace {
 
-class NoBrowser : public BrowserOpener
-{
-public:
-    bool open(const std::string&) override { return false; }
-};
-
 // A game installed at C:\Games\World of Warcraft\ whose addon folder on disk is spelled
 // Interface/AddOns, as the game's installer writes it.
 struct Game
@@ -55,7 +49,7 @@ struct Game
     FakeDialogs dialogs;
     FakeExit exit;
     FakeLog log;
-    NoBrowser browser;
+    FakeBrowser browser; // never asked: requests are not made here
     GameFolders folders { registry, paths, dialogs, exit, log };
     QNetworkAccessManager network;
     NetworkRequestFactory requests { network };

@@ -38,17 +38,6 @@ const QString kDownloadError = QStringLiteral("Error Downloading File: ");
 // the check adds its own.
 const QString kGameAddonFolder = QStringLiteral("C:\\Games\\World of Warcraft\\\\Interface\\Addons\\Rostrel\\");
 
-class RecordingBrowser : public BrowserOpener
-{
-public:
-    bool open(const std::string& url) override
-    {
-        opened.push_back(url);
-        return true;
-    }
-    std::vector<std::string> opened;
-};
-
 class NoRequests : public RequestFactory
 {
 public:
@@ -128,7 +117,7 @@ struct World
     FakeDialogs dialogs;
     FakeExit exit;
     FakeLog log;
-    RecordingBrowser browser;
+    FakeBrowser browser;
     GameFolders folders { registry, paths, dialogs, exit, log };
     QNetworkAccessManager network;
     NetworkRequestFactory requests;
@@ -690,7 +679,7 @@ void TestAddonUpdate::noRequestObject()
 
     QVERIFY_THROWS_EXCEPTION(ProgramExited, updater.CheckVersionAndDownload());
     QCOMPARE(world.exit.codes.size(), 1);
-    QCOMPARE(world.browser.opened.size(), size_t(1));
+    QCOMPARE(world.browser.opened.size(), 1);
     QCOMPARE(world.dialogs.shown.size(), 1);
     QCOMPARE(world.dialogs.shown.first().icon, BoxIcon::Critical);
     QVERIFY(!updater.isChecking());

@@ -20,12 +20,6 @@ using namespace rostrel::testing;
 using namespace rostrel::fakes;
 
 namespace {
-class NoBrowser : public BrowserOpener
-{
-public:
-    bool open(const std::string&) override { return false; }
-};
-
 // A program around fakes: the game in a temporary folder, the site and file host on loopback.
 struct World
 {
@@ -59,7 +53,9 @@ struct World
         s.platform.registry = std::move(reg);
         s.platform.paths = std::make_unique<FakePathLayer>(dir.path());
         s.platform.autostart = std::move(auto_);
-        s.platform.browser = std::make_unique<NoBrowser>();
+        auto browser = std::make_unique<FakeBrowser>();
+        browser->works = false;
+        s.platform.browser = std::move(browser);
         s.dialogs = &dialogs;
         s.exit = &exit;
         s.clock = &clock;

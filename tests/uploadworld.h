@@ -21,18 +21,6 @@
 
 namespace rostrel::fakes {
 
-class FakeBrowser : public BrowserOpener
-{
-public:
-    bool open(const std::string& url) override
-    {
-        opened.append(QString::fromStdString(url));
-        return works;
-    }
-    QStringList opened;
-    bool works = true;
-};
-
 struct UploadWorld
 {
     explicit UploadWorld(std::chrono::milliseconds stall = std::chrono::milliseconds(3000))
