@@ -31,8 +31,11 @@ function(rostrel_add_test name)
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 120)
     endif()
-    set_tests_properties(${name} PROPERTIES
-        TIMEOUT ${ARG_TIMEOUT}
-        LABELS "${ARG_LABELS}"
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=0;ROSTREL_BIN_DIR=${CMAKE_BINARY_DIR}/bin;ROSTREL_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    if(WIN32)
+        # Under Wine the host's QT_* variables are dropped; WINEQT_X reaches the program as QT_X.
+        set(environment "WINEQT_FORCE_STDERR_LOGGING=1;WINEDEBUG=-all")
+    else()
+        set(environment "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=0;ROSTREL_BIN_DIR=${CMAKE_BINARY_DIR}/bin;ROSTREL_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    endif()
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}" ENVIRONMENT "${environment}")
 endfunction()

@@ -9,6 +9,10 @@ BASE_PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-bas
     qt6-qpa-plugins libgl-dev xvfb xauth x11-utils fonts-dejavu-core fonts-liberation curl python3 clang-format
     desktop-file-utils appstream dpkg-dev file xdotool)
 
+# The Windows cross-build and its tests under Wine.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
+    wine wine64 nsis zip unzip xvfb xauth xdotool x11-utils imagemagick)
+
 as_root() {
     if [ "$(id -u)" = 0 ]; then "$@"; elif command -v sudo >/dev/null; then sudo "$@"; else
         echo "Need root (or sudo) to run: $*" >&2; return 1; fi

@@ -285,10 +285,10 @@ public:
 class FakeBrowser : public BrowserOpener
 {
 public:
-    bool open(const std::string& url) override
+    BrowserResult open(const std::string& url) override
     {
         opened.append(QString::fromStdString(url));
-        return works;
+        return works ? BrowserResult::Started : BrowserResult::NoBrowser;
     }
     QStringList opened;
     bool works = true;

@@ -1,6 +1,8 @@
 # The platform layers.
-rostrel_add_test(test_registry SOURCES test_registry.cpp LIBS rostrel_platform LABELS platform)
-rostrel_add_test(test_pathlayer SOURCES test_pathlayer.cpp LIBS rostrel_platform LABELS platform)
-rostrel_add_test(test_autostart SOURCES test_autostart.cpp LIBS rostrel_platform LABELS platform)
-rostrel_add_test(test_winefind SOURCES test_winefind.cpp LIBS rostrel_platform LABELS platform)
-rostrel_add_test(test_browser SOURCES test_browser.cpp LIBS rostrel_platform LABELS platform)
+if(NOT WIN32)
+    rostrel_add_test(test_registry SOURCES test_registry.cpp LIBS rostrel_platform LABELS platform)
+    rostrel_add_test(test_pathlayer SOURCES test_pathlayer.cpp LIBS rostrel_platform LABELS platform)
+    rostrel_add_test(test_autostart SOURCES test_autostart.cpp LIBS rostrel_platform LABELS platform)
+    rostrel_add_test(test_winefind SOURCES test_winefind.cpp LIBS rostrel_platform LABELS platform)
+    rostrel_add_test(test_browser SOURCES test_browser.cpp LIBS rostrel_platform LABELS platform)
+endif()

@@ -139,7 +139,8 @@ void TestAddonFiles::installedVersionWithoutToc()
     QCOMPARE(game.updater.GetMyVersion(), std::optional<QString>());
     // The addon folder is made where the game keeps its addons, not beside it in another case.
     QVERIFY(QFileInfo(game.addons() + QStringLiteral("/Rostrel")).isDir());
-    QVERIFY(!QFileInfo::exists(game.gameDir() + QStringLiteral("/Interface/Addons")));
+    QCOMPARE(QDir(game.gameDir() + QStringLiteral("/Interface")).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+        QStringList { QStringLiteral("AddOns") });
     QVERIFY(game.dialogs.shown.isEmpty());
 }
 

@@ -45,7 +45,7 @@ private Q_SLOTS:
         qputenv("PATH", QFile::encodeName(bin.path()) + ":/usr/bin:/bin");
 
         const auto opener = makeDesktopBrowserOpener();
-        QVERIFY(opener->open(url.toStdString()));
+        QCOMPARE(opener->open(url.toStdString()), BrowserResult::Started);
         QTRY_VERIFY(QFile::exists(out));
         QFile args(out);
         QVERIFY(args.open(QIODevice::ReadOnly));
@@ -61,7 +61,7 @@ private Q_SLOTS:
     {
         QTemporaryDir empty;
         qputenv("PATH", QFile::encodeName(empty.path()));
-        QVERIFY(!makeDesktopBrowserOpener()->open("http://guild.example/"));
+        QCOMPARE(makeDesktopBrowserOpener()->open("http://guild.example/"), BrowserResult::NoBrowser);
     }
 };
 

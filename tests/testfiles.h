@@ -6,8 +6,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QString>
+#ifdef Q_OS_UNIX
 #include <csignal>
 #include <sys/resource.h>
+#endif
 
 namespace rostrel::testing {
 
@@ -26,6 +28,7 @@ inline QByteArray readFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+#ifdef Q_OS_UNIX
 // Lowers the file-size limit for one scope. Writes past it fail with EFBIG (the signal that would
 // end the process is ignored meanwhile), for every user, root included.
 class FileSizeLimit
@@ -53,5 +56,6 @@ private:
     void (*m_oldHandler)(int) = nullptr;
     bool m_ok = false;
 };
+#endif
 
 } // namespace rostrel::testing

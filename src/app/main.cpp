@@ -6,7 +6,6 @@
 #include "tray/trayicon.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QLoggingCategory>
 #include <QNetworkAccessManager>
@@ -37,7 +36,7 @@ int main(int argc, char* argv[])
     services.exit = &exit;
     services.clock = &clock;
     services.network = &network;
-    services.settingsFolder = QDir::currentPath();
+    services.settingsFolder = services.platform.settingsFolder;
     services.fileHostBase = rostrel::fileHostBase(qEnvironmentVariable("ROSTREL_FILE_HOST"));
     services.demoSite = QStringLiteral(ROSTREL_DEMO_SITE);
     services.trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();

@@ -1,5 +1,10 @@
-// Start with Windows through the machine-wide Run value. Plain C++ over the registry routines,
-// so it builds for Windows without Qt and can be tried against a Wine registry.
+// Start with Windows through the Run value. Plain C++ over the registry routines, so it builds for
+// Windows without Qt and can be tried against a Wine registry.
+//
+// The machine-wide Run key comes first. Most players are not administrators, and Windows refuses
+// them that key, so a refused write falls back to the same value under the current user's Run key,
+// which Windows runs at their logon just the same. Either one holding this program counts as on;
+// turning it off clears both.
 
 #include "platform/autostart.h"
 #include "platform/registry.h"
@@ -8,16 +13,23 @@ namespace rostrel {
 namespace {
 
 const std::string kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+const std::string kUserRunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const std::string kRunValue = "RostrelUploader";
 
-std::string describe(const char* what, long status)
+std::string describe(const char* where, long status)
 {
-    std::string reason = std::string(what) + " (registry status " + std::to_string(status);
+    std::string reason = std::string(where) + " (registry status " + std::to_string(status);
     if (status == registry::kAccessDenied)
         reason += ", access denied";
     else if (status == registry::kFileNotFound)
         reason += ", the Run key does not exist";
     return reason + ")";
+}
+
+bool removed(long status)
+{
+    // Nothing to remove is what was asked for.
+    return status == registry::kSuccess || status == registry::kFileNotFound;
 }
 
 class RunKeyAutostart final : public Autostart
@@ -36,27 +48,41 @@ public:
 
     bool isInStartup() override
     {
-        const registry::Value value = m_registry.ReadRegValue(registry::kLocalMachine, kRunKey, kRunValue);
-        const auto* text = std::get_if<std::string>(&value);
-        return text && *text == m_command;
+        return holdsThisProgram(registry::kLocalMachine, kRunKey)
+            || holdsThisProgram(registry::kCurrentUser, kUserRunKey);
     }
 
     std::string enable() override
     {
-        const long status = m_registry.SaveRegString(registry::kLocalMachine, kRunKey, kRunValue, m_command);
-        return status == registry::kSuccess ? std::string() : describe("The Run value could not be written", status);
+        const long machine = m_registry.SaveRegString(registry::kLocalMachine, kRunKey, kRunValue, m_command);
+        if (machine == registry::kSuccess)
+            return {};
+        const long user = m_registry.SaveRegString(registry::kCurrentUser, kUserRunKey, kRunValue, m_command);
+        if (user == registry::kSuccess)
+            return {};
+        return "The Run value could not be written: " + describe("for all users", machine) + "; "
+            + describe("for this user", user);
     }
 
     std::string disable() override
     {
-        const long status = m_registry.RemoveRegValue(registry::kLocalMachine, kRunKey, kRunValue);
-        // Nothing to remove is what was asked for.
-        if (status == registry::kSuccess || status == registry::kFileNotFound)
-            return {};
-        return describe("The Run value could not be removed", status);
+        const long machine = m_registry.RemoveRegValue(registry::kLocalMachine, kRunKey, kRunValue);
+        const long user = m_registry.RemoveRegValue(registry::kCurrentUser, kUserRunKey, kRunValue);
+        if (!removed(machine))
+            return describe("The Run value for all users could not be removed", machine);
+        if (!removed(user))
+            return describe("The Run value for this user could not be removed", user);
+        return {};
     }
 
 private:
+    bool holdsThisProgram(registry::Hive hive, const std::string& key)
+    {
+        const registry::Value value = m_registry.ReadRegValue(hive, key, kRunValue);
+        const auto* text = std::get_if<std::string>(&value);
+        return text && *text == m_command;
+    }
+
     registry::Registry& m_registry;
     std::string m_command;
 };

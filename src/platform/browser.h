@@ -6,17 +6,23 @@
 
 namespace rostrel {
 
+enum class BrowserResult
+{
+    Started, // handed to the browser (whether it then starts is not known)
+    NoBrowser, // no browser found; the caller tells the user
+    Failed, // something else went wrong before a browser was looked for; nothing to tell
+};
+
 class BrowserOpener
 {
 public:
     virtual ~BrowserOpener() = default;
-    // False when no browser could be found or started; the caller tells the user.
-    virtual bool open(const std::string& url) = 0;
+    virtual BrowserResult open(const std::string& url) = 0;
 };
 
 // Windows: the browser associated with ".htm" files, found through a marker file "temp.htm"
-// written into the current folder.
-std::unique_ptr<BrowserOpener> makeWindowsBrowserOpener();
+// written into markerFolder (the settings folder), and left there.
+std::unique_ptr<BrowserOpener> makeWindowsBrowserOpener(const std::string& markerFolder);
 // Elsewhere: the desktop's default browser (xdg-open).
 std::unique_ptr<BrowserOpener> makeDesktopBrowserOpener();
 

@@ -12,12 +12,14 @@ namespace {
 class DesktopBrowserOpener final : public BrowserOpener
 {
 public:
-    bool open(const std::string& url) override
+    BrowserResult open(const std::string& url) override
     {
         // Started detached (Qt reaps the intermediate child, so nothing is left as a zombie),
-        // with the address as one argument and no shell in between. False when xdg-open cannot
-        // be started, typically because it is not installed.
-        return QProcess::startDetached(QStringLiteral("xdg-open"), { QString::fromStdString(url) });
+        // with the address as one argument and no shell in between. xdg-open that cannot be
+        // started is typically not installed: no browser to be had.
+        return QProcess::startDetached(QStringLiteral("xdg-open"), { QString::fromStdString(url) })
+            ? BrowserResult::Started
+            : BrowserResult::NoBrowser;
     }
 };
 

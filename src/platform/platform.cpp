@@ -24,4 +24,17 @@ PlatformConfig PlatformConfig::fromEnvironment()
     return config;
 }
 
+QString chooseSettingsFolder(const QString& workingDir, const QString& systemDir, const QString& programDir)
+{
+    if (systemDir.isEmpty() || programDir.isEmpty())
+        return workingDir;
+    // Windows' paths: either separator, any letter case, a trailing separator or not.
+    const auto same = [](const QString& a, const QString& b) {
+        return QDir::cleanPath(QDir::fromNativeSeparators(a))
+                   .compare(QDir::cleanPath(QDir::fromNativeSeparators(b)), Qt::CaseInsensitive)
+            == 0;
+    };
+    return same(workingDir, systemDir) ? programDir : workingDir;
+}
+
 } // namespace rostrel

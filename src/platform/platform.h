@@ -30,11 +30,18 @@ struct Platform
     std::unique_ptr<PathLayer> paths;
     std::unique_ptr<Autostart> autostart;
     std::unique_ptr<BrowserOpener> browser;
+    // Where settings.txt, noupload.txt and the browser's marker file live.
+    QString settingsFolder;
     // Where HKEY_LOCAL_MACHINE comes from, for the log ("Wine prefix /home/me/.wine"); empty on Windows.
     QString description;
 };
 
 Platform makePlatform(const PlatformConfig& config);
+
+// The settings folder: the current folder, except where that is Windows' system folder, where
+// Windows starts the programs it runs at logon. No settings.txt is ever there, so the program's
+// own folder (the one the Run value names) stands in. systemDir is empty where there is none.
+QString chooseSettingsFolder(const QString& workingDir, const QString& systemDir, const QString& programDir);
 
 // Finds the Wine prefix that holds the game: $WINEPREFIX when set; otherwise the first of
 // ~/.wine, the Lutris prefixes and Steam's Proton prefixes whose system.reg holds the game's key.

@@ -21,6 +21,7 @@ Platform makePlatform(const PlatformConfig& config)
         = makeXdgAutostart(configDir.toStdString(), config.programPath.toStdString(), config.workingDir.toStdString());
     platform.browser = makeDesktopBrowserOpener();
     platform.description = QStringLiteral("Wine prefix ") + prefix;
+    platform.settingsFolder = config.workingDir;
     return platform;
 }
 

@@ -5,7 +5,21 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <windows.h>
+
 namespace rostrel {
+namespace {
+
+QString systemFolder()
+{
+    wchar_t path[MAX_PATH + 1] = {};
+    const UINT length = GetSystemDirectoryW(path, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH)
+        return {};
+    return QString::fromWCharArray(path, static_cast<qsizetype>(length));
+}
+
+} // namespace
 
 Platform makePlatform(const PlatformConfig& config)
 {
@@ -13,9 +27,10 @@ Platform makePlatform(const PlatformConfig& config)
     platform.registry = registry::makeWindowsRegistry();
     platform.paths = makeNativePathLayer();
     const QString folder = QDir::toNativeSeparators(QFileInfo(config.programPath).absolutePath());
+    platform.settingsFolder = QDir::toNativeSeparators(chooseSettingsFolder(config.workingDir, systemFolder(), folder));
     // The registry's texts are UTF-8; the backend turns them into the system code page.
     platform.autostart = makeRunKeyAutostart(*platform.registry, folder.toStdString());
-    platform.browser = makeWindowsBrowserOpener();
+    platform.browser = makeWindowsBrowserOpener(platform.settingsFolder.toStdString());
     return platform;
 }
 

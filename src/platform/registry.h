@@ -14,6 +14,7 @@
 namespace rostrel::registry {
 
 using Hive = std::uintptr_t;
+inline constexpr Hive kCurrentUser = 0x80000001u; // HKEY_CURRENT_USER
 inline constexpr Hive kLocalMachine = 0x80000002u; // HKEY_LOCAL_MACHINE
 
 inline constexpr unsigned long kRegSz = 1;

@@ -53,13 +53,17 @@ SettingsFiles::SettingsFiles(FormView& view, CharacterList& list, Dialogs& dialo
 bool SettingsFiles::LoadSettings()
 {
     QList<QByteArray> lines;
-    QFile file(QDir(m_folder).filePath(kSettingsFile));
-    if (file.open(QIODevice::ReadOnly)) {
-        const QByteArray bytes = file.readAll();
-        // The three values are single-line texts, so a lone LF (a file saved by a Unix editor)
-        // ends a line here too.
-        if (file.error() == QFileDevice::NoError)
-            lines = splitLines(bytes, true);
+    {
+        // Closed before the boxes are filled: filling them saves, and Windows refuses to replace
+        // a file that is still open.
+        QFile file(QDir(m_folder).filePath(kSettingsFile));
+        if (file.open(QIODevice::ReadOnly)) {
+            const QByteArray bytes = file.readAll();
+            // The three values are single-line texts, so a lone LF (a file saved by a Unix editor)
+            // ends a line here too.
+            if (file.error() == QFileDevice::NoError)
+                lines = splitLines(bytes, true);
+        }
     }
     const auto line = [&lines](int i) { return i < lines.size() ? QString::fromUtf8(lines.at(i)) : QString(); };
 

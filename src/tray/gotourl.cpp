@@ -7,7 +7,7 @@ namespace rostrel {
 
 void OpenInBrowser(const QString& url, BrowserOpener& browser, Dialogs& dialogs)
 {
-    if (browser.open(url.toStdString()))
+    if (browser.open(url.toStdString()) != BrowserResult::NoBrowser)
         return;
     dialogs.show({ QStringLiteral("Could not find associated Browser"), QStringLiteral("Browser Not Found"),
         BoxIcon::Exclamation, BoxButtons::Ok });

@@ -1,0 +1,341 @@
+// The Windows layers against the real registry, shell and file system: the registry routines in
+// the 32-bit view, the Run value and its per-user fallback, the browser's marker file, folder
+// listings without hidden and system entries, and the settings folder chosen at logon.
+// Everything written is put back at the end, so the test can also run on a player's machine.
+
+#include "fakes.h"
+#include "platform/autostart.h"
+#include "platform/browser.h"
+#include "platform/pathlayer.h"
+#include "platform/platform.h"
+#include "platform/registry.h"
+#include "settings/startup.h"
+#include "testfiles.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <windows.h>
+
+using namespace rostrel;
+using namespace rostrel::testing;
+using rostrel::registry::Value;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const char* const kTestKey = "Software\\RostrelWindowsTest";
+const char* const kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+// Test scaffolding: writes a raw value in one registry view, making the key when needed.
+bool setRaw(HKEY root, REGSAM view, const char* key, const char* name, DWORD type, const QByteArray& data)
+{
+    HKEY handle = nullptr;
+    if (RegCreateKeyExA(root, key, 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &handle, nullptr) != ERROR_SUCCESS)
+        return false;
+    const LONG status = RegSetValueExA(
+        handle, name, 0, type, reinterpret_cast<const BYTE*>(data.constData()), static_cast<DWORD>(data.size()));
+    RegCloseKey(handle);
+    return status == ERROR_SUCCESS;
+}
+
+bool makeKey(HKEY root, REGSAM view, const char* key)
+{
+    HKEY handle = nullptr;
+    if (RegCreateKeyExA(root, key, 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &handle, nullptr) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(handle);
+    return true;
+}
+
+// Points ".htm" at a page class for one scope, and puts back what was there.
+class HtmAssociation
+{
+public:
+    explicit HtmAssociation(const QByteArray& pageClass)
+    {
+        char saved[256] = {};
+        LONG size = sizeof saved;
+        m_had = RegQueryValueA(HKEY_CLASSES_ROOT, ".htm", saved, &size) == ERROR_SUCCESS;
+        m_saved = QByteArray(saved);
+        m_ok = setRaw(HKEY_CLASSES_ROOT, 0, ".htm", "", REG_SZ, pageClass + '\0');
+    }
+    ~HtmAssociation()
+    {
+        if (m_had)
+            setRaw(HKEY_CLASSES_ROOT, 0, ".htm", "", REG_SZ, m_saved + '\0');
+        else
+            RegDeleteTreeA(HKEY_CLASSES_ROOT, ".htm");
+    }
+    bool ok() const { return m_ok; }
+
+private:
+    bool m_had = false;
+    bool m_ok = false;
+    QByteArray m_saved;
+};
+
+QString describe(const Value& value)
+{
+    if (const auto* text = std::get_if<std::string>(&value))
+        return QStringLiteral("text ") + QString::fromStdString(*text);
+    if (const auto* number = std::get_if<std::uint32_t>(&value))
+        return QStringLiteral("number ") + QString::number(*number);
+    return QStringLiteral("nothing");
+}
+
+// The real registry, except that HKEY_LOCAL_MACHINE refuses writes (optionally HKEY_CURRENT_USER
+// too), as it does for a player without administrator rights.
+class RefusingRegistry : public registry::Registry
+{
+public:
+    RefusingRegistry(registry::Registry& real, bool refuseUser)
+        : m_real(real)
+        , m_refuseUser(refuseUser)
+    { }
+    Value ReadRegValue(registry::Hive hive, const std::string& key, const std::string& name) override
+    {
+        return m_real.ReadRegValue(hive, key, name);
+    }
+    long SaveRegString(
+        registry::Hive hive, const std::string& key, const std::string& name, const std::string& text) override
+    {
+        return refused(hive) ? registry::kAccessDenied : m_real.SaveRegString(hive, key, name, text);
+    }
+    long RemoveRegValue(registry::Hive hive, const std::string& key, const std::string& name) override
+    {
+        return refused(hive) ? registry::kAccessDenied : m_real.RemoveRegValue(hive, key, name);
+    }
+
+private:
+    bool refused(registry::Hive hive) const { return hive == registry::kLocalMachine || m_refuseUser; }
+    registry::Registry& m_real;
+    bool m_refuseUser;
+};
+
+} // namespace
+
+class TestWindows : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<registry::Registry> m_registry = registry::makeWindowsRegistry();
+    Value m_savedMachineRun;
+    Value m_savedUserRun;
+
+    bool runValuesGone()
+    {
+        return describe(m_registry->ReadRegValue(registry::kLocalMachine, kRunKey, "RostrelUploader")) == u"nothing"
+            && describe(m_registry->ReadRegValue(registry::kCurrentUser, kRunKey, "RostrelUploader")) == u"nothing";
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        // A fresh Wine prefix may lack the 32-bit Run key; Windows always has both.
+        QVERIFY(makeKey(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, kRunKey));
+        QVERIFY(makeKey(HKEY_CURRENT_USER, 0, kRunKey));
+        m_savedMachineRun = m_registry->ReadRegValue(registry::kLocalMachine, kRunKey, "RostrelUploader");
+        m_savedUserRun = m_registry->ReadRegValue(registry::kCurrentUser, kRunKey, "RostrelUploader");
+        m_registry->RemoveRegValue(registry::kLocalMachine, kRunKey, "RostrelUploader");
+        m_registry->RemoveRegValue(registry::kCurrentUser, kRunKey, "RostrelUploader");
+    }
+
+    void cleanupTestCase()
+    {
+        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kTestKey, KEY_WOW64_32KEY, 0);
+        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kTestKey, KEY_WOW64_64KEY, 0);
+        for (auto [hive, saved] : { std::pair { registry::kLocalMachine, &m_savedMachineRun },
+                 std::pair { registry::kCurrentUser, &m_savedUserRun } }) {
+            if (const auto* text = std::get_if<std::string>(saved))
+                m_registry->SaveRegString(hive, kRunKey, "RostrelUploader", *text);
+        }
+    }
+
+    void readsInThe32BitView_data()
+    {
+        QTest::addColumn<bool>("view64");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QString>("expected");
+        const QByteArray path("C:\\Program Files (x86)\\World of Warcraft\\", 42);
+        QTest::newRow("text, its NUL dropped")
+            << false << int(REG_SZ) << QByteArray(path + '\0') << u"text "_s + QString::fromLatin1(path);
+        QTest::newRow("abc stored with its NUL") << false << int(REG_SZ) << QByteArray("abc", 4) << u"text abc"_s;
+        QTest::newRow("code page text") << false << int(REG_SZ) << QByteArray("\xC9lodie", 7) << u"text Élodie"_s;
+        QTest::newRow("empty, no NUL") << false << int(REG_SZ) << QByteArray() << u"nothing"_s;
+        QTest::newRow("number") << false << int(REG_DWORD) << QByteArray("\xEF\xBE\x00\x00", 4) << u"number 48879"_s;
+        QTest::newRow("expandable text") << false << int(REG_EXPAND_SZ) << QByteArray("%SystemRoot%\0", 13)
+                                         << u"nothing"_s;
+        QTest::newRow("binary") << false << int(REG_BINARY) << QByteArray("\x01\x02", 2) << u"nothing"_s;
+        QTest::newRow("only in the 64-bit view") << true << int(REG_SZ) << QByteArray("sixty-four", 11) << u"nothing"_s;
+    }
+
+    void readsInThe32BitView()
+    {
+        QFETCH(bool, view64);
+        QFETCH(int, type);
+        QFETCH(QByteArray, data);
+        QFETCH(QString, expected);
+        const QByteArray name = QTest::currentDataTag();
+        QVERIFY(setRaw(HKEY_LOCAL_MACHINE, view64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY, kTestKey, name.constData(),
+            DWORD(type), data));
+        QCOMPARE(describe(m_registry->ReadRegValue(registry::kLocalMachine, kTestKey, name.toStdString())), expected);
+    }
+
+    void writesNeverMakeKeys()
+    {
+        const std::string missing = std::string(kTestKey) + "\\NoSuchKey";
+        QVERIFY(m_registry->SaveRegString(registry::kLocalMachine, missing, "X", "y") != registry::kSuccess);
+        HKEY probe = nullptr;
+        QVERIFY(
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, missing.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, &probe) != ERROR_SUCCESS);
+    }
+
+    void runValueRoundTrip()
+    {
+        const auto autostart = makeRunKeyAutostart(*m_registry, "C:\\Tools");
+        QVERIFY(!autostart->isInStartup());
+        QCOMPARE(autostart->enable(), std::string());
+        // Machine-wide, in the 32-bit view, REG_SZ with its NUL counted.
+        HKEY key = nullptr;
+        QCOMPARE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key), ERROR_SUCCESS);
+        DWORD type = 0;
+        char data[64] = {};
+        DWORD size = sizeof data;
+        QCOMPARE(RegQueryValueExA(key, "RostrelUploader", nullptr, &type, reinterpret_cast<BYTE*>(data), &size),
+            ERROR_SUCCESS);
+        RegCloseKey(key);
+        QCOMPARE(type, DWORD(REG_SZ));
+        QCOMPARE(QByteArray(data, int(size)), QByteArray("\"C:\\Tools\\RostrelUploader.exe\"", 31));
+        QVERIFY(autostart->isInStartup());
+        QVERIFY(!makeRunKeyAutostart(*m_registry, "D:\\Moved")->isInStartup());
+        QVERIFY(!makeRunKeyAutostart(*m_registry, "c:\\tools")->isInStartup());
+        QCOMPARE(autostart->disable(), std::string());
+        QVERIFY(!autostart->isInStartup());
+        QVERIFY(runValuesGone());
+    }
+
+    // A player without administrator rights: the same value under the user's own Run key.
+    void runValueFallsBackToTheUser()
+    {
+        RefusingRegistry refusing(*m_registry, false);
+        const auto autostart = makeRunKeyAutostart(refusing, "C:\\Tools");
+        QCOMPARE(autostart->enable(), std::string());
+        QCOMPARE(describe(m_registry->ReadRegValue(registry::kLocalMachine, kRunKey, "RostrelUploader")), u"nothing"_s);
+        QCOMPARE(describe(m_registry->ReadRegValue(registry::kCurrentUser, kRunKey, "RostrelUploader")),
+            u"text \"C:\\Tools\\RostrelUploader.exe\""_s);
+        QVERIFY(autostart->isInStartup());
+
+        // Clearing removes it from both places, whichever holds it.
+        QCOMPARE(makeRunKeyAutostart(*m_registry, "C:\\Tools")->enable(), std::string());
+        QCOMPARE(makeRunKeyAutostart(*m_registry, "C:\\Tools")->disable(), std::string());
+        QVERIFY(runValuesGone());
+    }
+
+    void runValueRefusedEverywhereLeavesTheBoxUnticked()
+    {
+        RefusingRegistry refusing(*m_registry, true);
+        const auto autostart = makeRunKeyAutostart(refusing, "C:\\Tools");
+        fakes::FakeFormView view;
+        fakes::FakeLog log;
+        StartupEntry entry(*autostart, view, log);
+        view.onStartWithWindowsChanged = [&entry] { entry.StartWithWindows_Click(); };
+        view.setStartWithWindows(true);
+        QVERIFY(!view.startWithWindows());
+        QCOMPARE(log.messages.size(), 1);
+        QVERIFY2(log.messages[0].contains(u"access denied"), qPrintable(log.messages[0]));
+        QVERIFY(runValuesGone());
+    }
+
+    void browserFromTheHtmAssociation()
+    {
+        QTemporaryDir dir;
+        const QString recorder = QCoreApplication::applicationDirPath() + u"/recordargs.exe"_s;
+        const QString copy = dir.filePath(u"browser.exe"_s);
+        QVERIFY(QFile::copy(recorder, copy));
+        const QByteArray command = '"' + QDir::toNativeSeparators(copy).toLocal8Bit() + "\" \"%1\"";
+        BrowserResult result = BrowserResult::Failed;
+        {
+            HtmAssociation association("RostrelTestPage");
+            QVERIFY(association.ok());
+            QVERIFY(setRaw(HKEY_CLASSES_ROOT, 0, "RostrelTestPage\\shell\\open\\command", "", REG_SZ, command + '\0'));
+            const auto opener = makeWindowsBrowserOpener(QDir::toNativeSeparators(dir.path()).toStdString());
+            result = opener->open("http://guild.example/download?x=1");
+            RegDeleteTreeA(HKEY_CLASSES_ROOT, "RostrelTestPage");
+        }
+
+        QCOMPARE(result, BrowserResult::Started);
+        QCOMPARE(readFile(dir.filePath(u"temp.htm"_s)), QByteArray("\"<HTML> <\\HTML>\"\r\n"));
+        QTRY_VERIFY(QFile::exists(copy + u".args"_s));
+        QVERIFY(readFile(copy + u".args"_s).contains("http://guild.example/download?x=1"));
+    }
+
+    void browserNotAssociated()
+    {
+        QTemporaryDir dir;
+        HtmAssociation association("RostrelNoSuchPage");
+        QVERIFY(association.ok());
+        const BrowserResult result
+            = makeWindowsBrowserOpener(QDir::toNativeSeparators(dir.path()).toStdString())->open("http://x.example/");
+        QCOMPARE(result, BrowserResult::NoBrowser);
+        QVERIFY(QFile::exists(dir.filePath(u"temp.htm"_s)));
+    }
+
+    void browserMarkerNotWritable()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir(u"temp.htm"_s)); // a folder where the file would go
+        QCOMPARE(makeWindowsBrowserOpener(dir.path().toStdString())->open("http://x.example/"), BrowserResult::Failed);
+    }
+
+    void listingLeavesOutHiddenAndSystemEntries()
+    {
+        QTemporaryDir dir;
+        for (const char* name : { "Visible.lua", "Hidden.lua", "System.lua", "Account\\x", "Backup\\x" })
+            QVERIFY(writeFile(dir.filePath(QString::fromLatin1(name).replace(u'\\', u'/')), "x"));
+        const auto mark = [&](const char* name, DWORD attribute) {
+            const QByteArray path = QDir::toNativeSeparators(dir.filePath(QString::fromLatin1(name))).toLocal8Bit();
+            return SetFileAttributesA(path.constData(), GetFileAttributesA(path.constData()) | attribute)
+                && (GetFileAttributesA(path.constData()) & attribute);
+        };
+        QVERIFY(mark("Hidden.lua", FILE_ATTRIBUTE_HIDDEN));
+        QVERIFY(mark("System.lua", FILE_ATTRIBUTE_SYSTEM));
+        QVERIFY(mark("Backup", FILE_ATTRIBUTE_HIDDEN));
+
+        FolderListing listing = listFolder(dir.path());
+        listing.all.sort();
+        QCOMPARE(listing.all, QStringList({ u"Account"_s, u"Visible.lua"_s }));
+        QCOMPARE(listing.files, QStringList({ u"Visible.lua"_s }));
+        QVERIFY(listFolder(dir.filePath(u"missing"_s)).all.isEmpty());
+    }
+
+    void settingsFolderAtLogon_data()
+    {
+        wchar_t path[MAX_PATH + 1] = {};
+        const QString system = QString::fromWCharArray(path, GetSystemDirectoryW(path, MAX_PATH + 1));
+        QTest::addColumn<QString>("workingDir");
+        QTest::addColumn<QString>("expected");
+        const QString program = u"C:\\Games\\RostrelUploader"_s;
+        QTest::newRow("started at logon") << system << program;
+        QTest::newRow("other letter case, trailing separator") << system.toUpper() + u'\\' << program;
+        QTest::newRow("forward slashes") << QDir::fromNativeSeparators(system) << program;
+        QTest::newRow("started from a shortcut") << u"C:\\Users\\me\\Documents"_s << u"C:\\Users\\me\\Documents"_s;
+        QTest::newRow("the system folder's parent") << QFileInfo(system).path() << QFileInfo(system).path();
+    }
+
+    void settingsFolderAtLogon()
+    {
+        QFETCH(QString, workingDir);
+        QFETCH(QString, expected);
+        PlatformConfig config;
+        config.programPath = u"C:/Games/RostrelUploader/RostrelUploader.exe"_s;
+        config.workingDir = workingDir;
+        QCOMPARE(QDir::toNativeSeparators(makePlatform(config).settingsFolder), QDir::toNativeSeparators(expected));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWindows)
+#include "test_windows.moc"
