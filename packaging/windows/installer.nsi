@@ -4,7 +4,8 @@
 ; leaves the player's settings.txt and noupload.txt in place.
 ;   makensis -DVERSION=1.0.0 -DSTAGE=<folder with RostrelUploader.exe, README.txt> -DOUTFILE=<setup.exe> installer.nsi
 
-Unicode true
+; A 64-bit installer for a 64-bit program (and for Wine without its 32-bit half).
+Target amd64-unicode
 !include "MUI2.nsh"
 
 !define APP "Rostrel Uploader"

@@ -1,0 +1,171 @@
+#!/usr/bin/env python3
+"""The Windows program under Wine beside the Linux program, in the same run on the same world: the
+exe's size, start-up to the window shown, and 60 s idle in the tray logged in with 1000 entries.
+  bench_windows.py <windows build folder> <linux bin folder>
+Prints the rows and writes them to <windows build folder>/bench-windows.md."""
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+WIN_BUILD = Path(sys.argv[1]).resolve()
+LINUX_BIN = Path(sys.argv[2]).resolve()
+EXE = WIN_BUILD / "bin" / "RostrelUploader.exe"
+rows = []
+
+
+def row(name, linux, windows, target, met):
+    rows.append((name, linux, windows, target, "yes" if met else "NO"))
+    print(f"  {name}: Linux {linux}, Windows under Wine {windows} -> {'met' if met else 'NOT met'}", flush=True)
+
+
+def cpu_seconds(pid):
+    fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def rss_mb(pid):
+    return int(re.search(r"VmRSS:\s+(\d+)", Path(f"/proc/{pid}/status").read_text()).group(1)) / 1024
+
+
+def wineserver_pid():
+    out = subprocess.run(["pgrep", "-x", "wineserver"], capture_output=True, text=True).stdout.split()
+    return int(out[0]) if out else None
+
+
+def make_world(tmp, env):
+    subprocess.run(["wineboot", "--init"], env=env, capture_output=True, check=True)
+    subprocess.run(["wine", "reg", "add", r"HKLM\Software\Blizzard Entertainment\World of Warcraft", "/v",
+                    "InstallPath", "/t", "REG_SZ", "/d", "C:\\Games\\WoW\\", "/reg:32", "/f"],
+                   env=env, capture_output=True, check=True)
+    subprocess.run(["wineserver", "-w"], env=env)  # writes system.reg, which the Linux program reads
+    game = Path(env["WINEPREFIX"]) / "drive_c" / "Games" / "WoW"
+    toc = game / "Interface" / "AddOns" / "Rostrel"
+    toc.mkdir(parents=True)
+    (toc / "Rostrel.toc").write_bytes(b"## Version: 1.0\r\n")
+    n = 0
+    for a in range(100):
+        for r in range(5):
+            for c in range(3):
+                if n < 1000:
+                    sv = game / "WTF" / "Account" / f"ACCOUNT{a}" / f"Realm{r}" / f"Char{c}" / "SavedVariables"
+                    sv.mkdir(parents=True)
+                    (sv / "Rostrel.lua").write_bytes(b"RostrelDB = {}\r\n" * 20)
+                    n += 1
+    files = tmp / "files"
+    files.mkdir()
+    (files / "RostrelVersion").write_bytes(b"1.0")
+    return files
+
+
+def start_site(tmp, files):
+    port_file = tmp / "site.port"
+    site = subprocess.Popen([str(LINUX_BIN / "rostrel-guild-site"), "--listen", "127.0.0.1:0", "--port-file",
+                             str(port_file), "--user", "bench:bench", "--data", str(tmp / "site"), "--files",
+                             str(files)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for _ in range(100):
+        if port_file.exists() and port_file.read_text().strip():
+            return site, "127.0.0.1:" + port_file.read_text().strip()
+        time.sleep(0.05)
+    raise RuntimeError("guild site did not start")
+
+
+def start(kind, folder, env):
+    if kind == "linux":
+        args = [str(LINUX_BIN / "RostrelUploader")]
+    else:
+        args = ["wine", str(folder / "RostrelUploader.exe")]
+    return subprocess.Popen(args, cwd=folder, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+
+
+def wait_started(prog):
+    for line in prog.stderr:
+        if "started in" in line:
+            return line
+    raise RuntimeError("the program ended before its window was shown")
+
+
+def startup(kind, folder, env):
+    times = []
+    for _ in range(3):
+        t0 = time.monotonic()
+        prog = start(kind, folder, env)
+        wait_started(prog)
+        times.append(time.monotonic() - t0)
+        prog.kill()
+        prog.wait()
+        if kind == "windows":
+            subprocess.run(["wineserver", "-k"], env=env)
+    return min(times)
+
+
+def idle(kind, folder, env, host):
+    (folder / "settings.txt").write_bytes(b"bench\r\n" + host.encode() + b"\r\nbench\r\n")
+    prog = start(kind, folder, env)
+    wait_started(prog)
+    drain = subprocess.Popen(["cat"], stdin=prog.stderr, stdout=subprocess.DEVNULL)
+    time.sleep(5)
+    server = wineserver_pid() if kind == "windows" else None
+    cpu0 = cpu_seconds(prog.pid) + (cpu_seconds(server) if server else 0)
+    time.sleep(60)
+    cpu = cpu_seconds(prog.pid) + (cpu_seconds(server) if server else 0) - cpu0
+    rss = rss_mb(prog.pid)
+    prog.kill()
+    prog.wait()
+    drain.wait()
+    (folder / "settings.txt").unlink()
+    if kind == "windows":
+        subprocess.run(["wineserver", "-k"], env=env)
+    return cpu, rss
+
+
+def main():
+    with tempfile.TemporaryDirectory() as d:
+        tmp = Path(d)
+        env = dict(os.environ, WINEPREFIX=str(tmp / "prefix"), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=",
+                   WINEQT_FORCE_STDERR_LOGGING="1", HOME=str(tmp / "home"), XDG_CONFIG_HOME=str(tmp / "home/.config"))
+        display = 93
+        while Path(f"/tmp/.X11-unix/X{display}").exists():
+            display += 1
+        xvfb = subprocess.Popen(["Xvfb", f":{display}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        env["DISPLAY"] = f":{display}"
+        files = make_world(tmp, env)
+        site, host = start_site(tmp, files)
+        env["ROSTREL_FILE_HOST"] = host
+        folders = {}
+        for kind in ("linux", "windows"):
+            folders[kind] = tmp / kind
+            folders[kind].mkdir()
+        (folders["windows"] / "RostrelUploader.exe").write_bytes(EXE.read_bytes())
+        try:
+            size = EXE.stat().st_size / 1e6
+            row("program size (stripped, static Qt)", f"{(LINUX_BIN / 'RostrelUploader').stat().st_size / 1e6:.1f} MB "
+                "(shared Qt)", f"{size:.1f} MB", "one file, < 30 MB", size < 30)
+            subprocess.run(["wine", "cmd", "/c", "exit"], env=env, capture_output=True)  # Wine itself started once
+            s = {kind: startup(kind, folders[kind], env) for kind in folders}
+            row("start-up to the window shown, 1000 entries", f"{s['linux']:.2f} s", f"{s['windows']:.2f} s",
+                "< 2 s under Wine", s["windows"] < 2)
+            i = {kind: idle(kind, folders[kind], env, host) for kind in folders}
+            row("idle 60 s in the tray, 1000 entries, watcher on (CPU)",
+                f"{i['linux'][0]:.2f} s ({i['linux'][0] / 0.6:.2f}%)",
+                f"{i['windows'][0]:.2f} s ({i['windows'][0] / 0.6:.2f}%), wineserver included",
+                "< 1% of a core", i["windows"][0] / 60 < 0.01)
+            row("idle 60 s in the tray, 1000 entries (RSS)", f"{i['linux'][1]:.0f} MB", f"{i['windows'][1]:.0f} MB",
+                "< 100 MB", i["windows"][1] < 100)
+        finally:
+            site.terminate()
+            site.wait()
+            subprocess.run(["wineserver", "-k"], env=env)
+            xvfb.terminate()
+            xvfb.wait()
+    table = ["| benchmark | Linux | Windows under Wine | target | met |", "|---|---|---|---|---|"]
+    table += ["| " + " | ".join(r) + " |" for r in rows]
+    (WIN_BUILD / "bench-windows.md").write_text("\n".join(table) + "\n")
+    print("\n".join(table))
+
+
+main()
