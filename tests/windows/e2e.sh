@@ -132,7 +132,8 @@ check $? "the entry in noupload.txt was not uploaded"
 ! stored "$ACCOUNTS/.backup/SavedVariables/Rostrel.lua"
 check $? "the hidden folder was not listed"
 
-import -window root "$work/window.png" 2> /dev/null && cp "$work/window.png" "$WIN_BUILD/e2e-window.png"
+# Logged in, the program sits in Wine's tray.
+import -window root "$WIN_BUILD/e2e-tray.png" 2> /dev/null
 
 before=$(received_by kestrel)
 printf '\t-- played again\r\n' >> "$ACCOUNTS/KESTREL77/Mossgate/Tovrin/SavedVariables/Rostrel.lua"
@@ -170,6 +171,8 @@ click_box() {
     sleep 1
 }
 ticked() { [ "$(run_value)" = 1 ]; }
+sleep 2
+import -window "$wid" "$WIN_BUILD/e2e-window.png" 2> /dev/null
 cleared() { [ "$(run_value)" = 0 ]; }
 for _ in 1 2 3 4 5; do ticked && break; click_box; done
 ticked
