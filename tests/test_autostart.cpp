@@ -115,18 +115,33 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<bool>("inStartup");
         QTest::newRow("unquoted Exec with arguments")
-            << QByteArray("[Desktop Entry]\nType=Application\nExec=/opt/rostrel/RostrelUploader --tray\n") << true;
-        QTest::newRow("another program") << QByteArray("[Desktop Entry]\nExec=/opt/other/RostrelUploader\n") << false;
+            << QByteArray("[Desktop Entry]\nType=Application\nExec=/opt/rostrel/RostrelUploader --tray\nPath=/srv/r\n")
+            << true;
+        // The log-in start reads the settings of the folder in Path=: another folder's entry is not ours.
+        QTest::newRow("another settings folder")
+            << QByteArray("[Desktop Entry]\nExec=/opt/rostrel/RostrelUploader\nPath=/srv/other\n") << false;
+        QTest::newRow("settings folder in other case")
+            << QByteArray("[Desktop Entry]\nExec=/opt/rostrel/RostrelUploader\nPath=/srv/R\n") << false;
+        QTest::newRow("no Path") << QByteArray("[Desktop Entry]\nExec=/opt/rostrel/RostrelUploader\n") << false;
+        QTest::newRow("Path with a trailing slash")
+            << QByteArray("[Desktop Entry]\nPath=/srv/r/\nExec=\"/opt/rostrel/RostrelUploader\"\n") << true;
+        QTest::newRow("Path of another group")
+            << QByteArray("[Desktop Entry]\nExec=/opt/rostrel/RostrelUploader\n[Desktop Action x]\nPath=/srv/r\n")
+            << false;
+        QTest::newRow("another program") << QByteArray(
+            "[Desktop Entry]\nExec=/opt/other/RostrelUploader\nPath=/srv/r\n")
+                                         << false;
         QTest::newRow("same folder in other case")
-            << QByteArray("[Desktop Entry]\nExec=/opt/Rostrel/RostrelUploader\n") << false;
-        QTest::newRow("hidden") << QByteArray("[Desktop Entry]\nExec=/opt/rostrel/RostrelUploader\nHidden=true\n")
+            << QByteArray("[Desktop Entry]\nExec=/opt/Rostrel/RostrelUploader\nPath=/srv/r\n") << false;
+        QTest::newRow("hidden") << QByteArray(
+            "[Desktop Entry]\nExec=/opt/rostrel/RostrelUploader\nPath=/srv/r\nHidden=true\n")
                                 << false;
-        QTest::newRow("switched off in GNOME")
-            << QByteArray("[Desktop Entry]\nExec=/opt/rostrel/RostrelUploader\nX-GNOME-Autostart-enabled=false\n")
-            << false;
-        QTest::newRow("Exec of another group")
-            << QByteArray("[Desktop Entry]\nType=Application\n[Desktop Action x]\nExec=/opt/rostrel/RostrelUploader\n")
-            << false;
+        QTest::newRow("switched off in GNOME") << QByteArray(
+            "[Desktop Entry]\nExec=/opt/rostrel/RostrelUploader\nPath=/srv/r\nX-GNOME-Autostart-enabled=false\n")
+                                               << false;
+        QTest::newRow("Exec of another group") << QByteArray(
+            "[Desktop Entry]\nType=Application\nPath=/srv/r\n[Desktop Action x]\nExec=/opt/rostrel/RostrelUploader\n")
+                                               << false;
         QTest::newRow("no Exec") << QByteArray("[Desktop Entry]\nType=Application\n") << false;
         QTest::newRow("empty file") << QByteArray() << false;
     }
@@ -137,7 +152,7 @@ private Q_SLOTS:
         QFETCH(bool, inStartup);
         QTemporaryDir config;
         writeAll(config.filePath(QStringLiteral("autostart/RostrelUploader.desktop")), content);
-        QCOMPARE(makeXdgAutostart(config.path().toStdString(), "/opt/rostrel/RostrelUploader", "/")->isInStartup(),
+        QCOMPARE(makeXdgAutostart(config.path().toStdString(), "/opt/rostrel/RostrelUploader", "/srv/r")->isInStartup(),
             inStartup);
     }
 
