@@ -166,17 +166,12 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("layout");
         QTest::addColumn<QString>("line"); // %1: the home folder
+        const QString none = QStringLiteral("No Wine prefix found: there is none in ~/.wine, and no Lutris or Steam "
+                                            "Proton prefix holds the game. Set WINEPREFIX to the game's prefix");
         QTest::newRow("~/.wine without the game")
             << QStringLiteral("wine") << QStringLiteral("Reading the game's settings from Wine prefix %1/.wine");
-        QTest::newRow("nothing") << QString()
-                                 << QStringLiteral("No Wine prefix found: there is none in ~/.wine, and no Lutris or "
-                                                   "Steam Proton prefix holds the game. Set WINEPREFIX to the game's "
-                                                   "prefix");
-        QTest::newRow("~/.wine a folder without system.reg")
-            << QStringLiteral("empty wine")
-            << QStringLiteral("No Wine prefix found: there is none in ~/.wine, and no "
-                              "Lutris or Steam Proton prefix holds the game. Set "
-                              "WINEPREFIX to the game's prefix");
+        QTest::newRow("nothing") << QString() << none;
+        QTest::newRow("~/.wine without system.reg") << QStringLiteral("empty wine") << none;
         QTest::newRow("WINEPREFIX names nothing")
             << QStringLiteral("WINEPREFIX")
             << QStringLiteral("No Wine prefix at %1/missing, which WINEPREFIX names: it holds no system.reg");
@@ -186,16 +181,15 @@ private Q_SLOTS:
         QFETCH(QString, layout);
         QFETCH(QString, line);
         QTemporaryDir home;
-        const QString h = home.path();
         PlatformConfig config;
-        config.homeDir = h;
+        config.homeDir = home.path();
         if (layout == QStringLiteral("wine"))
-            makePrefix(h + QStringLiteral("/.wine"), Game::Absent);
+            makePrefix(home.filePath(QStringLiteral(".wine")), Game::Absent);
         else if (layout == QStringLiteral("empty wine"))
-            QVERIFY(QDir().mkpath(h + QStringLiteral("/.wine/drive_c")));
+            QVERIFY(QDir().mkpath(home.filePath(QStringLiteral(".wine/drive_c"))));
         else if (layout == QStringLiteral("WINEPREFIX"))
-            config.winePrefix = h + QStringLiteral("/missing");
-        QCOMPARE(makePlatform(config).description, line.arg(h));
+            config.winePrefix = home.filePath(QStringLiteral("missing"));
+        QCOMPARE(makePlatform(config).description, line.arg(home.path()));
     }
 
     void configFromEnvironment()
