@@ -13,6 +13,8 @@ foreach(size 16 32 48)
 endforeach()
 install(FILES ${PROJECT_SOURCE_DIR}/data/icons/rostrel-uploader.svg
     DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+# Where Debian looks for a package's licence, named after the package.
+install(FILES ${PROJECT_SOURCE_DIR}/data/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/rostrel-uploader)
 
 set(CPACK_PACKAGE_NAME "rostrel-uploader")
 set(CPACK_PACKAGE_VENDOR "Varnhold")
@@ -24,4 +26,6 @@ set(CPACK_DEBIAN_PACKAGE_SECTION "games")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+# A narrow face that fits the window's texts at their full size.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation")
 include(CPack)

@@ -25,9 +25,12 @@ ensure_packages() {
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
-    echo "Installing: ${missing[*]}"
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    echo "==> Installing ${#missing[@]} Debian packages (a fresh machine takes a few minutes): ${missing[*]}"
+    echo "==> Updating the package lists"
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q
+    # -q leaves one line per package fetched and set up, readable in a log as on a terminal.
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+    echo "==> Packages installed"
 }
 
 # configure_and_build [cmake options...] [-- targets...]: builds into $BUILD_DIR.
@@ -39,9 +42,11 @@ configure_and_build() {
         opts+=("$1"); shift
     done
     if [ ! -f "$BUILD_DIR/CMakeCache.txt" ] || [ ${#opts[@]} -gt 0 ]; then
+        echo "==> Configuring $BUILD_DIR"
         cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE="${CMAKE_BUILD_TYPE:-RelWithDebInfo}" \
-            "${opts[@]}" >/dev/null
+            "${opts[@]}"
     fi
+    echo "==> Building in $BUILD_DIR with $jobs jobs"
     if [ ${#targets[@]} -gt 0 ]; then
         cmake --build "$BUILD_DIR" -j "$jobs" --target "${targets[@]}"
     else

@@ -10,7 +10,8 @@ cmake --install "$build" --prefix "$tmp/usr" > /dev/null
 for f in bin/RostrelUploader bin/rostrel-uploader-launch share/applications/rostrel-uploader.desktop \
     share/metainfo/io.github.varnhold.RostrelUploader.metainfo.xml \
     share/icons/hicolor/16x16/apps/rostrel-uploader.png share/icons/hicolor/32x32/apps/rostrel-uploader.png \
-    share/icons/hicolor/48x48/apps/rostrel-uploader.png share/icons/hicolor/scalable/apps/rostrel-uploader.svg; do
+    share/icons/hicolor/48x48/apps/rostrel-uploader.png share/icons/hicolor/scalable/apps/rostrel-uploader.svg \
+    share/doc/rostrel-uploader/copyright; do
     [ -e "$tmp/usr/$f" ] || { echo "missing after install: $f"; exit 1; }
 done
 desktop-file-validate "$tmp/usr/share/applications/rostrel-uploader.desktop"
@@ -31,6 +32,8 @@ deb="$(ls "$tmp"/deb/*.deb)"
 dpkg-deb -c "$deb" > "$tmp/contents"
 grep -q './usr/bin/RostrelUploader' "$tmp/contents" || { echo "deb lacks /usr/bin/RostrelUploader"; exit 1; }
 grep -q './usr/share/applications/rostrel-uploader.desktop' "$tmp/contents" || { echo "deb lacks the menu entry"; exit 1; }
+grep -q './usr/share/doc/rostrel-uploader/copyright$' "$tmp/contents" || { echo "deb lacks its copyright file"; exit 1; }
+dpkg-deb -f "$deb" Recommends | grep -q 'fonts-liberation' || { echo "deb does not recommend fonts-liberation"; exit 1; }
 depends="$(dpkg-deb -f "$deb" Depends)"
 echo "Depends: $depends"
 echo "$depends" | grep -q 'libqt6widgets6' || { echo "deb does not declare its Qt dependency"; exit 1; }

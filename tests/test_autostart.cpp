@@ -109,26 +109,35 @@ private Q_SLOTS:
         QVERIFY(!makeXdgAutostart(config.path().toStdString(), program.toStdString() + "2", "")->isInStartup());
     }
 
-    // Entries written by hand or by an older version.
+    // Entries written by hand or by an older version. This run's settings folder is /srv/r.
     void xdgExistingEntries_data()
     {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<bool>("inStartup");
-        QTest::newRow("unquoted Exec with arguments")
-            << QByteArray("[Desktop Entry]\nType=Application\nExec=/opt/rostrel/RostrelUploader --tray\n") << true;
-        QTest::newRow("another program") << QByteArray("[Desktop Entry]\nExec=/opt/other/RostrelUploader\n") << false;
-        QTest::newRow("same folder in other case")
-            << QByteArray("[Desktop Entry]\nExec=/opt/Rostrel/RostrelUploader\n") << false;
-        QTest::newRow("hidden") << QByteArray("[Desktop Entry]\nExec=/opt/rostrel/RostrelUploader\nHidden=true\n")
-                                << false;
-        QTest::newRow("switched off in GNOME")
-            << QByteArray("[Desktop Entry]\nExec=/opt/rostrel/RostrelUploader\nX-GNOME-Autostart-enabled=false\n")
-            << false;
-        QTest::newRow("Exec of another group")
-            << QByteArray("[Desktop Entry]\nType=Application\n[Desktop Action x]\nExec=/opt/rostrel/RostrelUploader\n")
-            << false;
-        QTest::newRow("no Exec") << QByteArray("[Desktop Entry]\nType=Application\n") << false;
-        QTest::newRow("empty file") << QByteArray() << false;
+        const auto row = [](const char* name, const char* content, bool inStartup) {
+            QTest::newRow(name) << QByteArray(content) << inStartup;
+        };
+        row("unquoted Exec with arguments",
+            "[Desktop Entry]\nType=Application\nExec=/opt/rostrel/RostrelUploader --tray\nPath=/srv/r\n", true);
+        row("another program", "[Desktop Entry]\nExec=/opt/other/RostrelUploader\nPath=/srv/r\n", false);
+        row("same folder in other case", "[Desktop Entry]\nExec=/opt/Rostrel/RostrelUploader\nPath=/srv/r\n", false);
+        row("hidden", "[Desktop Entry]\nExec=/opt/rostrel/RostrelUploader\nPath=/srv/r\nHidden=true\n", false);
+        row("switched off in GNOME",
+            "[Desktop Entry]\nExec=/opt/rostrel/RostrelUploader\nPath=/srv/r\nX-GNOME-Autostart-enabled=false\n",
+            false);
+        row("Exec of another group",
+            "[Desktop Entry]\nPath=/srv/r\n[Desktop Action x]\nExec=/opt/rostrel/RostrelUploader\n", false);
+        row("no Exec", "[Desktop Entry]\nType=Application\n", false);
+        row("empty file", "", false);
+        // The log-in start reads the settings of the folder in Path=: another folder's entry is not ours.
+        row("another settings folder", "[Desktop Entry]\nExec=/opt/rostrel/RostrelUploader\nPath=/srv/other\n", false);
+        row("settings folder in other case", "[Desktop Entry]\nExec=/opt/rostrel/RostrelUploader\nPath=/srv/R\n",
+            false);
+        row("no Path", "[Desktop Entry]\nExec=/opt/rostrel/RostrelUploader\n", false);
+        row("Path with a trailing slash", "[Desktop Entry]\nPath=/srv/r/\nExec=\"/opt/rostrel/RostrelUploader\"\n",
+            true);
+        row("Path of another group",
+            "[Desktop Entry]\nExec=/opt/rostrel/RostrelUploader\n[Desktop Action x]\nPath=/srv/r\n", false);
     }
 
     void xdgExistingEntries()
@@ -137,7 +146,7 @@ private Q_SLOTS:
         QFETCH(bool, inStartup);
         QTemporaryDir config;
         writeAll(config.filePath(QStringLiteral("autostart/RostrelUploader.desktop")), content);
-        QCOMPARE(makeXdgAutostart(config.path().toStdString(), "/opt/rostrel/RostrelUploader", "/")->isInStartup(),
+        QCOMPARE(makeXdgAutostart(config.path().toStdString(), "/opt/rostrel/RostrelUploader", "/srv/r")->isInStartup(),
             inStartup);
     }
 

@@ -2,8 +2,11 @@
 #include "tray/trayicon.h"
 
 #include <QCloseEvent>
+#include <QMap>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
+#include <QWindow>
 
 using namespace rostrel;
 
@@ -128,6 +131,46 @@ private Q_SLOTS:
         form.Password->setFocus(Qt::TabFocusReason);
         QTRY_VERIFY(form.Password->hasFocus());
         QCOMPARE(form.Password->selectedText(), QString());
+    }
+
+    // Enter clicks the focused push button and, from anywhere else, "OK" while it is enabled.
+    void enterFollowsTheFocus_data()
+    {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<bool>("loggedIn");
+        QTest::addColumn<QString>("clicked"); // empty: none
+        const auto row = [](const char* name, const char* focus, bool loggedIn, const char* clicked) {
+            QTest::newRow(name) << QString::fromLatin1(focus) << loggedIn << QString::fromLatin1(clicked);
+        };
+        row("Exit Program", "Command2", false, "Command2");
+        row("Exit Program, keypad", "Command2", true, "Command2");
+        row("Log Out", "Command3", true, "Command3");
+        row("OK", "Command1", false, "Command1");
+        row("address box", "URL", false, "Command1");
+        row("list, keypad", "Characters", false, "Command1");
+        row("check box", "RememberPassword", false, "Command1");
+        row("list, logged in", "Characters", true, "");
+    }
+    void enterFollowsTheFocus()
+    {
+        QFETCH(QString, focus);
+        QFETCH(bool, loggedIn);
+        QFETCH(QString, clicked);
+        Form1 form(QStringLiteral("guild.example"));
+        form.setInputsEnabled(!loggedIn);
+        form.setLogOutEnabled(loggedIn);
+        QStringList clicks;
+        for (QPushButton* button : { form.Command1, form.Command2, form.Command3 })
+            connect(button, &QPushButton::clicked, this, [&clicks, button] { clicks << button->objectName(); });
+        form.show();
+        form.activateWindow();
+        auto* target = form.findChild<QWidget*>(focus);
+        target->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(target->hasFocus());
+        const bool keypad = QByteArray(QTest::currentDataTag()).contains("keypad");
+        QTest::keyClick(target, keypad ? Qt::Key_Enter : Qt::Key_Return);
+        QCOMPARE(clicks, clicked.isEmpty() ? QStringList() : QStringList { clicked });
+        QVERIFY(!form.RememberPassword->isChecked());
     }
 
     void noticeCoversTheEmptyList()

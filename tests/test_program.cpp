@@ -53,6 +53,8 @@ struct World
         s.platform.registry = std::move(reg);
         s.platform.paths = std::make_unique<FakePathLayer>(dir.path());
         s.platform.autostart = std::move(auto_);
+        if (!xdgConfig.isEmpty())
+            s.platform.autostart = makeXdgAutostart(xdgConfig.toStdString(), kProgram, settings().toStdString());
         auto browser = std::make_unique<FakeBrowser>();
         browser->works = false;
         s.platform.browser = std::move(browser);
@@ -78,6 +80,8 @@ struct World
     FakeAutostart* autostart = nullptr;
     bool installed = true;
     bool inStartup = false;
+    QString xdgConfig; // when set, the real desktop start-up entry in this folder
+    static constexpr const char* kProgram = "/opt/rostrel/RostrelUploader";
     std::unique_ptr<Program> program;
 };
 } // namespace
@@ -173,6 +177,32 @@ private Q_SLOTS:
         plain.Form_Load();
         QVERIFY(!plain.form().StartWithWindows->isChecked());
         QCOMPARE(other.autostart->enables + other.autostart->disables, 0);
+    }
+
+    // The entry of a run from another folder is that folder's: left as it is, the box unticked.
+    void startupEntryOfAnotherFolder_data()
+    {
+        QTest::addColumn<bool>("sameFolder");
+        QTest::newRow("written from this folder") << true;
+        QTest::newRow("written from another folder") << false;
+    }
+    void startupEntryOfAnotherFolder()
+    {
+        QFETCH(bool, sameFolder);
+        World world;
+        world.xdgConfig = world.dir.filePath(QStringLiteral("config"));
+        const QString writtenFrom = sameFolder ? world.settings() : world.dir.filePath(QStringLiteral("elsewhere"));
+        QCOMPARE(makeXdgAutostart(world.xdgConfig.toStdString(), World::kProgram, writtenFrom.toStdString())->enable(),
+            std::string());
+        const QString entry = world.xdgConfig + QStringLiteral("/autostart/RostrelUploader.desktop");
+        const QByteArray before = readFile(entry);
+        QVERIFY(before.contains(QByteArray("\nPath=" + writtenFrom.toUtf8() + "\n")));
+
+        Program& program = world.start();
+        program.Form_Load();
+        QCOMPARE(program.form().StartWithWindows->isChecked(), sameFolder);
+        QCOMPARE(readFile(entry), before);
+        QVERIFY(!program.log().text().contains(QStringLiteral("start-up")));
     }
 
     void missingGameEndsTheProgram()

@@ -142,7 +142,8 @@ private Q_SLOTS:
         config.workingDir = h + QStringLiteral("/settings");
 
         const Platform platform = makePlatform(config);
-        QCOMPARE(platform.description, QStringLiteral("Wine prefix ") + h + QStringLiteral("/Games/wow"));
+        QCOMPARE(platform.description,
+            QStringLiteral("Reading the game's settings from Wine prefix ") + h + QStringLiteral("/Games/wow"));
         const registry::Value value = platform.registry->ReadRegValue(
             registry::kLocalMachine, "Software\\Blizzard Entertainment\\World of Warcraft", "InstallPath");
         QCOMPARE(std::get<std::string>(value), std::string("C:\\Program Files (x86)\\World of Warcraft\\"));
@@ -158,6 +159,37 @@ private Q_SLOTS:
         QVERIFY(text.contains("\nExec=\"/opt/rostrel/RostrelUploader\"\n"));
         QVERIFY(text.contains(QByteArray("\nPath=" + h.toUtf8() + "/settings\n")));
         QVERIFY(platform.browser);
+    }
+
+    // The log at start names a prefix only when there is one.
+    void startLineNamesOnlyAPrefixThatExists_data()
+    {
+        QTest::addColumn<QString>("layout");
+        QTest::addColumn<QString>("line"); // %1: the home folder
+        const QString none = QStringLiteral("No Wine prefix found: there is none in ~/.wine, and no Lutris or Steam "
+                                            "Proton prefix holds the game. Set WINEPREFIX to the game's prefix");
+        QTest::newRow("~/.wine without the game")
+            << QStringLiteral("wine") << QStringLiteral("Reading the game's settings from Wine prefix %1/.wine");
+        QTest::newRow("nothing") << QString() << none;
+        QTest::newRow("~/.wine without system.reg") << QStringLiteral("empty wine") << none;
+        QTest::newRow("WINEPREFIX names nothing")
+            << QStringLiteral("WINEPREFIX")
+            << QStringLiteral("No Wine prefix at %1/missing, which WINEPREFIX names: it holds no system.reg");
+    }
+    void startLineNamesOnlyAPrefixThatExists()
+    {
+        QFETCH(QString, layout);
+        QFETCH(QString, line);
+        QTemporaryDir home;
+        PlatformConfig config;
+        config.homeDir = home.path();
+        if (layout == QStringLiteral("wine"))
+            makePrefix(home.filePath(QStringLiteral(".wine")), Game::Absent);
+        else if (layout == QStringLiteral("empty wine"))
+            QVERIFY(QDir().mkpath(home.filePath(QStringLiteral(".wine/drive_c"))));
+        else if (layout == QStringLiteral("WINEPREFIX"))
+            config.winePrefix = home.filePath(QStringLiteral("missing"));
+        QCOMPARE(makePlatform(config).description, line.arg(home.path()));
     }
 
     void configFromEnvironment()

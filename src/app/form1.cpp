@@ -1,10 +1,16 @@
 #include "app/form1.h"
 
+#include "app/fontfit.h"
+
 #include <QCloseEvent>
+#include <QCursor>
 #include <QEvent>
 #include <QFocusEvent>
+#include <QGuiApplication>
 #include <QKeyEvent>
+#include <QScreen>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTimer>
 
 namespace rostrel {
@@ -22,18 +28,6 @@ void SelectAllLineEdit::focusInEvent(QFocusEvent* event)
 }
 
 namespace {
-QFont msSansSerif(qreal points, bool bold = false)
-{
-    QFont font(QStringLiteral("MS Sans Serif"));
-    // Where the old bitmap font is missing, a face of the same narrow metrics keeps the texts
-    // inside their fixed places.
-    font.setFamilies({ QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Arial"),
-        QStringLiteral("Liberation Sans"), QStringLiteral("Helvetica"), QStringLiteral("DejaVu Sans Condensed") });
-    font.setPointSizeF(points);
-    font.setBold(bold);
-    return font;
-}
-
 template <typename W> W* place(W* widget, int left, int top, int width, int height)
 {
     widget->setGeometry(twips(left), twips(top), twips(width), twips(height));
@@ -49,7 +43,6 @@ Form1::Form1(const QString& demoSite, QWidget* parent)
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(kFormCaption);
     setFixedSize(twips(5295), twips(6990));
-    setFont(msSansSerif(8.25));
 
     const auto label = [this](const QString& name, const QString& text) {
         auto* l = new QLabel(text, this);
@@ -64,7 +57,6 @@ Form1::Form1(const QString& demoSite, QWidget* parent)
 
     Label5
         = place(label(QStringLiteral("Label5"), kSiteName + QStringLiteral("'s Profile Uploader")), 840, 0, 3735, 255);
-    Label5->setFont(msSansSerif(9.75, true));
     Label7 = place(
         label(QStringLiteral("Label7"), QStringLiteral("Please enter your guild's website")), 1440, 360, 2415, 255);
     Label4 = place(label(QStringLiteral("Label4"), QStringLiteral("http://")), 480, 660, 495, 255);
@@ -90,7 +82,6 @@ Form1::Form1(const QString& demoSite, QWidget* parent)
     Label9 = place(label(QStringLiteral("Label9"), QStringLiteral("DO NOT ENTER YOUR WORLD OF WARCRAFT LOGIN INFO")), 0,
         2280, 5295, 255);
     Label9->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    Label9->setFont(msSansSerif(8.25, true));
     QPalette red = Label9->palette();
     red.setColor(QPalette::WindowText, QColor(255, 0, 0));
     Label9->setPalette(red);
@@ -108,7 +99,6 @@ Form1::Form1(const QString& demoSite, QWidget* parent)
                         QStringLiteral("Before any character information can be retrieved or uploaded, you must log "
                                        "into your WoW Characters.")),
         0, 2880, 5295, 1215);
-    NoChars->setFont(msSansSerif(12, true));
     NoChars->setWordWrap(true);
     NoChars->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     NoChars->setFrameShape(QFrame::Box);
@@ -143,6 +133,15 @@ Form1::Form1(const QString& demoSite, QWidget* parent)
     courier.setStyleHint(QFont::TypeWriter);
     courier.setPointSizeF(8.25);
     Data->setFont(courier);
+
+    // The layout's face is "MS Sans Serif" 8.25 pt, with bold titles and a 12 pt notice. Each group of
+    // controls that shares a font gets the first face in which all of its texts fit their places.
+    setFont(fitFont({ Label7, Label4, Label8, Label2, Label3, RememberPassword, StartWithWindows, Label1, Command2,
+                        Command3, Command1, Label6 },
+        8.25, false));
+    fitFont({ Label5 }, 9.75, true);
+    fitFont({ Label9 }, 8.25, true);
+    fitFont({ NoChars }, 12, true);
 
     // Labels never take the focus; the log holds the first stop.
     for (QLabel* l : findChildren<QLabel*>())
@@ -209,12 +208,38 @@ void Form1::closeEvent(QCloseEvent* event)
 
 void Form1::keyPressEvent(QKeyEvent* event)
 {
-    // Enter presses the default button wherever the focus is, as in a dialog.
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && Command1->isEnabled()) {
-        Command1->click();
-        return;
+    // Enter clicks the focused push button, as in a dialog; from anywhere else it clicks "OK".
+    // A focused button other than "OK" passes Enter on to here, since only "OK" is the default.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        auto* focused = qobject_cast<QPushButton*>(focusWidget());
+        QPushButton* target = focused && focused->isEnabled() ? focused : Command1;
+        if (target->isEnabled()) {
+            target->click();
+            return;
+        }
     }
     QWidget::keyPressEvent(event);
+}
+
+void Form1::setVisible(bool visible)
+{
+    // Placed once, before the first show; later shows keep where the player left the window.
+    if (visible && !m_placed && !testAttribute(Qt::WA_Moved))
+        centreOnScreen();
+    if (visible)
+        m_placed = true;
+    QWidget::setVisible(visible);
+}
+
+void Form1::centreOnScreen()
+{
+    QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    setScreen(screen);
+    move(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry()).topLeft());
 }
 
 } // namespace rostrel

@@ -69,6 +69,9 @@ public:
     // The desktop session is ending: a close request then ends the program.
     void setSessionEnding() { m_sessionEnding = true; }
 
+    // The first show centres the window on the screen that holds the mouse pointer.
+    void setVisible(bool visible) override;
+
     QLabel* Label5;
     QLabel* Label7;
     QLabel* Label4;
@@ -99,8 +102,11 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void centreOnScreen();
+
     bool m_trayAvailable = true;
     bool m_sessionEnding = false;
+    bool m_placed = false;
 };
 
 } // namespace rostrel

@@ -87,7 +87,7 @@ Program::~Program()
 void Program::Form_Load()
 {
     if (!m_services.platform.description.isEmpty())
-        m_log->AddMessage(QStringLiteral("Reading the game's settings from ") + m_services.platform.description);
+        m_log->AddMessage(m_services.platform.description);
     m_discovery->LoadfilesFromHardDrive();
     m_list->CompareToHardDrive(m_services.settingsFolder);
     if (m_settings->LoadSettings())

@@ -1,6 +1,8 @@
 // Start with the desktop session through an XDG autostart entry,
 // <config>/autostart/RostrelUploader.desktop. Path= holds the folder the settings live in, since
-// a program started at log-in would otherwise start in the home folder.
+// a program started at log-in would otherwise start in the home folder. The entry is this run's
+// only when it names this program and this run's settings folder: one written from another folder
+// belongs to that folder's settings and is left as it is.
 
 #include "platform/autostart.h"
 
@@ -122,6 +124,7 @@ public:
             return false;
         bool inEntry = false;
         bool namesUs = false;
+        QString folder;
         bool switchedOff = false;
         while (!file.atEnd()) {
             const QString line = QString::fromUtf8(file.readLine()).trimmed();
@@ -138,13 +141,15 @@ public:
             const QString value = unescapeValue(line.mid(eq + 1).trimmed());
             if (key == QStringLiteral("Exec"))
                 namesUs = firstWord(value) == m_programPath;
+            else if (key == QStringLiteral("Path"))
+                folder = value;
             // Either of these makes the session skip the entry.
             else if (key == QStringLiteral("Hidden"))
                 switchedOff = switchedOff || value == QStringLiteral("true");
             else if (key == QStringLiteral("X-GNOME-Autostart-enabled"))
                 switchedOff = switchedOff || value == QStringLiteral("false");
         }
-        return namesUs && !switchedOff;
+        return namesUs && QDir::cleanPath(folder) == QDir::cleanPath(m_workingDir) && !switchedOff;
     }
 
     std::string enable() override

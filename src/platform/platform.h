@@ -32,7 +32,8 @@ struct Platform
     std::unique_ptr<BrowserOpener> browser;
     // Where settings.txt, noupload.txt and the browser's marker file live.
     QString settingsFolder;
-    // Where HKEY_LOCAL_MACHINE comes from, for the log ("Wine prefix /home/me/.wine"); empty on Windows.
+    // A line for the log at start: where HKEY_LOCAL_MACHINE comes from, or that nothing holds it.
+    // Empty on Windows.
     QString description;
 };
 
@@ -45,7 +46,7 @@ QString chooseSettingsFolder(const QString& workingDir, const QString& systemDir
 
 // Finds the Wine prefix that holds the game: $WINEPREFIX when set; otherwise the first of
 // ~/.wine, the Lutris prefixes and Steam's Proton prefixes whose system.reg holds the game's key.
-// Falls back to ~/.wine when none does.
+// Falls back to ~/.wine when none does, whether or not it exists.
 QString findWinePrefix(const PlatformConfig& config);
 
 } // namespace rostrel

@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace rostrel {
 
@@ -20,8 +21,16 @@ Platform makePlatform(const PlatformConfig& config)
     platform.autostart
         = makeXdgAutostart(configDir.toStdString(), config.programPath.toStdString(), config.workingDir.toStdString());
     platform.browser = makeDesktopBrowserOpener();
-    platform.description = QStringLiteral("Wine prefix ") + prefix;
     platform.settingsFolder = config.workingDir;
+    // A prefix is only named when there is one: a folder without system.reg holds no registry.
+    if (QFileInfo(prefix + QStringLiteral("/system.reg")).isFile())
+        platform.description = QStringLiteral("Reading the game's settings from Wine prefix ") + prefix;
+    else if (!config.winePrefix.isEmpty())
+        platform.description = QStringLiteral("No Wine prefix at ") + prefix
+            + QStringLiteral(", which WINEPREFIX names: it holds no system.reg");
+    else
+        platform.description = QStringLiteral("No Wine prefix found: there is none in ~/.wine, and no Lutris or Steam "
+                                              "Proton prefix holds the game. Set WINEPREFIX to the game's prefix");
     return platform;
 }
 

@@ -243,13 +243,15 @@ bool isStringType(unsigned long type)
 
 std::string encodeValueLine(const Units& name, unsigned long type, const std::string& data)
 {
+    // Appended, not assigned: GCC 12 takes an assignment of a literal here for an overlapping copy
+    // (-Wrestrict) in optimised builds.
     std::string line;
     if (name.empty()) {
-        line = "@=";
+        line.append("@=");
     } else {
-        line = "\"";
+        line.push_back('"');
         appendEscaped(line, name, '"', '"');
-        line += "\"=";
+        line.append("\"=");
     }
     char buffer[32];
     std::string bytes = data;
