@@ -6,6 +6,7 @@
 #include <QFile>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace rostrel {
@@ -18,6 +19,9 @@ FolderListing listFolder(const QString& hostPath)
     if (!dir)
         return listing;
     const int fd = ::dirfd(dir);
+    struct stat self;
+    if (::fstat(fd, &self) == 0)
+        listing.id = (quint64(self.st_dev) << 40) ^ quint64(self.st_ino);
     while (const dirent* entry = ::readdir(dir)) {
         const char* name = entry->d_name;
         // Names starting with a dot are Unix's hidden entries (Wine hides them from the game too);
@@ -35,8 +39,14 @@ FolderListing listFolder(const QString& hostPath)
         } else if (type == DT_REG) {
             isFile = true;
         } else if (type == DT_LNK || type == DT_UNKNOWN) {
+            listing.links = listing.links || type == DT_LNK;
             // Links are followed, as the game sees what they point to; a dangling one is left out.
             struct stat info;
+            if (type == DT_UNKNOWN) {
+                struct stat own;
+                listing.links
+                    = listing.links || (::fstatat(fd, name, &own, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(own.st_mode));
+            }
             if (::fstatat(fd, name, &info, 0) == 0) {
                 isFolder = S_ISDIR(info.st_mode);
                 isFile = S_ISREG(info.st_mode);
