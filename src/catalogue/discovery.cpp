@@ -62,7 +62,7 @@ void Discovery::LoadfilesFromHardDrive()
     const QString canonicalRoot = QFileInfo(hostRoot).canonicalFilePath();
     if (canonicalRoot.isEmpty()) {
         m_tree.reset();
-    } else if (watchable(canonicalRoot)) {
+    } else if (watchable(hostRoot, canonicalRoot)) {
         walkKept(accountDir, hostRoot, canonicalRoot);
     } else {
         m_tree.reset();
@@ -73,13 +73,13 @@ void Discovery::LoadfilesFromHardDrive()
     Q_EMIT walked(m_list.count() > 0);
 }
 
-bool Discovery::watchable(const QString& canonicalRoot)
+bool Discovery::watchable(const QString& hostRoot, const QString& canonicalRoot)
 {
     if (!m_watch)
         return false;
     if (m_unwatchableRoot == canonicalRoot)
         return false;
-    if (m_tree)
+    if (m_tree && m_tree->isRootedAt(hostRoot, canonicalRoot))
         return true; // asked when the kept listing was made
     QString why;
     if (m_watch->reportsChanges(canonicalRoot, &why)) {

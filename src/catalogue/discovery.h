@@ -55,7 +55,7 @@ private:
     void addEntry(const QString& gamePath);
     // Brings the kept listing up to date (or makes it) and appends what it holds that is new.
     void walkKept(const QString& accountDir, const QString& hostRoot, const QString& canonicalRoot);
-    bool watchable(const QString& canonicalRoot);
+    bool watchable(const QString& hostRoot, const QString& canonicalRoot);
 
     GameFolders& m_folders;
     CharacterList& m_list;
