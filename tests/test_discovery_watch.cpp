@@ -175,7 +175,7 @@ const QList<std::pair<const char*, std::function<void(const QString&)>>> kChange
         [](const QString& a) { profile(a + QStringLiteral("/../Elsewhere/R/C/SavedVariables")); } },
     { "folder moved into the place of another",
         [](const QString& a) {
-            profile(a + QStringLiteral("/Spare/Realm/Vex/SavedVariables"));
+            profile(a + QStringLiteral("/Spare/SavedVariables/Vex/SavedVariables")); // same first level
             rename(a + QStringLiteral("/Spare"), a + QStringLiteral("/../Spare"));
             rename(a + QStringLiteral("/BACKUP"), a + QStringLiteral("/../OldBackup"));
             rename(a + QStringLiteral("/../Spare"), a + QStringLiteral("/BACKUP"));
@@ -191,6 +191,8 @@ const QList<std::pair<const char*, std::function<void(const QString&)>>> kChange
             profile(a + QStringLiteral("/KESTREL77/SavedVariables"));
             profile(a + QStringLiteral("/FRESH/SavedVariables"));
         } },
+    { "new realm in an account folder made anew",
+        [](const QString& a) { profile(a + QStringLiteral("/KESTREL77/Newrealm/Kai/SavedVariables")); } },
 };
 
 } // namespace
