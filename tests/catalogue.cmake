@@ -2,7 +2,9 @@
 foreach(name test_gamefolders test_characterlist test_profiles)
     rostrel_add_test(${name} SOURCES ${name}.cpp fakes.h LIBS rostrel_catalogue LABELS catalogue)
 endforeach()
-# Makes links and unreadable folders the Unix way.
+# Make links, unreadable folders and inotify overflows the Unix way.
 if(NOT WIN32)
-    rostrel_add_test(test_discovery SOURCES test_discovery.cpp fakes.h LIBS rostrel_catalogue LABELS catalogue)
+    foreach(name test_discovery test_discovery_watch)
+        rostrel_add_test(${name} SOURCES ${name}.cpp fakes.h LIBS rostrel_catalogue LABELS catalogue)
+    endforeach()
 endif()

@@ -1,12 +1,12 @@
 #include "catalogue/discovery.h"
 
 #include "catalogue/characterlist.h"
+#include "catalogue/foldertree.h"
+#include "catalogue/folderwatch.h"
 #include "catalogue/gamefolders.h"
-#include "platform/pathlayer.h"
 
 #include <QFileInfo>
 #include <QLoggingCategory>
-#include <algorithm>
 
 Q_LOGGING_CATEGORY(lcCatalogue, "rostrel.catalogue", QtInfoMsg)
 
@@ -15,7 +15,6 @@ namespace rostrel {
 namespace {
 
 const QString kSavedVariables = QStringLiteral("\\SavedVariables");
-const QString kProfileFileLower = QStringLiteral("rostrel.lua");
 
 QString removeFolderNames(const QString& path, const QString& accountPrefix)
 {
@@ -25,45 +24,33 @@ QString removeFolderNames(const QString& path, const QString& accountPrefix)
     return text;
 }
 
-char32_t upperUnit(char16_t unit)
-{
-    // Names are nearly always ASCII; the sort runs for every folder of every rescan.
-    if (unit < 0x80)
-        return (unit >= u'a' && unit <= u'z') ? char32_t(unit - (u'a' - u'A')) : char32_t(unit);
-    return QChar::toUpper(char32_t(unit));
-}
-
-// NTFS, where the game lists its folders, orders names by their upper-case UTF-16 units.
-bool gameOrderLess(const QString& a, const QString& b)
-{
-    const qsizetype n = std::min(a.size(), b.size());
-    const QChar* pa = a.constData();
-    const QChar* pb = b.constData();
-    for (qsizetype i = 0; i < n; ++i) {
-        if (pa[i] == pb[i])
-            continue;
-        const char32_t ua = upperUnit(pa[i].unicode());
-        const char32_t ub = upperUnit(pb[i].unicode());
-        if (ua != ub)
-            return ua < ub;
-    }
-    if (a.size() != b.size())
-        return a.size() < b.size();
-    return a < b; // names that differ only in case: any fixed order will do
-}
-
-bool isProfileFile(const QString& name)
-{
-    return name.size() == kProfileFileLower.size() && name.toLower() == kProfileFileLower;
-}
-
 } // namespace
 
 Discovery::Discovery(GameFolders& folders, CharacterList& list, QObject* parent)
+    : Discovery(folders, list, makeSystemFolderWatch(), parent)
+{ }
+
+Discovery::Discovery(GameFolders& folders, CharacterList& list, std::unique_ptr<FolderWatch> watch, QObject* parent)
     : QObject(parent)
     , m_folders(folders)
     , m_list(list)
+    , m_watch(std::move(watch))
 { }
+
+Discovery::~Discovery()
+{
+    m_tree.reset(); // before the watch it listens to
+}
+
+int Discovery::keptFolders() const
+{
+    return m_tree ? m_tree->folderCount() : 0;
+}
+
+int Discovery::unwatchedFolders() const
+{
+    return m_tree ? m_tree->unwatchedCount() : 0;
+}
 
 void Discovery::LoadfilesFromHardDrive()
 {
@@ -73,12 +60,63 @@ void Discovery::LoadfilesFromHardDrive()
     m_accountPrefix = accountDir + QLatin1Char('\\');
     const QString hostRoot = m_folders.toHost(accountDir);
     const QString canonicalRoot = QFileInfo(hostRoot).canonicalFilePath();
-    if (!canonicalRoot.isEmpty()) {
+    if (canonicalRoot.isEmpty()) {
+        m_tree.reset();
+    } else if (watchable(hostRoot, canonicalRoot)) {
+        walkKept(accountDir, hostRoot, canonicalRoot);
+    } else {
+        m_tree.reset();
         m_openFolders.insert(canonicalRoot);
         LoadFilesFromDir(accountDir, hostRoot, canonicalRoot, 0);
         m_openFolders.clear();
     }
     Q_EMIT walked(m_list.count() > 0);
+}
+
+bool Discovery::watchable(const QString& hostRoot, const QString& canonicalRoot)
+{
+    if (!m_watch)
+        return false;
+    if (m_unwatchableRoot == canonicalRoot)
+        return false;
+    if (m_tree && m_tree->isRootedAt(hostRoot, canonicalRoot))
+        return true; // asked when the kept listing was made
+    QString why;
+    if (m_watch->reportsChanges(canonicalRoot, &why)) {
+        m_unwatchableRoot.clear();
+        return true;
+    }
+    m_unwatchableRoot = canonicalRoot;
+    if (!m_unwatchableReported) {
+        m_unwatchableReported = true;
+        m_folders.log().AddMessage(QStringLiteral("Changes to the game folders are not reported on this file system (")
+            + why + QStringLiteral("); they are looked through on every turn"));
+    }
+    return false;
+}
+
+void Discovery::walkKept(const QString& accountDir, const QString& hostRoot, const QString& canonicalRoot)
+{
+    if (m_tree && m_treeAccountDir == accountDir && m_tree->isRootedAt(hostRoot, canonicalRoot)) {
+        m_watch->deliverPending();
+        if (!m_tree->refresh())
+            return; // nothing changed that could add an entry
+    } else {
+        m_tree.reset();
+        m_tree = std::make_unique<FolderTree>(*m_watch, m_folders.log(), kMaxDepth);
+        m_treeAccountDir = accountDir;
+        m_tree->build(hostRoot, canonicalRoot);
+    }
+    // The list only grows, so every profile of an unchanged folder is listed already; the walk
+    // over the kept listing costs no disk access.
+    m_tree->forEachProfileFolder(accountDir, [this](const QString& gamePath) { addEntry(gamePath); });
+}
+
+void Discovery::addEntry(const QString& gamePath)
+{
+    const QString text = removeFolderNames(gamePath, m_accountPrefix);
+    if (!m_list.InListAlready(text))
+        m_list.append(text);
 }
 
 QString Discovery::FormatIt(const QString& path)
@@ -89,49 +127,20 @@ QString Discovery::FormatIt(const QString& path)
 void Discovery::LoadFilesFromDir(
     const QString& gamePath, const QString& hostPath, const QString& canonicalPath, int depth)
 {
-    FolderListing listing = listFolder(hostPath);
-    std::sort(listing.all.begin(), listing.all.end(), gameOrderLess);
-    std::sort(listing.files.begin(), listing.files.end(), gameOrderLess);
-
-    for (const QString& name : std::as_const(listing.files)) {
-        if (!isProfileFile(name))
-            continue;
-        const QString text = removeFolderNames(gamePath, m_accountPrefix);
-        if (!m_list.InListAlready(text))
-            m_list.append(text);
+    const FolderScan scan = scanFolder(hostPath);
+    if (scan.hasProfile)
+        addEntry(gamePath);
+    if (!scan.subfolders.isEmpty() && depth >= kMaxDepth) {
+        qCWarning(lcCatalogue) << "Not looking below" << hostPath << "- the folders nest too deep";
+        return;
     }
-
-    // Sub-folders: every name that is not a file name. Both lists are in the same order, so one
-    // pass over each finds them.
-    qsizetype file = 0;
-    const qsizetype fileCount = listing.files.size();
-    for (const QString& name : std::as_const(listing.all)) {
-        while (file < fileCount && gameOrderLess(listing.files.at(file), name))
-            ++file;
-        if (file < fileCount && listing.files.at(file) == name) {
-            ++file;
-            continue;
-        }
-        if (name.startsWith(QLatin1Char('.')))
-            continue;
-        if (depth >= kMaxDepth) {
-            qCWarning(lcCatalogue) << "Not looking below" << hostPath << "- the folders nest too deep";
-            return;
-        }
+    const auto isOpen = [this](const QString& canonical) { return m_openFolders.contains(canonical); };
+    for (const QString& name : scan.subfolders) {
         const QString childHost = hostPath + QLatin1Char('/') + name;
-        // Only a link can lead back up the tree; a plain folder's real place follows from its
-        // parent's, which keeps the walk to one extra look-up per folder.
-        QString childCanonical;
-        const QFileInfo info(childHost);
-        if (info.isSymbolicLink() || info.isJunction()) {
-            childCanonical = info.canonicalFilePath();
-            if (childCanonical.isEmpty() || m_openFolders.contains(childCanonical)) {
-                qCDebug(lcCatalogue) << "Not following" << childHost;
-                continue;
-            }
-        } else {
-            childCanonical = canonicalPath + QLatin1Char('/') + name;
-        }
+        bool isLink = false;
+        const QString childCanonical = enterableFolder(childHost, canonicalPath, name, isOpen, &isLink);
+        if (childCanonical.isEmpty())
+            continue;
         m_openFolders.insert(childCanonical);
         LoadFilesFromDir(gamePath + QLatin1Char('\\') + name, childHost, childCanonical, depth + 1);
         m_openFolders.remove(childCanonical);

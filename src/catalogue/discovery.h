@@ -1,21 +1,32 @@
 #pragma once
 // Finds every "Rostrel.lua" (any case) under the account folder and appends one entry per folder
 // holding one. Never removes, renames or re-orders entries, nor changes an existing tick.
+//
+// The first walk lists the whole tree; later walks re-list only the folders the system reports
+// changed, with the same result as listing everything again. Where changes cannot be reported,
+// those folders (or the whole tree) are listed on every walk.
 
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <memory>
 
 namespace rostrel {
 
 class GameFolders;
 class CharacterList;
+class FolderWatch;
+class FolderTree;
 
 class Discovery : public QObject
 {
     Q_OBJECT
 public:
+    // Learns of changes from the system's change reports.
     Discovery(GameFolders& folders, CharacterList& list, QObject* parent = nullptr);
+    // Learns of changes from watch; without one, every walk lists the whole tree.
+    Discovery(GameFolders& folders, CharacterList& list, std::unique_ptr<FolderWatch> watch, QObject* parent = nullptr);
+    ~Discovery() override;
 
     // Walks the account folder. Emits walked() afterwards, also when nothing was added.
     // A folder that cannot be listed is passed over; links that lead back into the folders
@@ -24,6 +35,11 @@ public:
 
     // Entry text for a folder path: every "<account folder>\" and every "\SavedVariables" removed.
     QString FormatIt(const QString& path);
+
+    // The kept listing, for measurements: folders kept, and those listed on every walk for want
+    // of a watch (0 without a kept listing).
+    int keptFolders() const;
+    int unwatchedFolders() const;
 
     // Deepest level below the account folder that is listed (the game uses four).
     static constexpr int kMaxDepth = 32;
@@ -36,9 +52,18 @@ private:
     // gamePath is the folder as the game names it (backslashes), hostPath where it lives on
     // this machine, canonicalPath its real location (for spotting links that loop).
     void LoadFilesFromDir(const QString& gamePath, const QString& hostPath, const QString& canonicalPath, int depth);
+    void addEntry(const QString& gamePath);
+    // Brings the kept listing up to date (or makes it) and appends what it holds that is new.
+    void walkKept(const QString& accountDir, const QString& hostRoot, const QString& canonicalRoot);
+    bool watchable(const QString& hostRoot, const QString& canonicalRoot);
 
     GameFolders& m_folders;
     CharacterList& m_list;
+    std::unique_ptr<FolderWatch> m_watch;
+    std::unique_ptr<FolderTree> m_tree;
+    QString m_treeAccountDir;
+    QString m_unwatchableRoot; // a root on a file system that reports no changes
+    bool m_unwatchableReported = false;
     QString m_accountPrefix; // account folder and "\", for the walk in progress
     QSet<QString> m_openFolders; // canonical paths of the folders the walk is inside
 };

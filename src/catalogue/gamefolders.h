@@ -37,6 +37,9 @@ public:
     // A game path on the host's file system.
     QString toHost(const QString& gamePath) const { return m_paths.toHost(gamePath); }
 
+    // Where the game folders' own troubles are reported.
+    MessageSink& log() const { return m_log; }
+
     // Game folder with a trailing "\" (the stored value may lack it).
     QString gameFolderWithSeparator();
 

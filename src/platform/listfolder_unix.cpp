@@ -6,9 +6,46 @@
 #include <QFile>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace rostrel {
+namespace {
+
+quint64 mix(quint64 id, quint64 value)
+{
+    // FNV-1a over the value's bytes.
+    for (int i = 0; i < 8; ++i) {
+        id ^= (value >> (i * 8)) & 0xff;
+        id *= 1099511628211ULL;
+    }
+    return id;
+}
+
+// Device and inode alone do not tell folders apart: a folder deleted and made again often gets
+// the freed inode back. Its birth time tells; where the file system keeps none, the change time
+// does, which also moves when entries change (the folder is then taken for another one: slower,
+// never wrong).
+quint64 folderId(int fd)
+{
+    quint64 id = 14695981039346656037ULL;
+#if defined(__linux__) && defined(STATX_BTIME)
+    struct statx self;
+    if (::statx(fd, "", AT_EMPTY_PATH, STATX_INO | STATX_BTIME | STATX_CTIME, &self) != 0)
+        return 0;
+    const statx_timestamp& time = (self.stx_mask & STATX_BTIME) ? self.stx_btime : self.stx_ctime;
+    id = mix(mix(mix(id, (quint64(self.stx_dev_major) << 32) | self.stx_dev_minor), self.stx_ino),
+        mix(quint64(time.tv_sec), time.tv_nsec));
+#else
+    struct stat self;
+    if (::fstat(fd, &self) != 0)
+        return 0;
+    id = mix(mix(mix(id, quint64(self.st_dev)), quint64(self.st_ino)), quint64(self.st_ctime));
+#endif
+    return id ? id : 1;
+}
+
+} // namespace
 
 FolderListing listFolder(const QString& hostPath)
 {
@@ -18,6 +55,7 @@ FolderListing listFolder(const QString& hostPath)
     if (!dir)
         return listing;
     const int fd = ::dirfd(dir);
+    listing.id = folderId(fd);
     while (const dirent* entry = ::readdir(dir)) {
         const char* name = entry->d_name;
         // Names starting with a dot are Unix's hidden entries (Wine hides them from the game too);
@@ -35,8 +73,14 @@ FolderListing listFolder(const QString& hostPath)
         } else if (type == DT_REG) {
             isFile = true;
         } else if (type == DT_LNK || type == DT_UNKNOWN) {
+            listing.links = listing.links || type == DT_LNK;
             // Links are followed, as the game sees what they point to; a dangling one is left out.
             struct stat info;
+            if (type == DT_UNKNOWN) {
+                struct stat own;
+                listing.links
+                    = listing.links || (::fstatat(fd, name, &own, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(own.st_mode));
+            }
             if (::fstatat(fd, name, &info, 0) == 0) {
                 isFolder = S_ISDIR(info.st_mode);
                 isFile = S_ISREG(info.st_mode);

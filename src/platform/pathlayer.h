@@ -29,6 +29,12 @@ struct FolderListing
 {
     QStringList all; // folders and ordinary files, in the order the system yields them
     QStringList files; // ordinary files only
+    // The folder itself, as the file system tells folders apart (0: not known). A folder deleted
+    // and made again, or another one moved into its place, has another id.
+    quint64 id = 0;
+    // Some entry is a link (a dangling one included): what it leads to can change without this
+    // folder changing.
+    bool links = false;
 };
 
 // Lists a host folder; a folder that is missing or unreadable gives empty lists.
