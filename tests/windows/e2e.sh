@@ -145,6 +145,12 @@ wait_for 40 at_least $((before + 1)) kestrel
 stored "$ACCOUNTS/KESTREL77/Mossgate/Tovrin/SavedVariables/Rostrel.lua"
 check $? "a changed profile went up again within one watcher pass"
 
+# A character played for the first time: its folder is noticed and its profile uploaded.
+profile KESTREL77/Thornwatch/Brask Brask
+new_one() { answer_boxes; stored "$ACCOUNTS/KESTREL77/Thornwatch/Brask/SavedVariables/Rostrel.lua"; }
+wait_for 45 new_one
+check $? "a new character's profile was found and uploaded"
+
 addon_done() {
     answer_boxes
     grep -q "3.0.2" "$GAME/Interface/AddOns/Rostrel/Rostrel.toc" 2> /dev/null && [ ! -e "$OLD/Coffrin.lua" ]

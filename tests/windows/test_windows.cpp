@@ -310,6 +310,14 @@ private Q_SLOTS:
         QCOMPARE(listing.all, QStringList({ u"Account"_s, u"Visible.lua"_s }));
         QCOMPARE(listing.files, QStringList({ u"Visible.lua"_s }));
         QVERIFY(listFolder(dir.filePath(u"missing"_s)).all.isEmpty());
+
+        // A folder made anew in the old one's place is another folder.
+        const quint64 before = listFolder(dir.filePath(u"Account"_s)).id;
+        QVERIFY(before != 0);
+        QCOMPARE(listFolder(dir.filePath(u"Account"_s)).id, before);
+        QVERIFY(QDir(dir.filePath(u"Account"_s)).removeRecursively());
+        QVERIFY(QDir(dir.path()).mkdir(u"Account"_s));
+        QVERIFY(listFolder(dir.filePath(u"Account"_s)).id != before);
     }
 
     void settingsFolderAtLogon_data()
