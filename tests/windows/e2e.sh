@@ -102,8 +102,6 @@ at_least() { # count login
 }
 stop_program() {
     wineserver -k > /dev/null 2>&1
-    # Reaped here, quietly: the shell would otherwise report each killed program.
-    { wait "$prog"; } 2> /dev/null
     sleep 1
 }
 # The site stored each upload as a file; does one hold exactly these bytes?
@@ -122,6 +120,7 @@ printf 'GRAYWING\\Emberfall\\Sallow\r\n' > "$APP/noupload.txt"
 echo "e2e-windows: the remembered login, the watcher and the addon update"
 (cd "$APP" && exec wine RostrelUploader.exe > "$work/program.log" 2>&1) &
 prog=$!
+disown "$prog" # killed by wineserver -k, unreported
 # The login posts one profile; the watcher's first pass posts each of the three ticked ones.
 wait_for 90 at_least 4 kestrel
 check $? "logged in and uploaded every ticked profile ($(received_by kestrel) uploads)"
@@ -164,6 +163,7 @@ echo "e2e-windows: Run on Startup"
 printf 'kestrel\r\n%s\r\n\r\n' "$SITE" > "$APP/settings.txt"
 (cd "$APP" && exec wine RostrelUploader.exe > "$work/program2.log" 2>&1) &
 prog=$!
+disown "$prog" # killed by wineserver -k, unreported
 wid=$(timeout 30 xdotool search --sync --name '^Rostrel Profile Uploader$' | head -1)
 run_value() { wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' /v RostrelUploader /reg:32 2> /dev/null | tr -d '\r' | grep -c RostrelUploader.exe; }
 click_box() {
@@ -196,6 +196,7 @@ printf 'graywing\r\n%s\r\nember\r\n' "$SITE" > "$APP/settings.txt"
 : > "$APP/noupload.txt"
 (cd "$C/windows/system32" && exec wine "$APP/RostrelUploader.exe" > "$work/program3.log" 2>&1) &
 prog=$!
+disown "$prog" # killed by wineserver -k, unreported
 wait_for 60 at_least 1 graywing
 check $? "the settings in the program's folder were used"
 [ ! -e "$C/windows/system32/settings.txt" ]
@@ -206,6 +207,7 @@ echo "e2e-windows: the game's key missing"
 wine reg delete 'HKLM\Software\Blizzard Entertainment\World of Warcraft' /reg:32 /f > /dev/null 2>&1
 (cd "$APP" && exec wine RostrelUploader.exe > "$work/program4.log" 2>&1) &
 prog=$!
+disown "$prog" # killed by wineserver -k, unreported
 missing_pid=$prog
 box=$(timeout 30 xdotool search --sync --name '^Rostrel Uploader$' | head -1)
 [ -n "$box" ]
@@ -233,6 +235,7 @@ if [ -n "$SETUP" ]; then
     # Started as the Start menu starts it: through the shortcut, in the shortcut's folder.
     (cd "$C" && exec wine start /unix "$LINK" > "$work/program5.log" 2>&1) &
     prog=$!
+    disown "$prog" # killed by wineserver -k, unreported
     wait_for 60 at_least $((before + 1)) kestrel
     check $? "started from the shortcut, it reads settings.txt in the install folder"
     stop_program
