@@ -12,35 +12,26 @@
 namespace rostrel {
 namespace {
 
-quint64 mix(quint64 id, quint64 value)
-{
-    // FNV-1a over the value's bytes.
-    for (int i = 0; i < 8; ++i) {
-        id ^= (value >> (i * 8)) & 0xff;
-        id *= 1099511628211ULL;
-    }
-    return id;
-}
-
 // Device and inode alone do not tell folders apart: a folder deleted and made again often gets
 // the freed inode back. Its birth time tells; where the file system keeps none, the change time
 // does, which also moves when entries change (the folder is then taken for another one: slower,
 // never wrong).
 quint64 folderId(int fd)
 {
-    quint64 id = 14695981039346656037ULL;
+    quint64 id = kFolderIdSeed;
 #if defined(__linux__) && defined(STATX_BTIME)
     struct statx self;
     if (::statx(fd, "", AT_EMPTY_PATH, STATX_INO | STATX_BTIME | STATX_CTIME, &self) != 0)
         return 0;
     const statx_timestamp& time = (self.stx_mask & STATX_BTIME) ? self.stx_btime : self.stx_ctime;
-    id = mix(mix(mix(id, (quint64(self.stx_dev_major) << 32) | self.stx_dev_minor), self.stx_ino),
-        mix(quint64(time.tv_sec), time.tv_nsec));
+    id = mixFolderId(
+        mixFolderId(mixFolderId(id, (quint64(self.stx_dev_major) << 32) | self.stx_dev_minor), self.stx_ino),
+        mixFolderId(quint64(time.tv_sec), time.tv_nsec));
 #else
     struct stat self;
     if (::fstat(fd, &self) != 0)
         return 0;
-    id = mix(mix(mix(id, quint64(self.st_dev)), quint64(self.st_ino)), quint64(self.st_ctime));
+    id = mixFolderId(mixFolderId(mixFolderId(id, quint64(self.st_dev)), quint64(self.st_ino)), quint64(self.st_ctime));
 #endif
     return id ? id : 1;
 }

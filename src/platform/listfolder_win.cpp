@@ -11,16 +11,6 @@
 namespace rostrel {
 namespace {
 
-quint64 mix(quint64 id, quint64 value)
-{
-    // FNV-1a over the value's bytes.
-    for (int i = 0; i < 8; ++i) {
-        id ^= (value >> (i * 8)) & 0xff;
-        id *= 1099511628211ULL;
-    }
-    return id;
-}
-
 // The volume and file index tell folders apart; the creation time tells a folder deleted and made
 // again from the old one where the index is handed out anew.
 quint64 folderId(const QByteArray& path)
@@ -36,7 +26,7 @@ quint64 folderId(const QByteArray& path)
         return 0;
     const quint64 index = (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     const quint64 created = (quint64(info.ftCreationTime.dwHighDateTime) << 32) | info.ftCreationTime.dwLowDateTime;
-    const quint64 id = mix(mix(mix(14695981039346656037ULL, info.dwVolumeSerialNumber), index), created);
+    const quint64 id = mixFolderId(mixFolderId(mixFolderId(kFolderIdSeed, info.dwVolumeSerialNumber), index), created);
     return id ? id : 1;
 }
 

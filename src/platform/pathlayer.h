@@ -37,6 +37,17 @@ struct FolderListing
     bool links = false;
 };
 
+// Folder ids are FNV-1a hashes of what tells folders apart on each system.
+inline constexpr quint64 kFolderIdSeed = 14695981039346656037ULL;
+inline quint64 mixFolderId(quint64 id, quint64 value)
+{
+    for (int i = 0; i < 8; ++i) {
+        id ^= (value >> (i * 8)) & 0xff;
+        id *= 1099511628211ULL;
+    }
+    return id;
+}
+
 // Lists a host folder; a folder that is missing or unreadable gives empty lists.
 FolderListing listFolder(const QString& hostPath);
 
