@@ -52,6 +52,8 @@ private Q_SLOTS:
     void replaceMultiLineValue();
     void newValueGoesAtTheEndOfItsSection();
     void lastSectionWithoutFinalNewline();
+    void newValueAfterContinuedHex_data();
+    void newValueAfterContinuedHex();
     void keyIsNeverCreated();
 
     // A key Wine keeps only as the parent of others exists all the same; its first value gives it
@@ -419,6 +421,29 @@ void TestRegistry::lastSectionWithoutFinalNewline()
     const auto registry = registryFor(content);
     QCOMPARE(registry->SaveRegString(kLocalMachine, "System\\CurrentControlSet\\Control", "Added", "1"), kSuccess);
     QCOMPARE(readAll(m_reg), kSample + "\"Added\"=\"1\"\n");
+}
+
+void TestRegistry::newValueAfterContinuedHex_data()
+{
+    // Sections whose last value ends in a backslash; found by fuzzing, where the written value was
+    // taken in as more hex data, or landed in the next section.
+    QTest::addColumn<QByteArray>("section");
+    QTest::newRow("carried over a blank line") << QByteArray("\"Blob\"=hex:01,\\\n\n");
+    QTest::newRow("backslash inside the line") << QByteArray("\"Blob\"=hex:01,02,\\\"C:\\\\x\"\n");
+    QTest::newRow("carried into the next header") << QByteArray("\"Blob\"=hex:01,\\\n");
+}
+
+void TestRegistry::newValueAfterContinuedHex()
+{
+    QFETCH(QByteArray, section);
+    const auto registry = registryFor("WINE REGISTRY Version 2\n\n[Software\\\\Rostrel] 1\n" + section
+        + "[Software\\\\Other] 1\n\"Value\"=\"other\"\n");
+    QCOMPARE(registry->SaveRegString(kLocalMachine, "Software\\Rostrel", "Added", "new"), kSuccess);
+    QCOMPARE(
+        describe(registry->ReadRegValue(kLocalMachine, "Software\\Rostrel", "Added")), QStringLiteral("text \"new\""));
+    QCOMPARE(describe(registry->ReadRegValue(kLocalMachine, "Software\\Other", "Added")), QStringLiteral("nothing"));
+    QCOMPARE(
+        describe(registry->ReadRegValue(kLocalMachine, "Software\\Other", "Value")), QStringLiteral("text \"other\""));
 }
 
 void TestRegistry::keyIsNeverCreated()

@@ -152,26 +152,6 @@ std::optional<QByteArray> percentDecoded(QByteArrayView text)
     return out;
 }
 
-// Why a file-host name may not be served, or empty when it stays inside the folder.
-QString unsafeNameReason(QByteArrayView name)
-{
-    if (name.isEmpty())
-        return QStringLiteral("No file name");
-    if (name.contains('\\'))
-        return QStringLiteral("Backslashes are not allowed in file names");
-    if (name.contains(':'))
-        return QStringLiteral("Drive letters and colons are not allowed in file names");
-    if (name.contains('\0'))
-        return QStringLiteral("NUL is not allowed in file names");
-    if (name.front() == '/')
-        return QStringLiteral("Absolute file names are not allowed");
-    for (const QByteArrayView segment : QByteArray::fromRawData(name.data(), name.size()).split('/')) {
-        if (segment.isEmpty() || segment == "." || segment == "..")
-            return QStringLiteral("File names may not contain empty, \".\" or \"..\" segments");
-    }
-    return {};
-}
-
 // Whether what follows a delimiter makes it a boundary line: "--" closes the body, otherwise
 // optional blanks and CR LF must come. Text that merely begins like one ("--AaB03xy") is content.
 bool endsBoundaryLine(QByteArrayView rest)
@@ -199,6 +179,25 @@ QString isoTime(const QDateTime& time)
 }
 
 } // namespace
+
+QString fileNameRefusal(QByteArrayView name)
+{
+    if (name.isEmpty())
+        return QStringLiteral("No file name");
+    if (name.contains('\\'))
+        return QStringLiteral("Backslashes are not allowed in file names");
+    if (name.contains(':'))
+        return QStringLiteral("Drive letters and colons are not allowed in file names");
+    if (name.contains('\0'))
+        return QStringLiteral("NUL is not allowed in file names");
+    if (name.front() == '/')
+        return QStringLiteral("Absolute file names are not allowed");
+    for (const QByteArrayView segment : QByteArray::fromRawData(name.data(), name.size()).split('/')) {
+        if (segment.isEmpty() || segment == "." || segment == "..")
+            return QStringLiteral("File names may not contain empty, \".\" or \"..\" segments");
+    }
+    return {};
+}
 
 QByteArray ReceivedUpload::profile() const
 {
@@ -393,7 +392,7 @@ int GuildSite::connectionCount() const
 
 bool GuildSite::publishFile(const QString& name, QByteArrayView bytes)
 {
-    if (m_config.filesDir.isEmpty() || !unsafeNameReason(name.toUtf8()).isEmpty())
+    if (m_config.filesDir.isEmpty() || !fileNameRefusal(name.toUtf8()).isEmpty())
         return false;
     const QString path = QDir(m_config.filesDir).filePath(name);
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
@@ -538,7 +537,7 @@ GuildSite::Reply GuildSite::handleFile(const CapturedRequest& request, QByteArra
         return { 405, kTextPlain, QByteArrayLiteral("Method not allowed") };
     if (!decoded)
         return { 400, kTextPlain, QByteArrayLiteral("Broken percent escape in the file name") };
-    if (const QString reason = unsafeNameReason(*decoded); !reason.isEmpty())
+    if (const QString reason = fileNameRefusal(*decoded); !reason.isEmpty())
         return { 400, kTextPlain, reason.toUtf8() };
     if (m_config.filesDir.isEmpty())
         return { 404, kTextPlain, QByteArrayLiteral("Not found") };

@@ -99,6 +99,10 @@ FormParseResult parseUploadForm(QByteArrayView body, QByteArrayView boundary);
 // are then UTF-8. Absent when a "%" is not followed by two hex digits.
 std::optional<QString> decodeFormField(QByteArrayView field);
 
+// Why a file-host name (a path below the served folder, percent-decoded) may not be served, or
+// empty when it stays inside the folder.
+QString fileNameRefusal(QByteArrayView name);
+
 // The folder name under which a login's profiles are stored: letters, digits, "-" and "_" kept,
 // anything else replaced, and a hash of the login added when that changed it so two logins never
 // share a folder by accident.
