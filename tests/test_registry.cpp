@@ -61,6 +61,7 @@ private Q_SLOTS:
     void valueIntoParentOnlyKey();
     void remove_data();
     void remove();
+    void removeNameWrittenTwice();
     void readOnlyKeyRefusesWrites();
     void writeKeyValueTypes();
     void failedWriteLeavesFileAlone();
@@ -489,6 +490,18 @@ void TestRegistry::remove()
     QCOMPARE(describe(registry->ReadRegValue(kLocalMachine, kGameKey, name.toStdString())), QStringLiteral("nothing"));
     QCOMPARE(registry->RemoveRegValue(kLocalMachine, kGameKey, name.toStdString()), kFileNotFound);
     QCOMPARE(readAll(m_reg), expected);
+}
+
+void TestRegistry::removeNameWrittenTwice()
+{
+    // Found by fuzzing: with a name written twice, the earlier line read again after a delete.
+    const QByteArray head = "WINE REGISTRY Version 2\n\n[Software\\\\Rostrel] 1\n";
+    const auto registry = registryFor(head + "\"Path\"=\"old\"\n\"Other\"=\"kept\"\n\"path\"=\"new\"\n");
+    QCOMPARE(
+        describe(registry->ReadRegValue(kLocalMachine, "Software\\Rostrel", "Path")), QStringLiteral("text \"new\""));
+    QCOMPARE(registry->RemoveRegValue(kLocalMachine, "Software\\Rostrel", "Path"), kSuccess);
+    QCOMPARE(describe(registry->ReadRegValue(kLocalMachine, "Software\\Rostrel", "Path")), QStringLiteral("nothing"));
+    QCOMPARE(readAll(m_reg), head + "\"Other\"=\"kept\"\n");
 }
 
 void TestRegistry::readOnlyKeyRefusesWrites()

@@ -715,11 +715,30 @@ public:
     long deleteValue(KeyHandle key, const std::string& valueName) override
     {
         return change(key, [&](std::string_view text, const KeyLocation& where, OpenKey&, QByteArray& out) {
-            const auto old = where.hasSection ? findValue(text, where, fold(toUnits(valueName)), false) : std::nullopt;
-            if (!old)
+            if (!where.hasSection)
                 return kFileNotFound;
-            out.append(text.data(), static_cast<qsizetype>(old->begin));
-            out.append(text.data() + old->next, static_cast<qsizetype>(text.size() - old->next));
+            // Every line of that name goes: with one left behind (a file edited by hand may hold
+            // a name twice), the value would still read after it was deleted.
+            const Units name = fold(toUnits(valueName));
+            std::size_t kept = 0;
+            std::size_t pos = where.bodyBegin;
+            while (pos < where.bodyEnd) {
+                const Line line = lineAt(text, pos);
+                pos = line.next;
+                if (line.begin == line.end || (text[line.begin] != '"' && text[line.begin] != '@'))
+                    continue;
+                const auto value = parseValue(text, line, false);
+                if (!value)
+                    continue;
+                pos = value->next;
+                if (fold(value->name) != name)
+                    continue;
+                out.append(text.data() + kept, static_cast<qsizetype>(value->begin - kept));
+                kept = value->next;
+            }
+            if (kept == 0)
+                return kFileNotFound;
+            out.append(text.data() + kept, static_cast<qsizetype>(text.size() - kept));
             return kSuccess;
         });
     }

@@ -72,6 +72,54 @@ std::optional<qint64> parseLength(QByteArrayView text)
 
 } // namespace
 
+RequestHead parseRequestHead(QByteArrayView text)
+{
+    RequestHead head;
+    auto fail = [&head](int status, const QByteArray& why) {
+        head.status = status;
+        head.error = why;
+        return head;
+    };
+    const QList<QByteArray> lines = text.toByteArray().split('\n');
+    const QList<QByteArray> requestLine = trimmedBytes(lines.constFirst()).split(' ');
+    if (requestLine.size() != 3 || requestLine[0].isEmpty() || requestLine[1].isEmpty()
+        || !requestLine[2].startsWith("HTTP/1."))
+        return fail(400, QByteArrayLiteral("Malformed request line."));
+    head.request.method = requestLine[0];
+    head.request.target = requestLine[1];
+    if (head.request.target.startsWith("http://") || head.request.target.startsWith("https://")) {
+        const qsizetype slash = head.request.target.indexOf('/', head.request.target.indexOf("//") + 2);
+        head.request.target = slash < 0 ? QByteArray("/") : head.request.target.mid(slash);
+    }
+    head.keepAlive = requestLine[2] == "HTTP/1.1";
+
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QByteArray line = lines[i].endsWith('\r') ? lines[i].chopped(1) : lines[i];
+        const qsizetype colon = line.indexOf(':');
+        if (colon <= 0 || line.first(colon).contains(' ') || line.first(colon).contains('\t'))
+            return fail(400, QByteArrayLiteral("Malformed header line."));
+        const QByteArray name = line.first(colon);
+        const QByteArray value = trimmedBytes(QByteArrayView(line).sliced(colon + 1));
+        head.request.headers.append({ name, value });
+        if (name.compare("Content-Length", Qt::CaseInsensitive) == 0) {
+            const auto parsed = parseLength(value);
+            if (!parsed || (head.contentLength && *head.contentLength != *parsed))
+                return fail(400, QByteArrayLiteral("Malformed Content-Length."));
+            head.contentLength = parsed;
+        } else if (name.compare("Transfer-Encoding", Qt::CaseInsensitive) == 0) {
+            return fail(411, QByteArrayLiteral("Send the body with a Content-Length."));
+        } else if (name.compare("Connection", Qt::CaseInsensitive) == 0) {
+            if (value.compare("close", Qt::CaseInsensitive) == 0)
+                head.keepAlive = false;
+            else if (value.compare("keep-alive", Qt::CaseInsensitive) == 0)
+                head.keepAlive = true;
+        } else if (name.compare("Expect", Qt::CaseInsensitive) == 0) {
+            head.expectContinue = value.compare("100-continue", Qt::CaseInsensitive) == 0;
+        }
+    }
+    return head;
+}
+
 // One client connection: reads requests one after the other (keep-alive), answers each through the
 // server's handler, and watches the clock while a request is coming in.
 class HttpConnection final : public QObject
@@ -155,53 +203,16 @@ private:
             refuse(431, QByteArrayLiteral("The request headers are too large."));
             return false;
         }
-        const QList<QByteArray> lines = m_in.first(end).split('\n');
+        const RequestHead parsed = parseRequestHead(QByteArrayView(m_in).first(end));
         m_in.remove(0, end + 4);
-
-        const QList<QByteArray> requestLine = trimmedBytes(lines.constFirst()).split(' ');
-        if (requestLine.size() != 3 || requestLine[0].isEmpty() || !requestLine[2].startsWith("HTTP/1.")) {
-            refuse(400, QByteArrayLiteral("Malformed request line."));
+        if (parsed.status != 0) {
+            refuse(parsed.status, parsed.error);
             return false;
         }
-        m_request.method = requestLine[0];
-        m_request.target = requestLine[1];
-        if (m_request.target.startsWith("http://") || m_request.target.startsWith("https://")) {
-            const qsizetype slash = m_request.target.indexOf('/', m_request.target.indexOf("//") + 2);
-            m_request.target = slash < 0 ? QByteArray("/") : m_request.target.mid(slash);
-        }
-        m_keepAlive = requestLine[2] == "HTTP/1.1";
-
-        std::optional<qint64> length;
-        bool expectContinue = false;
-        for (qsizetype i = 1; i < lines.size(); ++i) {
-            const QByteArray line = lines[i].endsWith('\r') ? lines[i].chopped(1) : lines[i];
-            const qsizetype colon = line.indexOf(':');
-            if (colon <= 0 || line.first(colon).contains(' ') || line.first(colon).contains('\t')) {
-                refuse(400, QByteArrayLiteral("Malformed header line."));
-                return false;
-            }
-            const QByteArray name = line.first(colon);
-            const QByteArray value = trimmedBytes(QByteArrayView(line).sliced(colon + 1));
-            m_request.headers.append({ name, value });
-            if (name.compare("Content-Length", Qt::CaseInsensitive) == 0) {
-                const auto parsed = parseLength(value);
-                if (!parsed || (length && *length != *parsed)) {
-                    refuse(400, QByteArrayLiteral("Malformed Content-Length."));
-                    return false;
-                }
-                length = parsed;
-            } else if (name.compare("Transfer-Encoding", Qt::CaseInsensitive) == 0) {
-                refuse(411, QByteArrayLiteral("Send the body with a Content-Length."));
-                return false;
-            } else if (name.compare("Connection", Qt::CaseInsensitive) == 0) {
-                if (value.compare("close", Qt::CaseInsensitive) == 0)
-                    m_keepAlive = false;
-                else if (value.compare("keep-alive", Qt::CaseInsensitive) == 0)
-                    m_keepAlive = true;
-            } else if (name.compare("Expect", Qt::CaseInsensitive) == 0) {
-                expectContinue = value.compare("100-continue", Qt::CaseInsensitive) == 0;
-            }
-        }
+        m_request = parsed.request;
+        m_keepAlive = parsed.keepAlive;
+        const std::optional<qint64> length = parsed.contentLength;
+        const bool expectContinue = parsed.expectContinue;
         m_length = length.value_or(0);
         if (m_length > m_limits.maxBodyBytes) {
             refuse(413,

@@ -5,6 +5,7 @@
 // event-driven, never holds up the other clients while it dawdles. Plain TCP or TLS.
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -54,6 +55,18 @@ struct HttpResponse
     QByteArray body;
     QList<QPair<QByteArray, QByteArray>> headers; // beyond Content-Type and Content-Length
 };
+
+// A request line and its headers, without the empty line that ends them.
+struct RequestHead
+{
+    int status = 0; // when not 0, the request is refused with this status and error
+    QByteArray error;
+    HttpRequest request; // method, target and headers; no body yet
+    std::optional<qint64> contentLength;
+    bool keepAlive = true;
+    bool expectContinue = false;
+};
+RequestHead parseRequestHead(QByteArrayView head);
 
 class HttpServer : public QObject
 {
