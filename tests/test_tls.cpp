@@ -173,6 +173,21 @@ private Q_SLOTS:
             qPrintable(world.dialogs.shown[0].text));
     }
 
+    void seeOtherIsNotSentAgain()
+    {
+        // 303 says the site has handled the post; the reply stands and nothing is sent twice.
+        QTemporaryDir dir;
+        const auto tlsSite = startSite(dir, QStringLiteral("tls"), serverTls(QStringLiteral("server.pem")));
+        const auto redirector = startSite(dir, QStringLiteral("redirector"), std::nullopt, 303, tlsSite->baseUrl());
+        UploadWorld world;
+        world.view.setUrl(redirector->hostAndPort());
+        const UploadResult upload = world.uploader.post(kProfile);
+        QVERIFY(!upload.failed);
+        QCOMPARE(upload.status, 303);
+        QCOMPARE(redirector->uploadRequestCount(), 1);
+        QCOMPARE(tlsSite->uploadRequestCount(), 0);
+    }
+
     void redirectsEndAfterFive()
     {
         QTemporaryDir dir;

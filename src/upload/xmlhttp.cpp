@@ -153,7 +153,8 @@ void XmlHttpRequest::start()
 
 bool XmlHttpRequest::followRedirect()
 {
-    static const int kRedirects[] = { 301, 302, 303, 307, 308 };
+    // Not 303: it answers a request the site has handled, and sending that again would repeat it.
+    static const int kRedirects[] = { 301, 302, 307, 308 };
     if (m_method == u"GET" || m_timedOut || !m_error.isEmpty()
         || std::find(std::begin(kRedirects), std::end(kRedirects), m_status) == std::end(kRedirects))
         return false;
