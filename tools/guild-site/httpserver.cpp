@@ -324,6 +324,8 @@ quint16 HttpServer::listen(const QHostAddress& address, quint16 port, const std:
     if (tls) {
         auto* server = new QSslServer(this);
         server->setSslConfiguration(*tls);
+        // A client that never finishes its handshake is dropped like one that never finishes its headers.
+        server->setHandshakeTimeout(int(m_limits.headerTimeout.count()));
         // A handshake that fails leaves nothing to serve; the socket goes with it.
         connect(server, &QSslServer::errorOccurred, this,
             [this](QSslSocket*, QAbstractSocket::SocketError) { Q_EMIT clientRefused(QStringLiteral("TLS error")); });
