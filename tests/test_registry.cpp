@@ -54,6 +54,7 @@ private Q_SLOTS:
     void lastSectionWithoutFinalNewline();
     void newValueAfterContinuedHex_data();
     void newValueAfterContinuedHex();
+    void valueAfterContinuedHexAtTheEnd();
     void keyIsNeverCreated();
 
     // A key Wine keeps only as the parent of others exists all the same; its first value gives it
@@ -439,12 +440,39 @@ void TestRegistry::newValueAfterContinuedHex()
     QFETCH(QByteArray, section);
     const auto registry = registryFor("WINE REGISTRY Version 2\n\n[Software\\\\Rostrel] 1\n" + section
         + "[Software\\\\Other] 1\n\"Value\"=\"other\"\n");
+    const auto blobStatus = [this] {
+        const auto calls = makeWineRegistryCalls(m_reg.toStdString());
+        KeyHandle key = 0;
+        calls->openKey(kLocalMachine, "Software\\Rostrel", kKeyQueryValue, key);
+        unsigned long type = 0;
+        std::string data;
+        return calls->queryValue(key, "Blob", type, data);
+    };
+    const long blobBefore = blobStatus();
     QCOMPARE(registry->SaveRegString(kLocalMachine, "Software\\Rostrel", "Added", "new"), kSuccess);
     QCOMPARE(
         describe(registry->ReadRegValue(kLocalMachine, "Software\\Rostrel", "Added")), QStringLiteral("text \"new\""));
+    QCOMPARE(blobStatus(), blobBefore);
     QCOMPARE(describe(registry->ReadRegValue(kLocalMachine, "Software\\Other", "Added")), QStringLiteral("nothing"));
     QCOMPARE(
         describe(registry->ReadRegValue(kLocalMachine, "Software\\Other", "Value")), QStringLiteral("text \"other\""));
+}
+
+void TestRegistry::valueAfterContinuedHexAtTheEnd()
+{
+    // Found by fuzzing: a new section written after hex data carried on past the file's end made
+    // that broken value readable.
+    const QByteArray content = "WINE REGISTRY Version 2\n\n[Software\\\\Rostrel\\\\Child] 1\n\"Blob\"=hex:01,\\";
+    const auto registry = registryFor(content);
+    QCOMPARE(registry->SaveRegString(kLocalMachine, "Software\\Rostrel", "Added", "new"), kSuccess);
+    QCOMPARE(
+        describe(registry->ReadRegValue(kLocalMachine, "Software\\Rostrel", "Added")), QStringLiteral("text \"new\""));
+    const auto calls = makeWineRegistryCalls(m_reg.toStdString());
+    KeyHandle key = 0;
+    QCOMPARE(calls->openKey(kLocalMachine, "Software\\Rostrel\\Child", kKeyQueryValue, key), kSuccess);
+    unsigned long type = 0;
+    std::string data;
+    QCOMPARE(calls->queryValue(key, "Blob", type, data), kInvalidData);
 }
 
 void TestRegistry::keyIsNeverCreated()

@@ -594,23 +594,26 @@ bool endsInContinuation(std::string_view text)
 
 // Where a new value goes: after the section's last line that is not blank, and after the whole of
 // the value that line belongs to (hex data carried on over a blank line would take in a line
-// written right after it).
+// written right after it). Before that value when its data is announced to go on and never does:
+// any line after it would be taken in, and it must stay as unreadable as it was.
 std::size_t insertionPoint(std::string_view text, const KeyLocation& where)
 {
     std::size_t point = where.bodyBegin;
+    std::size_t lastBegin = where.bodyBegin;
     std::size_t pos = where.bodyBegin;
     while (pos < where.bodyEnd) {
         const Line line = lineAt(text, pos);
         pos = line.next;
         if (line.end == line.begin)
             continue;
+        lastBegin = line.begin;
         point = line.next;
         if (text[line.begin] == '"' || text[line.begin] == '@') {
             if (const auto value = parseValue(text, line, false))
                 point = pos = std::max(pos, value->next);
         }
     }
-    return point;
+    return endsInContinuation(text.substr(0, point)) ? lastBegin : point;
 }
 
 struct OpenKey
@@ -694,10 +697,6 @@ public:
                 out.append(text.data(), static_cast<qsizetype>(point));
                 if (point > 0 && text[point - 1] != '\n')
                     out.append('\n');
-                // Data announced to go on and never given: an empty line ends it, or it would take
-                // the new line for its own.
-                if (point > 0 && endsInContinuation(text.substr(0, point)))
-                    out.append('\n');
                 out.append(line.data(), static_cast<qsizetype>(line.size()));
                 out.append(text.data() + point, static_cast<qsizetype>(text.size() - point));
                 return kSuccess;
@@ -706,7 +705,10 @@ public:
             out.append(text.data(), static_cast<qsizetype>(text.size()));
             if (!out.isEmpty() && !out.endsWith('\n'))
                 out.append('\n');
-            out.append(sectionHeader(open.path).c_str());
+            // Right after data announced to go on, the header must come first, so that it ends
+            // that data as it did the file.
+            const std::string header = sectionHeader(open.path);
+            out.append(header.c_str() + (endsInContinuation(text) ? 1 : 0));
             out.append(line.data(), static_cast<qsizetype>(line.size()));
             return kSuccess;
         });
