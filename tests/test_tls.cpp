@@ -159,6 +159,7 @@ private Q_SLOTS:
             QCOMPARE(upload.reply, QStringLiteral("Inventory Uploaded"));
             QCOMPARE(destination.received().size(), 1);
             QCOMPARE(destination.received().constFirst().profile(), kProfile);
+            QVERIFY(destination.lastUploadRequest() && redirector->lastUploadRequest());
             QCOMPARE(destination.lastUploadRequest()->method, QByteArray("POST"));
             QCOMPARE(destination.lastUploadRequest()->body, redirector->lastUploadRequest()->body);
             QCOMPARE(destination.lastUploadRequest()->header("Content-Type"),

@@ -414,8 +414,10 @@ GuildSite::Reply GuildSite::handle(const CapturedRequest& request)
     if (const qsizetype query = path.indexOf('?'); query >= 0)
         path = path.first(query);
     if (m_config.redirectStatus != 0) {
-        if (path == kUploadPath)
+        if (path == kUploadPath) {
+            m_lastUploadRequest = request;
             ++m_uploadRequests;
+        }
         Reply moved(m_config.redirectStatus, kTextPlain, QByteArrayLiteral("Moved"));
         moved.headers.append({ QByteArrayLiteral("Location"), m_config.redirectTo.toUtf8() + request.path });
         return moved;

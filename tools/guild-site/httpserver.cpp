@@ -316,7 +316,12 @@ HttpServer::HttpServer(Handler handler, HttpLimits limits, QObject* parent)
     , m_limits(limits)
 { }
 
-HttpServer::~HttpServer() = default;
+HttpServer::~HttpServer()
+{
+    // The connections count themselves out of this server, so they go while it is still whole.
+    const QObjectList owned = children();
+    qDeleteAll(owned);
+}
 
 quint16 HttpServer::listen(const QHostAddress& address, quint16 port, const std::optional<QSslConfiguration>& tls)
 {
