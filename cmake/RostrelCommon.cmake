@@ -12,7 +12,13 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
     if(ROSTREL_WERROR)
         target_compile_options(rostrel_common INTERFACE -Werror)
     endif()
-    if(ROSTREL_SANITIZE)
+    if(ROSTREL_FUZZ)
+        # Every library the fuzz targets link is instrumented for coverage and checked by the
+        # sanitizers; the targets themselves add libFuzzer's main.
+        target_compile_options(rostrel_common INTERFACE -fsanitize=fuzzer-no-link,address,undefined
+            -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+        target_link_options(rostrel_common INTERFACE -fsanitize=address,undefined)
+    elseif(ROSTREL_SANITIZE)
         target_compile_options(rostrel_common INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
             -fno-sanitize-recover=undefined)
         target_link_options(rostrel_common INTERFACE -fsanitize=address,undefined)

@@ -5,7 +5,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_DIR="${ROSTREL_BUILD_DIR:-$ROOT/build}"
 
 # What building, testing and the demo need, from Debian 12's packages.
-BASE_PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools qt6-httpserver-dev qt6-websockets-dev
+BASE_PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools
     qt6-qpa-plugins libgl-dev xvfb xauth x11-utils fonts-dejavu-core fonts-liberation curl python3 clang-format
     desktop-file-utils appstream dpkg-dev file xdotool)
 

@@ -251,6 +251,10 @@ void TestAddonFiles::fileNames_data()
     QTest::newRow("percent and hash") << QStringLiteral("100%#1?.lua") << true;
     QTest::newRow("parent") << QStringLiteral("..") << false;
     QTest::newRow("self") << QStringLiteral(".") << false;
+    QTest::newRow("three dots") << QStringLiteral("...") << false;
+    QTest::newRow("parent and a space") << QStringLiteral(".. ") << false;
+    QTest::newRow("trailing dot") << QStringLiteral("Rostrel.lua.") << false;
+    QTest::newRow("trailing space") << QStringLiteral("Rostrel.lua ") << false;
     QTest::newRow("parent with backslash") << QStringLiteral("..\\Coffrin\\Coffrin.lua") << false;
     QTest::newRow("parent with slash") << QStringLiteral("../../WTF/Config.wtf") << false;
     QTest::newRow("sub-folder") << QStringLiteral("Art\\Icon.tga") << false;

@@ -52,6 +52,14 @@ QByteArray allBytes()
     return bytes + QByteArray("\r\n\n\r\0\xff", 6);
 }
 
+GuildSiteConfig siteConfig(const QString& root)
+{
+    GuildSiteConfig config;
+    config.dataDir = root + QStringLiteral("/site-data");
+    config.filesDir = root + QStringLiteral("/host");
+    return config;
+}
+
 // A game on disk (C:\Games\World of Warcraft\ with Interface/AddOns spelled as the game's installer
 // spells it), the reference site as file host, and the updater between them.
 struct World
@@ -59,8 +67,7 @@ struct World
     explicit World(std::chrono::milliseconds stallTimeout = kStallTimeout)
         : paths(root.path())
         , requests(network, stallTimeout)
-        , site(
-              GuildSiteConfig { {}, root.path() + QStringLiteral("/site-data"), root.path() + QStringLiteral("/host") })
+        , site(siteConfig(root.path()))
     {
         registry.setInstallPath(QStringLiteral("C:\\Games\\World of Warcraft\\"));
         QDir().mkpath(addons());

@@ -16,6 +16,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -115,10 +116,18 @@ private Q_SLOTS:
     void fileHostRefusesToLeaveFolder_data();
     void fileHostRefusesToLeaveFolder();
     void fileHostIgnoresLinksOutOfFolder();
+    void fileHostLinks_data();
+    void fileHostLinks();
+    void bodyOverLimitRefused_data();
+    void bodyOverLimitRefused();
+    void slowClientsDropped_data();
+    void slowClientsDropped();
     void pagesListUploads();
     void program();
 
 private:
+    // A site with small limits and short clocks, so that tests reach them quickly.
+    std::unique_ptr<GuildSite> limitedSite();
     HttpReply post(const QByteArray& contentType, const QByteArray& body);
     HttpReply get(const QString& path);
     HttpReply rawGet(const QByteArray& target);
@@ -147,6 +156,17 @@ void TestGuildSite::cleanup()
 {
     m_site.reset();
     m_dir.reset();
+}
+
+std::unique_ptr<GuildSite> TestGuildSite::limitedSite()
+{
+    GuildSiteConfig config = m_site->config();
+    config.limits.maxBodyBytes = 4096;
+    config.limits.headerTimeout = std::chrono::milliseconds(1000);
+    config.limits.bodyGrace = std::chrono::milliseconds(1000);
+    config.limits.minBodyRate = 1000;
+    auto site = std::make_unique<GuildSite>(config);
+    return site->listen() ? std::move(site) : nullptr;
 }
 
 HttpReply TestGuildSite::post(const QByteArray& contentType, const QByteArray& body)
@@ -585,6 +605,144 @@ void TestGuildSite::fileHostIgnoresLinksOutOfFolder()
     const HttpReply answer = get(QStringLiteral("/files/Rostrel/Linked.lua"));
     QVERIFY(answer.finished);
     QCOMPARE(answer.status, 404);
+}
+
+void TestGuildSite::fileHostLinks_data()
+{
+    QTest::addColumn<QString>("link"); // made inside the served folder
+    QTest::addColumn<QString>("pointsTo"); // relative to the test folder
+    QTest::addColumn<QString>("name"); // asked for
+    QTest::addColumn<int>("status");
+    QTest::newRow("file link out") << QStringLiteral("Out.lua") << QStringLiteral("secret.txt")
+                                   << QStringLiteral("Out.lua") << 404;
+    QTest::newRow("folder link out") << QStringLiteral("Libs") << QStringLiteral("outside")
+                                     << QStringLiteral("Libs/secret.txt") << 404;
+    QTest::newRow("link to the parent") << QStringLiteral("up") << QStringLiteral(".")
+                                        << QStringLiteral("up/secret.txt") << 404;
+    QTest::newRow("relative link out") << QStringLiteral("Rel.lua") << QStringLiteral("../secret.txt")
+                                       << QStringLiteral("Rel.lua") << 404;
+    QTest::newRow("link inside") << QStringLiteral("Alias.lua") << QStringLiteral("files/RostrelVersion")
+                                 << QStringLiteral("Alias.lua") << 200;
+}
+
+void TestGuildSite::fileHostLinks()
+{
+    QFETCH(QString, link);
+    QFETCH(QString, pointsTo);
+    QFETCH(QString, name);
+    QFETCH(int, status);
+    QDir root(m_dir->path());
+    QVERIFY(root.mkpath(QStringLiteral("outside")));
+    for (const QString& secret : { QStringLiteral("secret.txt"), QStringLiteral("outside/secret.txt") }) {
+        QFile file(root.filePath(secret));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("top secret");
+    }
+    QVERIFY(m_site->publishFile(QStringLiteral("RostrelVersion"), "2.1"));
+    const QString target = pointsTo.startsWith(u"..") ? pointsTo : root.filePath(pointsTo);
+    QVERIFY(QFile::link(target, root.filePath(QStringLiteral("files/") + link)));
+
+    const HttpReply answer = rawGet("/files/Rostrel/" + name.toUtf8());
+    QVERIFY(answer.finished);
+    QCOMPARE(answer.status, status);
+    QVERIFY(!answer.body.contains("top secret"));
+}
+
+void TestGuildSite::bodyOverLimitRefused_data()
+{
+    QTest::addColumn<qint64>("length");
+    QTest::addColumn<bool>("expectContinue");
+    QTest::addColumn<int>("status");
+    QTest::newRow("at the limit") << qint64(4096) << false << 200;
+    QTest::newRow("a byte over") << qint64(4097) << false << 413;
+    QTest::newRow("far over") << qint64(1) << true << 413; // 2^40, see below
+    QTest::newRow("over, asking to continue") << qint64(5000) << true << 413;
+    QTest::newRow("under, asking to continue") << qint64(4000) << true << 200;
+}
+
+void TestGuildSite::bodyOverLimitRefused()
+{
+    QFETCH(qint64, length);
+    QFETCH(bool, expectContinue);
+    QFETCH(int, status);
+    if (length == 1)
+        length = qint64(1) << 40;
+    const auto site = limitedSite();
+    QVERIFY(site);
+    QSignalSpy refused(site.get(), &GuildSite::clientRefused);
+
+    // Only the headers are sent: an answer to a body over the limit must not wait for it.
+    QTcpSocket socket;
+    QByteArray response;
+    connect(&socket, &QTcpSocket::readyRead, &socket, [&] {
+        response += socket.readAll();
+        if (response.startsWith("HTTP/1.1 100 ")) {
+            response.clear();
+            socket.write(QByteArray(length, 'x'));
+        }
+    });
+    socket.connectToHost(QHostAddress::LocalHost, site->port());
+    QVERIFY(socket.waitForConnected(10000));
+    socket.write("POST /memberbankupload.php HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/plain\r\n"
+                 "Content-Length: "
+        + QByteArray::number(length) + (expectContinue ? "\r\nExpect: 100-continue" : "") + "\r\n\r\n");
+    if (!expectContinue && status == 200)
+        socket.write(QByteArray(length, 'x'));
+    QTRY_VERIFY_WITH_TIMEOUT(response.contains("\r\n\r\n"), 20000);
+    // The upload script itself answers 400 to a body that is no form: the body was read and handed on.
+    QCOMPARE(response.mid(9, 3).toInt(), status == 200 ? 400 : status);
+    QCOMPARE(site->uploadRequestCount(), status == 200 ? 1 : 0);
+    QCOMPARE(refused.count(), status == 200 ? 0 : 1);
+    if (status == 413)
+        QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::UnconnectedState, 20000);
+}
+
+void TestGuildSite::slowClientsDropped_data()
+{
+    QTest::addColumn<QByteArray>("head"); // sent at once
+    QTest::addColumn<QByteArray>("dribble"); // then a byte at a time
+    const QByteArray post
+        = "POST /memberbankupload.php HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + kProgramContentType + "\r\n";
+    const QByteArray body = programBody(QStringLiteral("alice"), QStringLiteral("s3cret"), QByteArray(2000, 'p'));
+    QTest::newRow("headers a byte at a time") << QByteArray() << post + "Content-Length: 5\r\n\r\nhello";
+    QTest::newRow("body a byte at a time") << post + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n"
+                                           << body;
+    QTest::newRow("idle after the first byte") << QByteArray("P") << QByteArray();
+}
+
+void TestGuildSite::slowClientsDropped()
+{
+    QFETCH(QByteArray, head);
+    QFETCH(QByteArray, dribble);
+    const auto site = limitedSite();
+    QVERIFY(site);
+    QSignalSpy refused(site.get(), &GuildSite::clientRefused);
+
+    QTcpSocket slow;
+    slow.connectToHost(QHostAddress::LocalHost, site->port());
+    QVERIFY(slow.waitForConnected(10000));
+    slow.write(head);
+    qsizetype sent = 0;
+    QTimer trickle;
+    connect(&trickle, &QTimer::timeout, &slow, [&] {
+        if (sent < dribble.size() && slow.state() == QAbstractSocket::ConnectedState)
+            slow.write(dribble.mid(sent++, 1));
+    });
+    trickle.start(50);
+
+    // Meanwhile another player's upload goes through at once.
+    QNetworkRequest request(QUrl(site->baseUrl() + QStringLiteral("/memberbankupload.php")));
+    request.setRawHeader("Content-Type", kProgramContentType);
+    const HttpReply other
+        = finish(m_network.post(request, programBody(QStringLiteral("bob"), QStringLiteral("hunter2"), "bob's")));
+    QCOMPARE(other.body, QByteArray("Inventory Uploaded"));
+    QCOMPARE(slow.state(), QAbstractSocket::ConnectedState);
+
+    QTRY_COMPARE_WITH_TIMEOUT(slow.state(), QAbstractSocket::UnconnectedState, 30000);
+    QVERIFY(sent < dribble.size() || dribble.isEmpty());
+    QCOMPARE(refused.count(), 1);
+    QCOMPARE(site->received().size(), 1);
+    QCOMPARE(site->received().constFirst().login, QStringLiteral("bob"));
 }
 
 void TestGuildSite::pagesListUploads()

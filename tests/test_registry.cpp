@@ -52,6 +52,9 @@ private Q_SLOTS:
     void replaceMultiLineValue();
     void newValueGoesAtTheEndOfItsSection();
     void lastSectionWithoutFinalNewline();
+    void newValueAfterContinuedHex_data();
+    void newValueAfterContinuedHex();
+    void valueAfterContinuedHexAtTheEnd();
     void keyIsNeverCreated();
 
     // A key Wine keeps only as the parent of others exists all the same; its first value gives it
@@ -59,6 +62,7 @@ private Q_SLOTS:
     void valueIntoParentOnlyKey();
     void remove_data();
     void remove();
+    void removeNameWrittenTwice();
     void readOnlyKeyRefusesWrites();
     void writeKeyValueTypes();
     void failedWriteLeavesFileAlone();
@@ -421,6 +425,56 @@ void TestRegistry::lastSectionWithoutFinalNewline()
     QCOMPARE(readAll(m_reg), kSample + "\"Added\"=\"1\"\n");
 }
 
+void TestRegistry::newValueAfterContinuedHex_data()
+{
+    // Sections whose last value ends in a backslash; found by fuzzing, where the written value was
+    // taken in as more hex data, or landed in the next section.
+    QTest::addColumn<QByteArray>("section");
+    QTest::newRow("carried over a blank line") << QByteArray("\"Blob\"=hex:01,\\\n\n");
+    QTest::newRow("backslash inside the line") << QByteArray("\"Blob\"=hex:01,02,\\\"C:\\\\x\"\n");
+    QTest::newRow("carried into the next header") << QByteArray("\"Blob\"=hex:01,\\\n");
+}
+
+void TestRegistry::newValueAfterContinuedHex()
+{
+    QFETCH(QByteArray, section);
+    const auto registry = registryFor("WINE REGISTRY Version 2\n\n[Software\\\\Rostrel] 1\n" + section
+        + "[Software\\\\Other] 1\n\"Value\"=\"other\"\n");
+    const auto blobStatus = [this] {
+        const auto calls = makeWineRegistryCalls(m_reg.toStdString());
+        KeyHandle key = 0;
+        calls->openKey(kLocalMachine, "Software\\Rostrel", kKeyQueryValue, key);
+        unsigned long type = 0;
+        std::string data;
+        return calls->queryValue(key, "Blob", type, data);
+    };
+    const long blobBefore = blobStatus();
+    QCOMPARE(registry->SaveRegString(kLocalMachine, "Software\\Rostrel", "Added", "new"), kSuccess);
+    QCOMPARE(
+        describe(registry->ReadRegValue(kLocalMachine, "Software\\Rostrel", "Added")), QStringLiteral("text \"new\""));
+    QCOMPARE(blobStatus(), blobBefore);
+    QCOMPARE(describe(registry->ReadRegValue(kLocalMachine, "Software\\Other", "Added")), QStringLiteral("nothing"));
+    QCOMPARE(
+        describe(registry->ReadRegValue(kLocalMachine, "Software\\Other", "Value")), QStringLiteral("text \"other\""));
+}
+
+void TestRegistry::valueAfterContinuedHexAtTheEnd()
+{
+    // Found by fuzzing: a new section written after hex data carried on past the file's end made
+    // that broken value readable.
+    const QByteArray content = "WINE REGISTRY Version 2\n\n[Software\\\\Rostrel\\\\Child] 1\n\"Blob\"=hex:01,\\";
+    const auto registry = registryFor(content);
+    QCOMPARE(registry->SaveRegString(kLocalMachine, "Software\\Rostrel", "Added", "new"), kSuccess);
+    QCOMPARE(
+        describe(registry->ReadRegValue(kLocalMachine, "Software\\Rostrel", "Added")), QStringLiteral("text \"new\""));
+    const auto calls = makeWineRegistryCalls(m_reg.toStdString());
+    KeyHandle key = 0;
+    QCOMPARE(calls->openKey(kLocalMachine, "Software\\Rostrel\\Child", kKeyQueryValue, key), kSuccess);
+    unsigned long type = 0;
+    std::string data;
+    QCOMPARE(calls->queryValue(key, "Blob", type, data), kInvalidData);
+}
+
 void TestRegistry::keyIsNeverCreated()
 {
     const auto registry = registryFor(kSample);
@@ -464,6 +518,18 @@ void TestRegistry::remove()
     QCOMPARE(describe(registry->ReadRegValue(kLocalMachine, kGameKey, name.toStdString())), QStringLiteral("nothing"));
     QCOMPARE(registry->RemoveRegValue(kLocalMachine, kGameKey, name.toStdString()), kFileNotFound);
     QCOMPARE(readAll(m_reg), expected);
+}
+
+void TestRegistry::removeNameWrittenTwice()
+{
+    // Found by fuzzing: with a name written twice, the earlier line read again after a delete.
+    const QByteArray head = "WINE REGISTRY Version 2\n\n[Software\\\\Rostrel] 1\n";
+    const auto registry = registryFor(head + "\"Path\"=\"old\"\n\"Other\"=\"kept\"\n\"path\"=\"new\"\n");
+    QCOMPARE(
+        describe(registry->ReadRegValue(kLocalMachine, "Software\\Rostrel", "Path")), QStringLiteral("text \"new\""));
+    QCOMPARE(registry->RemoveRegValue(kLocalMachine, "Software\\Rostrel", "Path"), kSuccess);
+    QCOMPARE(describe(registry->ReadRegValue(kLocalMachine, "Software\\Rostrel", "Path")), QStringLiteral("nothing"));
+    QCOMPARE(readAll(m_reg), head + "\"Other\"=\"kept\"\n");
 }
 
 void TestRegistry::readOnlyKeyRefusesWrites()

@@ -290,6 +290,9 @@ private Q_SLOTS:
 
     void uploadsGoThroughTheSystemProxy()
     {
+#ifdef Q_OS_WIN
+        QSKIP("Windows' system proxy comes from its own settings, not from http_proxy");
+#endif
         FaultServer proxy(FaultServer::Mode::Ok, "Inventory Uploaded");
         QVERIFY(proxy.listen());
         qputenv("http_proxy", (QStringLiteral("http://") + proxy.hostAndPort()).toLatin1());

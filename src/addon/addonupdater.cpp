@@ -184,7 +184,9 @@ QString AddonUpdater::fileUrl(const QString& name) const
 
 bool AddonUpdater::isSafeFileName(const QString& name)
 {
-    if (name.isEmpty() || name == u"." || name == u"..")
+    // Windows drops a name's trailing dots and spaces: "..." names the addon folder itself and
+    // ".. " its parent, and "a.lua." would not be the file the list names.
+    if (name.isEmpty() || name.endsWith(u'.') || name.endsWith(u' '))
         return false;
     for (const QChar c : name) {
         // Separators and drive letters would leave the folder; control characters are no file names.
@@ -194,6 +196,16 @@ bool AddonUpdater::isSafeFileName(const QString& name)
     if (name.toUtf8().size() > kMaxFileNameBytes)
         return false;
     return !isWindowsDeviceName(name);
+}
+
+QString AddonUpdater::cleanVersion(const QByteArray& versionFile)
+{
+    return trimSpaces(QString::fromUtf8(versionFile)).remove(kCrLf);
+}
+
+QStringList AddonUpdater::splitFileList(const QByteArray& fileList)
+{
+    return QString::fromUtf8(fileList).split(kCrLf);
 }
 
 std::optional<QString> AddonUpdater::GetMyVersion()
@@ -330,7 +342,7 @@ void AddonUpdater::CheckVersionAndDownload()
         stop(versionUrl, versionReply.error);
         return;
     }
-    const QString serverVersion = trimSpaces(QString::fromUtf8(versionReply.body)).remove(kCrLf);
+    const QString serverVersion = cleanVersion(versionReply.body);
     if (serverVersion.size() > kMaxVersionLength) {
         m_log.AddMessage(QStringLiteral("Addon update check stopped: ") + versionUrl
             + QStringLiteral(" holds %1 characters, which is no version").arg(serverVersion.size()));
@@ -354,7 +366,7 @@ void AddonUpdater::CheckVersionAndDownload()
     // and only when they all were: an update cut short (a file that failed, the program ended half
     // way) then leaves the old version in place and the next check tries again.
     std::optional<std::pair<QString, QByteArray>> toc;
-    const QStringList names = QString::fromUtf8(listReply.body).split(kCrLf);
+    const QStringList names = splitFileList(listReply.body);
     for (const QString& name : names) {
         if (name.isEmpty())
             continue;

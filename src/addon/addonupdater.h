@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 namespace rostrel {
@@ -58,6 +59,11 @@ public:
 
     // Whether a name from the file list stays inside the addon folder as a plain file name.
     static bool isSafeFileName(const QString& name);
+    // The published version: the version file's text with spaces at its ends and every CR LF
+    // removed.
+    static QString cleanVersion(const QByteArray& versionFile);
+    // The file list's names: its text split at every CR LF, empty pieces kept.
+    static QStringList splitFileList(const QByteArray& fileList);
 
 private:
     struct Fetch

@@ -7,8 +7,10 @@
 // success) so that a caller that wants to can say why nothing happened.
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <variant>
 
 namespace rostrel::registry {
@@ -90,6 +92,19 @@ std::unique_ptr<Registry> makeRegistry(std::unique_ptr<RegistryCalls> calls);
 // keeps its own copy and may write it back over ours.)
 std::unique_ptr<Registry> makeWineRegistry(const std::string& systemRegPath);
 std::unique_ptr<RegistryCalls> makeWineRegistryCalls(const std::string& systemRegPath);
+// What reads see in a system.reg text: for each key that has a section (the first section of that
+// name counts) each of its value names (the last line of that name counts), both upper-cased,
+// mapped to the read's status, type and data. For checking that a rewrite changed only what it
+// was asked to.
+struct WineValue
+{
+    long status = kSuccess;
+    unsigned long type = 0;
+    std::string data;
+    bool operator==(const WineValue&) const = default;
+};
+using WineRegistryDump = std::map<std::pair<std::string, std::string>, WineValue>;
+WineRegistryDump dumpWineRegistry(const std::string& text);
 // Windows: the advapi32 registry, in the 32-bit view.
 std::unique_ptr<Registry> makeWindowsRegistry();
 std::unique_ptr<RegistryCalls> makeWindowsRegistryCalls();

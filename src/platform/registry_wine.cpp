@@ -12,6 +12,7 @@
 #include <QSaveFile>
 #include <QString>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -516,8 +517,10 @@ std::optional<ParsedValue> parseValue(std::string_view text, const Line& line, b
         if (p == end)
             break;
         if (*p == '\\') {
-            if (value.next >= text.size()) {
-                good = false; // the file ends where more data was announced
+            // Only a backslash that ends the line carries the data on, as wineserver reads it; and
+            // never into the next section, whose header must stay a header.
+            if (skipSpaces(p + 1, end) != end || value.next >= text.size() || text[value.next] == '[') {
+                good = false;
                 break;
             }
             const Line more = lineAt(text, value.next);
@@ -579,18 +582,40 @@ std::optional<ParsedValue> findValue(
     return found;
 }
 
-// Where a new value goes: after the section's last line that is not blank.
+// Whether the last line of the text ends in a backslash, which carries hex data on to the next.
+bool endsInContinuation(std::string_view text)
+{
+    if (!text.empty() && text.back() == '\n')
+        text.remove_suffix(1);
+    if (!text.empty() && text.back() == '\r')
+        text.remove_suffix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    return !text.empty() && text.back() == '\\';
+}
+
+// Where a new value goes: after the section's last line that is not blank, and after the whole of
+// the value that line belongs to (hex data carried on over a blank line would take in a line
+// written right after it). Before that value when its data is announced to go on and never does:
+// any line after it would be taken in, and it must stay as unreadable as it was.
 std::size_t insertionPoint(std::string_view text, const KeyLocation& where)
 {
     std::size_t point = where.bodyBegin;
+    std::size_t lastBegin = where.bodyBegin;
     std::size_t pos = where.bodyBegin;
     while (pos < where.bodyEnd) {
         const Line line = lineAt(text, pos);
         pos = line.next;
-        if (line.end > line.begin)
-            point = line.next;
+        if (line.end == line.begin)
+            continue;
+        lastBegin = line.begin;
+        point = line.next;
+        if (text[line.begin] == '"' || text[line.begin] == '@') {
+            if (const auto value = parseValue(text, line, false))
+                point = pos = std::max(pos, value->next);
+        }
     }
-    return point;
+    return endsInContinuation(text.substr(0, point)) ? lastBegin : point;
 }
 
 struct OpenKey
@@ -682,7 +707,10 @@ public:
             out.append(text.data(), static_cast<qsizetype>(text.size()));
             if (!out.isEmpty() && !out.endsWith('\n'))
                 out.append('\n');
-            out.append(sectionHeader(open.path).c_str());
+            // Right after data announced to go on, the header must come first, so that it ends
+            // that data as it did the file.
+            const std::string header = sectionHeader(open.path);
+            out.append(header.c_str() + (endsInContinuation(text) ? 1 : 0));
             out.append(line.data(), static_cast<qsizetype>(line.size()));
             return kSuccess;
         });
@@ -691,11 +719,30 @@ public:
     long deleteValue(KeyHandle key, const std::string& valueName) override
     {
         return change(key, [&](std::string_view text, const KeyLocation& where, OpenKey&, QByteArray& out) {
-            const auto old = where.hasSection ? findValue(text, where, fold(toUnits(valueName)), false) : std::nullopt;
-            if (!old)
+            if (!where.hasSection)
                 return kFileNotFound;
-            out.append(text.data(), static_cast<qsizetype>(old->begin));
-            out.append(text.data() + old->next, static_cast<qsizetype>(text.size() - old->next));
+            // Every line of that name goes: with one left behind (a file edited by hand may hold
+            // a name twice), the value would still read after it was deleted.
+            const Units name = fold(toUnits(valueName));
+            std::size_t kept = 0;
+            std::size_t pos = where.bodyBegin;
+            while (pos < where.bodyEnd) {
+                const Line line = lineAt(text, pos);
+                pos = line.next;
+                if (line.begin == line.end || (text[line.begin] != '"' && text[line.begin] != '@'))
+                    continue;
+                const auto value = parseValue(text, line, false);
+                if (!value)
+                    continue;
+                pos = value->next;
+                if (fold(value->name) != name)
+                    continue;
+                out.append(text.data() + kept, static_cast<qsizetype>(value->begin - kept));
+                kept = value->next;
+            }
+            if (kept == 0)
+                return kFileNotFound;
+            out.append(text.data() + kept, static_cast<qsizetype>(text.size() - kept));
             return kSuccess;
         });
     }
@@ -816,6 +863,51 @@ private:
 };
 
 } // namespace
+
+WineRegistryDump dumpWineRegistry(const std::string& text)
+{
+    const std::string_view view(text);
+    WineRegistryDump dump;
+    std::vector<Units> seenKeys;
+    std::size_t pos = 0;
+    while (pos < view.size()) {
+        const Line line = lineAt(view, pos);
+        pos = line.next;
+        if (line.end == line.begin || view[line.begin] != '[')
+            continue;
+        const char* p = view.data() + line.begin + 1;
+        auto key = decodeText(p, view.data() + line.end, ']');
+        if (!key)
+            continue;
+        const Units folded = fold(*key);
+        if (std::find(seenKeys.begin(), seenKeys.end(), folded) != seenKeys.end())
+            continue;
+        seenKeys.push_back(folded);
+        const KeyLocation where = locateKey(view, folded);
+        if (!where.hasSection)
+            continue;
+        std::size_t at = where.bodyBegin;
+        while (at < where.bodyEnd) {
+            const Line valueLine = lineAt(view, at);
+            at = valueLine.next;
+            if (valueLine.begin == valueLine.end || (view[valueLine.begin] != '"' && view[valueLine.begin] != '@'))
+                continue;
+            const auto named = parseValue(view, valueLine, false);
+            if (!named)
+                continue;
+            at = named->next;
+            const auto value = findValue(view, where, fold(named->name), true);
+            WineValue entry;
+            entry.status = !value ? kFileNotFound : value->valid ? kSuccess : kInvalidData;
+            if (value && value->valid) {
+                entry.type = value->type;
+                entry.data = value->data;
+            }
+            dump[{ toUtf8(folded), toUtf8(fold(named->name)) }] = entry;
+        }
+    }
+    return dump;
+}
 
 std::unique_ptr<RegistryCalls> makeWineRegistryCalls(const std::string& systemRegPath)
 {

@@ -9,7 +9,12 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#if QT_CONFIG(ssl)
+#include <QSslError>
+#endif
 #include <QTimer>
+
+#include <algorithm>
 
 Q_LOGGING_CATEGORY(lcHttp, "rostrel.http", QtInfoMsg)
 
@@ -68,30 +73,56 @@ void XmlHttpRequest::setRequestHeader(const QByteArray& name, const QByteArray& 
 
 bool XmlHttpRequest::send(const QByteArray& body)
 {
-    if (m_readyState != Opened)
+    if (m_readyState != Opened || m_reply)
         return false;
+    m_requestBody = body;
+    start();
+    return true;
+}
+
+void XmlHttpRequest::start()
+{
     QNetworkRequest request(m_url);
     for (const auto& [name, value] : std::as_const(m_headers))
         request.setRawHeader(name, value);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    if (m_method == u"GET")
+    if (m_method == u"GET") {
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+        request.setMaximumRedirectsAllowed(kMaxRedirects);
         m_reply = m_network.get(request);
-    else if (m_method == u"POST")
-        m_reply = m_network.post(request, body);
-    else
-        m_reply = m_network.sendCustomRequest(request, m_method.toLatin1(), body);
+    } else {
+        // The network layer would turn a POST answered by 301 or 302 into a GET, and would send a
+        // 307 or 308 on to any host: followRedirect() decides instead.
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+        if (m_method == u"POST")
+            m_reply = m_network.post(request, m_requestBody);
+        else
+            m_reply = m_network.sendCustomRequest(request, m_method.toLatin1(), m_requestBody);
+    }
 
-    m_stallTimer = new QTimer(this);
-    m_stallTimer->setSingleShot(true);
-    m_stallTimer->setInterval(m_stallTimeout);
-    connect(m_stallTimer, &QTimer::timeout, this, [this] {
-        m_timedOut = true;
-        if (m_reply)
-            m_reply->abort();
-    });
+    if (!m_stallTimer) {
+        m_stallTimer = new QTimer(this);
+        m_stallTimer->setSingleShot(true);
+        m_stallTimer->setInterval(m_stallTimeout);
+        connect(m_stallTimer, &QTimer::timeout, this, [this] {
+            m_timedOut = true;
+            if (m_reply)
+                m_reply->abort();
+        });
+    }
+    m_bytesSent = m_bytesReceived = m_progressMark = 0;
+    m_body.clear();
     m_stallTimer->start();
 
+#if QT_CONFIG(ssl)
+    connect(m_reply, &QNetworkReply::sslErrors, this, [this](const QList<QSslError>& errors) {
+        // Not ignored: the reply fails. Kept to say plainly why.
+        QStringList texts;
+        for (const QSslError& error : errors)
+            texts.append(error.errorString());
+        m_sslProblems = texts.join(QStringLiteral("; "));
+    });
+#endif
     connect(m_reply, &QNetworkReply::uploadProgress, this, [this](qint64 sent, qint64) {
         m_bytesSent = sent;
         onProgress();
@@ -118,6 +149,44 @@ bool XmlHttpRequest::send(const QByteArray& body)
         onProgress();
     });
     connect(m_reply, &QNetworkReply::finished, this, &XmlHttpRequest::finish);
+}
+
+bool XmlHttpRequest::followRedirect()
+{
+    // Not 303: it answers a request the site has handled, and sending that again would repeat it.
+    static const int kRedirects[] = { 301, 302, 307, 308 };
+    if (m_method == u"GET" || m_timedOut || !m_error.isEmpty()
+        || std::find(std::begin(kRedirects), std::end(kRedirects), m_status) == std::end(kRedirects))
+        return false;
+    const QUrl location = m_reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+    if (location.isEmpty())
+        return false; // nowhere to go: the reply stands as it is
+    const QUrl target = m_url.resolved(location);
+    const QString from = m_url.scheme().toLower();
+    const QString to = target.scheme().toLower();
+    const QString shown = target.toDisplayString(QUrl::RemoveUserInfo | QUrl::RemoveQuery);
+    if (target.host().compare(m_url.host(), Qt::CaseInsensitive) != 0 || target.host().isEmpty()
+        || (to != u"https" && to != from)) {
+        m_error = QStringLiteral("The site at %1 redirected the upload to %2, which is not the site you entered; "
+                                 "nothing was sent there.")
+                      .arg(m_url.host(), shown);
+        return false;
+    }
+    if (m_redirects >= kMaxRedirects) {
+        m_error = QStringLiteral("The site at %1 redirected the upload more than %2 times.")
+                      .arg(m_url.host())
+                      .arg(kMaxRedirects);
+        return false;
+    }
+    ++m_redirects;
+    qCDebug(lcHttp) << m_method << m_url.toString() << "redirected" << m_status << "to" << target.toString();
+    m_url = target;
+    m_status = 0;
+    m_readyState = Opened;
+    m_reply->disconnect(this);
+    m_reply->deleteLater();
+    m_reply = nullptr;
+    start();
     return true;
 }
 
@@ -138,6 +207,8 @@ void XmlHttpRequest::finish()
     if (m_error.isEmpty() && m_reply->isOpen())
         m_body += m_reply->readAll();
     m_status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (followRedirect())
+        return;
     const auto error = m_reply->error();
     if (m_timedOut) {
         m_failed = true;
@@ -153,6 +224,11 @@ void XmlHttpRequest::finish()
                           .arg(m_stallTimeout.count() / 1000.0);
     } else if (!m_error.isEmpty()) {
         m_failed = true;
+    } else if (!m_sslProblems.isEmpty()) {
+        m_failed = true;
+        m_error = QStringLiteral("The secure connection to %1 was refused because its certificate cannot be "
+                                 "trusted: %2.")
+                      .arg(m_url.host(), m_sslProblems);
     } else if (m_status == 0 || isTransportError(error)) {
         m_failed = true;
         m_error = m_reply->errorString();

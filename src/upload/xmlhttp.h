@@ -2,6 +2,12 @@
 // The HTTP request object: one request per object, opened, given a header, sent with an optional
 // body, then waited for until its ready state is complete. The wait runs a local event loop (the
 // window keeps handling events, no CPU is burned) and gives up after a stretch without progress.
+//
+// Redirects: a GET follows them as long as none goes from https down to http. Anything else (a
+// POST carries the login, the password and the profile) is sent again, the same request with the
+// same body and headers, only to the host it was addressed to: same name, https or the scheme it
+// had, any port; never to another host and never from https down to http. At most
+// kMaxRedirects are followed.
 
 #include <QByteArray>
 #include <QList>
@@ -21,6 +27,7 @@ namespace rostrel {
 
 // A request that makes no progress for this long fails with a time-out.
 inline constexpr std::chrono::milliseconds kStallTimeout { 30000 };
+inline constexpr int kMaxRedirects = 5;
 
 class XmlHttpRequest : public QObject
 {
@@ -62,14 +69,21 @@ Q_SIGNALS:
     void completed();
 
 private:
+    void start();
     void finish();
     void onProgress();
+    // Whether the finished reply is a redirect this request follows; sets m_error when it is one
+    // that must not be followed.
+    bool followRedirect();
 
     QNetworkAccessManager& m_network;
     std::chrono::milliseconds m_stallTimeout;
     QString m_method;
     QUrl m_url;
     QList<QPair<QByteArray, QByteArray>> m_headers;
+    QByteArray m_requestBody;
+    int m_redirects = 0;
+    QString m_sslProblems; // why the server's certificate was refused, when it was
     QPointer<QNetworkReply> m_reply;
     QTimer* m_stallTimer = nullptr;
     int m_readyState = Unsent;

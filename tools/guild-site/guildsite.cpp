@@ -1,19 +1,15 @@
 #include "guild-site/guildsite.h"
 
-#include <QAbstractHttpServer>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QHttpServerRequest>
-#include <QHttpServerResponder>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QSaveFile>
-#include <QTcpSocket>
 
 Q_LOGGING_CATEGORY(lcGuildSite, "rostrel.guildsite", QtInfoMsg)
 
@@ -27,32 +23,6 @@ const QByteArray kAccepted = QByteArrayLiteral("Inventory Uploaded");
 const QByteArray kRejected = QByteArrayLiteral("Invalid Login/Password");
 const QByteArray kTextPlain = QByteArrayLiteral("text/plain");
 const QByteArray kCrLf = QByteArrayLiteral("\r\n");
-
-QByteArray methodName(QHttpServerRequest::Method method)
-{
-    switch (method) {
-    case QHttpServerRequest::Method::Get:
-        return QByteArrayLiteral("GET");
-    case QHttpServerRequest::Method::Put:
-        return QByteArrayLiteral("PUT");
-    case QHttpServerRequest::Method::Delete:
-        return QByteArrayLiteral("DELETE");
-    case QHttpServerRequest::Method::Post:
-        return QByteArrayLiteral("POST");
-    case QHttpServerRequest::Method::Head:
-        return QByteArrayLiteral("HEAD");
-    case QHttpServerRequest::Method::Options:
-        return QByteArrayLiteral("OPTIONS");
-    case QHttpServerRequest::Method::Patch:
-        return QByteArrayLiteral("PATCH");
-    case QHttpServerRequest::Method::Connect:
-        return QByteArrayLiteral("CONNECT");
-    case QHttpServerRequest::Method::Trace:
-        return QByteArrayLiteral("TRACE");
-    default:
-        return QByteArrayLiteral("UNKNOWN");
-    }
-}
 
 bool isSpaceOrTab(char c)
 {
@@ -182,26 +152,6 @@ std::optional<QByteArray> percentDecoded(QByteArrayView text)
     return out;
 }
 
-// Why a file-host name may not be served, or empty when it stays inside the folder.
-QString unsafeNameReason(QByteArrayView name)
-{
-    if (name.isEmpty())
-        return QStringLiteral("No file name");
-    if (name.contains('\\'))
-        return QStringLiteral("Backslashes are not allowed in file names");
-    if (name.contains(':'))
-        return QStringLiteral("Drive letters and colons are not allowed in file names");
-    if (name.contains('\0'))
-        return QStringLiteral("NUL is not allowed in file names");
-    if (name.front() == '/')
-        return QStringLiteral("Absolute file names are not allowed");
-    for (const QByteArrayView segment : QByteArray::fromRawData(name.data(), name.size()).split('/')) {
-        if (segment.isEmpty() || segment == "." || segment == "..")
-            return QStringLiteral("File names may not contain empty, \".\" or \"..\" segments");
-    }
-    return {};
-}
-
 // Whether what follows a delimiter makes it a boundary line: "--" closes the body, otherwise
 // optional blanks and CR LF must come. Text that merely begins like one ("--AaB03xy") is content.
 bool endsBoundaryLine(QByteArrayView rest)
@@ -229,6 +179,25 @@ QString isoTime(const QDateTime& time)
 }
 
 } // namespace
+
+QString fileNameRefusal(QByteArrayView name)
+{
+    if (name.isEmpty())
+        return QStringLiteral("No file name");
+    if (name.contains('\\'))
+        return QStringLiteral("Backslashes are not allowed in file names");
+    if (name.contains(':'))
+        return QStringLiteral("Drive letters and colons are not allowed in file names");
+    if (name.contains('\0'))
+        return QStringLiteral("NUL is not allowed in file names");
+    if (name.front() == '/')
+        return QStringLiteral("Absolute file names are not allowed");
+    for (const QByteArrayView segment : QByteArray::fromRawData(name.data(), name.size()).split('/')) {
+        if (segment.isEmpty() || segment == "." || segment == "..")
+            return QStringLiteral("File names may not contain empty, \".\" or \"..\" segments");
+    }
+    return {};
+}
 
 QByteArray ReceivedUpload::profile() const
 {
@@ -383,53 +352,23 @@ QString storageNameForLogin(const QString& login)
     return name;
 }
 
-class GuildSiteServer final : public QAbstractHttpServer
-{
-public:
-    explicit GuildSiteServer(GuildSite& site)
-        : m_site(site)
-    { }
-
-protected:
-    bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override
-    {
-        CapturedRequest captured;
-        captured.method = methodName(request.method());
-        const QUrl url = request.url();
-        captured.path = url.path(QUrl::FullyEncoded).toUtf8();
-        if (url.hasQuery())
-            captured.path += '?' + url.query(QUrl::FullyEncoded).toUtf8();
-        captured.headers = request.headers();
-        captured.body = request.body();
-
-        const GuildSite::Reply reply = m_site.handle(captured);
-        auto responder = makeResponder(request, socket);
-        responder.write(reply.body, { { QByteArrayLiteral("Content-Type"), reply.contentType } },
-            static_cast<QHttpServerResponder::StatusCode>(reply.status));
-        return true;
-    }
-
-    void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override
-    {
-        makeResponder(request, socket)
-            .write(QByteArrayLiteral("Not found"), kTextPlain, QHttpServerResponder::StatusCode::NotFound);
-    }
-
-private:
-    GuildSite& m_site;
-};
-
 GuildSite::GuildSite(GuildSiteConfig config, QObject* parent)
     : QObject(parent)
     , m_config(std::move(config))
-    , m_server(std::make_unique<GuildSiteServer>(*this))
-{ }
+{
+    m_server = std::make_unique<HttpServer>(
+        [this](const HttpRequest& request) {
+            return handle(CapturedRequest { request.method, request.target, request.headers, request.body });
+        },
+        m_config.limits);
+    connect(m_server.get(), &HttpServer::clientRefused, this, &GuildSite::clientRefused);
+}
 
 GuildSite::~GuildSite() = default;
 
 quint16 GuildSite::listen(const QHostAddress& address, quint16 port)
 {
-    m_port = m_server->listen(address, port);
+    m_port = m_server->listen(address, port, m_config.tls);
     m_address = address;
     return m_port;
 }
@@ -443,12 +382,17 @@ QString GuildSite::hostAndPort() const
 
 QString GuildSite::baseUrl() const
 {
-    return QStringLiteral("http://") + hostAndPort();
+    return (m_config.tls ? QStringLiteral("https://") : QStringLiteral("http://")) + hostAndPort();
+}
+
+int GuildSite::connectionCount() const
+{
+    return m_server->connectionCount();
 }
 
 bool GuildSite::publishFile(const QString& name, QByteArrayView bytes)
 {
-    if (m_config.filesDir.isEmpty() || !unsafeNameReason(name.toUtf8()).isEmpty())
+    if (m_config.filesDir.isEmpty() || !fileNameRefusal(name.toUtf8()).isEmpty())
         return false;
     const QString path = QDir(m_config.filesDir).filePath(name);
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
@@ -469,6 +413,15 @@ GuildSite::Reply GuildSite::handle(const CapturedRequest& request)
     QByteArrayView path = request.path;
     if (const qsizetype query = path.indexOf('?'); query >= 0)
         path = path.first(query);
+    if (m_config.redirectStatus != 0) {
+        if (path == kUploadPath) {
+            m_lastUploadRequest = request;
+            ++m_uploadRequests;
+        }
+        Reply moved(m_config.redirectStatus, kTextPlain, QByteArrayLiteral("Moved"));
+        moved.headers.append({ QByteArrayLiteral("Location"), m_config.redirectTo.toUtf8() + request.path });
+        return moved;
+    }
 
     if (path == kUploadPath)
         return handleUpload(request);
@@ -586,7 +539,7 @@ GuildSite::Reply GuildSite::handleFile(const CapturedRequest& request, QByteArra
         return { 405, kTextPlain, QByteArrayLiteral("Method not allowed") };
     if (!decoded)
         return { 400, kTextPlain, QByteArrayLiteral("Broken percent escape in the file name") };
-    if (const QString reason = unsafeNameReason(*decoded); !reason.isEmpty())
+    if (const QString reason = fileNameRefusal(*decoded); !reason.isEmpty())
         return { 400, kTextPlain, reason.toUtf8() };
     if (m_config.filesDir.isEmpty())
         return { 404, kTextPlain, QByteArrayLiteral("Not found") };

@@ -3,6 +3,8 @@
 // its own users, profiles stored byte for byte) and the addon file host under "/files/Rostrel/".
 // Tests run it in-process on a loopback port; the demo runs it as the rostrel-guild-site program.
 
+#include "guild-site/httpserver.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QDateTime>
@@ -30,6 +32,15 @@ struct GuildSiteConfig
     // Keep each upload's request body in memory so received() can hand the bytes back without
     // touching the disk. A long-running site turns this off and re-reads the stored file instead.
     bool keepBodies = true;
+    // Size and time limits for every request (body size, slow clients).
+    HttpLimits limits;
+    // Serve over TLS with this certificate and key.
+    std::optional<QSslConfiguration> tls;
+    // Answer every request with this redirect status (301, 302, 307, 308), sending the client to
+    // redirectTo (scheme, host and port) followed by the path it asked for, as a site that moved
+    // to https does.
+    int redirectStatus = 0;
+    QString redirectTo;
 };
 
 struct ReceivedUpload
@@ -49,8 +60,7 @@ struct ReceivedUpload
 };
 
 // A request as it reached the site: method, target path (still percent-encoded), the headers as
-// Qt HttpServer hands them over (names keep their case; a name sent twice may be kept once), and
-// the body bytes.
+// sent (names keep their case), and the body bytes.
 struct CapturedRequest
 {
     QByteArray method;
@@ -89,12 +99,14 @@ FormParseResult parseUploadForm(QByteArrayView body, QByteArrayView boundary);
 // are then UTF-8. Absent when a "%" is not followed by two hex digits.
 std::optional<QString> decodeFormField(QByteArrayView field);
 
+// Why a file-host name (a path below the served folder, percent-decoded) may not be served, or
+// empty when it stays inside the folder.
+QString fileNameRefusal(QByteArrayView name);
+
 // The folder name under which a login's profiles are stored: letters, digits, "-" and "_" kept,
 // anything else replaced, and a hash of the login added when that changed it so two logins never
 // share a folder by accident.
 QString storageNameForLogin(const QString& login);
-
-class GuildSiteServer;
 
 class GuildSite : public QObject
 {
@@ -108,10 +120,18 @@ public:
     quint16 port() const { return m_port; }
     // "127.0.0.1:PORT", the form the program's address box and file-host setting take.
     QString hostAndPort() const;
+    // "http://" or, with TLS, "https://", then hostAndPort().
     QString baseUrl() const;
+    // Connections open right now (a dropped slow client no longer counts).
+    int connectionCount() const;
 
     const GuildSiteConfig& config() const { return m_config; }
     void setUser(const QString& login, const QString& password) { m_config.users.insert(login, password); }
+    void setRedirect(int status, const QString& to)
+    {
+        m_config.redirectStatus = status;
+        m_config.redirectTo = to;
+    }
 
     QList<ReceivedUpload> received() const { return m_received; }
     // The last request of any kind, and the last one to the upload script.
@@ -130,16 +150,11 @@ Q_SIGNALS:
     void uploadReceived(const rostrel::ReceivedUpload& upload);
     void loginRejected(const QString& login);
     void fileRequested(const QString& name);
+    // A request was refused or a client dropped by the limits.
+    void clientRefused(const QString& reason);
 
 private:
-    friend class GuildSiteServer;
-
-    struct Reply
-    {
-        int status = 200;
-        QByteArray contentType;
-        QByteArray body;
-    };
+    using Reply = HttpResponse;
 
     Reply handle(const CapturedRequest& request);
     Reply handleUpload(const CapturedRequest& request);
@@ -149,7 +164,7 @@ private:
     std::optional<QString> storeProfile(const QString& login, QByteArrayView bytes, QString* error);
 
     GuildSiteConfig m_config;
-    std::unique_ptr<GuildSiteServer> m_server;
+    std::unique_ptr<HttpServer> m_server;
     quint16 m_port = 0;
     QHostAddress m_address;
     QList<ReceivedUpload> m_received;

@@ -5,7 +5,10 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QSaveFile>
+#include <QSslCertificate>
+#include <QSslKey>
 #include <QTextStream>
 
 #include <cstdio>
@@ -47,7 +50,23 @@ int main(int argc, char* argv[])
         QStringLiteral("Folder served as the addon file host under /files/Rostrel/."), QStringLiteral("DIR"));
     const QCommandLineOption portFileOption(QStringLiteral("port-file"),
         QStringLiteral("Write the port listened on into this file once listening."), QStringLiteral("FILE"));
-    parser.addOptions({ listenOption, userOption, dataOption, filesOption, portFileOption });
+    const QCommandLineOption maxBodyOption(QStringLiteral("max-body"),
+        QStringLiteral("Largest request body accepted, in bytes; larger ones get 413 (default 64 MB)."),
+        QStringLiteral("BYTES"));
+    const QCommandLineOption timeoutOption(QStringLiteral("request-timeout"),
+        QStringLiteral("Seconds a client may take for its headers, and before its body must keep coming at 4 KB/s "
+                       "(default 10)."),
+        QStringLiteral("SECONDS"));
+    const QCommandLineOption certOption(QStringLiteral("tls-cert"),
+        QStringLiteral("Serve over TLS with this PEM certificate."), QStringLiteral("FILE"));
+    const QCommandLineOption keyOption(
+        QStringLiteral("tls-key"), QStringLiteral("The PEM private key of --tls-cert."), QStringLiteral("FILE"));
+    const QCommandLineOption redirectOption(QStringLiteral("redirect"),
+        QStringLiteral("Answer every request with a redirect to URL followed by the path asked for, as a site that "
+                       "moved does (STATUS is 301, 302, 307 or 308)."),
+        QStringLiteral("STATUS:URL"));
+    parser.addOptions({ listenOption, userOption, dataOption, filesOption, portFileOption, maxBodyOption, timeoutOption,
+        certOption, keyOption, redirectOption });
     parser.process(app);
 
     rostrel::GuildSiteConfig config;
@@ -66,6 +85,48 @@ int main(int argc, char* argv[])
         return fail(QStringLiteral("cannot create the data folder %1").arg(config.dataDir));
     if (parser.isSet(filesOption))
         config.filesDir = QDir(parser.value(filesOption)).absolutePath();
+
+    if (parser.isSet(maxBodyOption)) {
+        bool ok = false;
+        config.limits.maxBodyBytes = parser.value(maxBodyOption).toLongLong(&ok);
+        if (!ok || config.limits.maxBodyBytes < 0)
+            return fail(QStringLiteral("--max-body wants a number of bytes"));
+    }
+    if (parser.isSet(timeoutOption)) {
+        bool ok = false;
+        const double seconds = parser.value(timeoutOption).toDouble(&ok);
+        if (!ok || seconds <= 0 || seconds > 86400)
+            return fail(QStringLiteral("--request-timeout wants a number of seconds"));
+        config.limits.headerTimeout = config.limits.bodyGrace = std::chrono::milliseconds(qint64(seconds * 1000));
+    }
+    if (parser.isSet(certOption) != parser.isSet(keyOption))
+        return fail(QStringLiteral("--tls-cert and --tls-key go together"));
+    if (parser.isSet(certOption)) {
+        QFile certFile(parser.value(certOption));
+        QFile keyFile(parser.value(keyOption));
+        if (!certFile.open(QIODevice::ReadOnly) || !keyFile.open(QIODevice::ReadOnly))
+            return fail(QStringLiteral("cannot read the certificate or its key"));
+        const QSslCertificate certificate(certFile.readAll());
+        const QByteArray keyBytes = keyFile.readAll();
+        QSslKey key(keyBytes, QSsl::Rsa);
+        if (key.isNull())
+            key = QSslKey(keyBytes, QSsl::Ec);
+        if (certificate.isNull() || key.isNull())
+            return fail(QStringLiteral("the certificate or its key is not PEM"));
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setLocalCertificate(certificate);
+        tls.setPrivateKey(key);
+        tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+        config.tls = tls;
+    }
+    if (parser.isSet(redirectOption)) {
+        const QString value = parser.value(redirectOption);
+        const int status = value.section(u':', 0, 0).toInt();
+        config.redirectTo = value.section(u':', 1);
+        if (!QList<int> { 301, 302, 303, 307, 308 }.contains(status) || config.redirectTo.isEmpty())
+            return fail(QStringLiteral("--redirect wants STATUS:URL, got \"%1\"").arg(value));
+        config.redirectStatus = status;
+    }
 
     const QString listenText = parser.value(listenOption);
     const qsizetype colon = listenText.lastIndexOf(u':');
@@ -95,6 +156,8 @@ int main(int argc, char* argv[])
     QObject::connect(&site, &rostrel::GuildSite::uploadReceived, &site, [](const rostrel::ReceivedUpload& upload) {
         out() << "Received " << upload.size << " bytes from " << upload.login << " -> " << upload.filePath << Qt::endl;
     });
+    QObject::connect(&site, &rostrel::GuildSite::clientRefused, &site,
+        [](const QString& reason) { out() << "Refused a client: " << reason << Qt::endl; });
     QObject::connect(&site, &rostrel::GuildSite::loginRejected, &site,
         [](const QString& login) { out() << "Rejected login " << login << Qt::endl; });
 
