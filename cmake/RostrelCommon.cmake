@@ -37,9 +37,15 @@ function(rostrel_add_test name)
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 120)
     endif()
-    if(WIN32)
-        # Under Wine the host's QT_* variables are dropped; WINEQT_X reaches the program as QT_X.
-        set(environment "WINEQT_FORCE_STDERR_LOGGING=1;WINEDEBUG=-all")
+    if(WIN32 AND CMAKE_CROSSCOMPILING)
+        # Under Wine: headless, as on Linux, since focus and exposure without a window manager
+        # come late or never; the offscreen platform then takes its fonts from one folder (the
+        # host's Liberation fonts, which the scripts install). Wine drops the host's QT_*
+        # variables; WINEQT_X reaches the program as QT_X.
+        qt_import_plugins(${name} INCLUDE Qt6::QOffscreenIntegrationPlugin)
+        set(environment "WINEQT_QPA_PLATFORM=offscreen;WINEQT_QPA_FONTDIR=Z:/usr/share/fonts/truetype/liberation;WINEQT_FORCE_STDERR_LOGGING=1;WINEDEBUG=-all")
+    elseif(WIN32)
+        set(environment "")
     else()
         set(environment "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=0;ROSTREL_BIN_DIR=${CMAKE_BINARY_DIR}/bin;ROSTREL_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
     endif()
