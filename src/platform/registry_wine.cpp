@@ -560,10 +560,9 @@ std::optional<ParsedValue> parseValue(std::string_view text, const Line& line, b
 }
 
 // The value of that name in a section (the last one, should a broken file hold it twice).
-std::optional<ParsedValue> findValue(
-    std::string_view text, const KeyLocation& where, const Units& foldedName, bool withData)
+// Calls visit with each value of the section, in file order, without its data.
+template <typename Visit> void forEachValue(std::string_view text, const KeyLocation& where, Visit visit)
 {
-    std::optional<ParsedValue> found;
     std::size_t pos = where.bodyBegin;
     while (pos < where.bodyEnd) {
         const Line line = lineAt(text, pos);
@@ -574,9 +573,18 @@ std::optional<ParsedValue> findValue(
         if (!value)
             continue;
         pos = value->next;
-        if (fold(value->name) == foldedName)
-            found = std::move(value);
+        visit(std::move(*value));
     }
+}
+
+std::optional<ParsedValue> findValue(
+    std::string_view text, const KeyLocation& where, const Units& foldedName, bool withData)
+{
+    std::optional<ParsedValue> found;
+    forEachValue(text, where, [&](ParsedValue value) {
+        if (fold(value.name) == foldedName)
+            found = std::move(value);
+    });
     if (found && withData)
         found = parseValue(text, lineAt(text, found->begin), true);
     return found;
@@ -725,21 +733,12 @@ public:
             // a name twice), the value would still read after it was deleted.
             const Units name = fold(toUnits(valueName));
             std::size_t kept = 0;
-            std::size_t pos = where.bodyBegin;
-            while (pos < where.bodyEnd) {
-                const Line line = lineAt(text, pos);
-                pos = line.next;
-                if (line.begin == line.end || (text[line.begin] != '"' && text[line.begin] != '@'))
-                    continue;
-                const auto value = parseValue(text, line, false);
-                if (!value)
-                    continue;
-                pos = value->next;
-                if (fold(value->name) != name)
-                    continue;
-                out.append(text.data() + kept, static_cast<qsizetype>(value->begin - kept));
-                kept = value->next;
-            }
+            forEachValue(text, where, [&](const ParsedValue& value) {
+                if (fold(value.name) != name)
+                    return;
+                out.append(text.data() + kept, static_cast<qsizetype>(value.begin - kept));
+                kept = value.next;
+            });
             if (kept == 0)
                 return kFileNotFound;
             out.append(text.data() + kept, static_cast<qsizetype>(text.size() - kept));
@@ -886,25 +885,16 @@ WineRegistryDump dumpWineRegistry(const std::string& text)
         const KeyLocation where = locateKey(view, folded);
         if (!where.hasSection)
             continue;
-        std::size_t at = where.bodyBegin;
-        while (at < where.bodyEnd) {
-            const Line valueLine = lineAt(view, at);
-            at = valueLine.next;
-            if (valueLine.begin == valueLine.end || (view[valueLine.begin] != '"' && view[valueLine.begin] != '@'))
-                continue;
-            const auto named = parseValue(view, valueLine, false);
-            if (!named)
-                continue;
-            at = named->next;
-            const auto value = findValue(view, where, fold(named->name), true);
+        forEachValue(view, where, [&](const ParsedValue& named) {
+            const auto value = findValue(view, where, fold(named.name), true);
             WineValue entry;
             entry.status = !value ? kFileNotFound : value->valid ? kSuccess : kInvalidData;
             if (value && value->valid) {
                 entry.type = value->type;
                 entry.data = value->data;
             }
-            dump[{ toUtf8(folded), toUtf8(fold(named->name)) }] = entry;
-        }
+            dump[{ toUtf8(folded), toUtf8(fold(named.name)) }] = entry;
+        });
     }
     return dump;
 }
