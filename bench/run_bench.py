@@ -207,6 +207,15 @@ def start_program(prefix, home, host, env_extra=None):
                             stderr=subprocess.PIPE, text=True)
 
 
+def start_shown(prefix, home, host):
+    """Starts the program and returns once its window is shown, with its further output drained."""
+    prog = start_program(prefix, home, host)
+    for line in prog.stderr:
+        if "started in" in line:
+            break
+    return prog, subprocess.Popen(["cat"], stdin=prog.stderr, stdout=subprocess.DEVNULL)
+
+
 def bench_startup_and_idle(tmp):
     prefix, files, home, _, _ = make_world(tmp, 1000)
     site, host = start_site(tmp, files)
@@ -229,11 +238,7 @@ def bench_startup_and_idle(tmp):
 
         # Idle in the tray, logged in, the watcher running over 1000 checked entries.
         (home / "settings.txt").write_bytes(b"bench\r\n" + host.encode() + b"\r\nbench\r\n")
-        prog = start_program(prefix, home, host)
-        for line in prog.stderr:
-            if "started in" in line:
-                break
-        drain = subprocess.Popen(["cat"], stdin=prog.stderr, stdout=subprocess.DEVNULL)
+        prog, drain = start_shown(prefix, home, host)
         time.sleep(3)
         cpu0 = proc_cpu_seconds(prog.pid)
         time.sleep(60)
@@ -261,11 +266,7 @@ def bench_idle_beside_find(tmp, tree, name):
         (home / "settings.txt").write_bytes(b"bench\r\n" + host.encode() + b"\r\nbench\r\n")
         (home / "noupload.txt").write_bytes("".join(t + "\r\n" for t in texts[1:]).encode())
         subprocess.run(["find", str(accounts)], stdout=subprocess.DEVNULL, check=True)  # both start warm
-        prog = start_program(prefix, home, host)
-        for line in prog.stderr:
-            if "started in" in line:
-                break
-        drain = subprocess.Popen(["cat"], stdin=prog.stderr, stdout=subprocess.DEVNULL)
+        prog, drain = start_shown(prefix, home, host)
         time.sleep(7)
         cpu0 = proc_cpu_ns(prog.pid)
         find_cpu = 0.0

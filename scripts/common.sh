@@ -11,7 +11,7 @@ BASE_PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-bas
 
 # The Windows cross-build and its tests under Wine.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
-    wine wine64 nsis zip unzip xvfb xauth xdotool x11-utils imagemagick)
+    wine wine64 nsis zip unzip imagemagick)
 
 as_root() {
     if [ "$(id -u)" = 0 ]; then "$@"; elif command -v sudo >/dev/null; then sudo "$@"; else
