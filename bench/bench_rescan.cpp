@@ -14,8 +14,9 @@
 #include "catalogue/discovery.h"
 #include "catalogue/folderwatch.h"
 #include "catalogue/gamefolders.h"
+#include "core/pathlayer.h"
 #include "fakes.h"
-#include "platform/pathlayer.h"
+#include "platform/backends.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -4,11 +4,11 @@
 //   bench_upload stall <seconds>                      CPU used while a request waits that long
 
 #include "catalogue/profiles.h"
+#include "core/browser.h"
 #include "fakes.h"
-#include "platform/browser.h"
+#include "http/xmlhttp.h"
 #include "support/faultserver.h"
 #include "upload/uploader.h"
-#include "upload/xmlhttp.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

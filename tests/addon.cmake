@@ -1,8 +1,8 @@
 rostrel_add_test(test_addon_files SOURCES test_addon_files.cpp fakes.h
-    LIBS rostrel_addon LABELS addon)
+    LIBS rostrel_addon rostrel_platform LABELS addon)
 target_compile_definitions(test_addon_files PRIVATE ROSTREL_DEFAULT_FILE_HOST="${ROSTREL_FILE_HOST}")
 # Lowers the file-size limit, which only Unix has.
 if(NOT WIN32)
     rostrel_add_test(test_addon_update SOURCES test_addon_update.cpp fakes.h
-        LIBS rostrel_addon rostrel_guildsite rostrel_testsupport LABELS addon)
+        LIBS rostrel_addon rostrel_platform rostrel_guildsite rostrel_testsupport LABELS addon)
 endif()

@@ -2,12 +2,14 @@
 // Test doubles for the program's seams and platform layers, shared by the unit tests.
 // Header-only and free of QtTest so that benchmarks can use them too.
 
-#include "platform/autostart.h"
-#include "platform/browser.h"
-#include "platform/formview.h"
-#include "platform/pathlayer.h"
-#include "platform/registry.h"
-#include "platform/seams.h"
+#include "core/autostart.h"
+#include "core/browser.h"
+#include "core/formview.h"
+#include "core/gamekey.h"
+#include "core/pathlayer.h"
+#include "core/registry.h"
+#include "core/seams.h"
+#include "platform/backends.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -61,13 +63,13 @@ public:
     // The game's install path under HKEY_LOCAL_MACHINE (UTF-8 like the real backends).
     void setInstallPath(const QString& folder)
     {
-        set(registry::kLocalMachine, QStringLiteral("Software\\Blizzard Entertainment\\World of Warcraft"),
-            QStringLiteral("InstallPath"), folder.toStdString());
+        set(registry::kLocalMachine, QString::fromLatin1(kGameKey), QString::fromLatin1(kInstallPathValue),
+            folder.toStdString());
     }
     void clearInstallPath()
     {
-        set(registry::kLocalMachine, QStringLiteral("Software\\Blizzard Entertainment\\World of Warcraft"),
-            QStringLiteral("InstallPath"), registry::Value {});
+        set(registry::kLocalMachine, QString::fromLatin1(kGameKey), QString::fromLatin1(kInstallPathValue),
+            registry::Value {});
     }
 
     using Key = std::tuple<registry::Hive, std::string, std::string>;
@@ -92,6 +94,8 @@ public:
     explicit FakePathLayer(QString root)
         : m_root(std::move(root))
     { }
+
+    FolderListing list(const QString& hostPath) const override { return listFolder(hostPath); }
 
     QString toHost(const QString& gamePath) const override
     {

@@ -3,9 +3,9 @@
 
 #include "addon/addonupdater.h"
 #include "catalogue/gamefolders.h"
+#include "core/browser.h"
 #include "fakes.h"
-#include "platform/browser.h"
-#include "upload/xmlhttp.h"
+#include "http/xmlhttp.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,12 +3,12 @@
 
 #include "addon/addonupdater.h"
 #include "catalogue/gamefolders.h"
+#include "core/browser.h"
 #include "fakes.h"
 #include "guild-site/guildsite.h"
-#include "platform/browser.h"
+#include "http/xmlhttp.h"
 #include "support/faultserver.h"
 #include "testfiles.h"
-#include "upload/xmlhttp.h"
 
 #include <QDir>
 #include <QDirIterator>

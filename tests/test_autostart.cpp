@@ -1,7 +1,8 @@
 // The start-up entries: the XDG autostart file and the Run value (over the Wine registry).
 
-#include "platform/autostart.h"
-#include "platform/registry.h"
+#include "core/autostart.h"
+#include "core/registry.h"
+#include "platform/backends.h"
 
 #include <QDir>
 #include <QFile>

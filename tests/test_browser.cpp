@@ -1,6 +1,7 @@
 // The desktop browser opener, with a stand-in xdg-open on PATH.
 
-#include "platform/browser.h"
+#include "core/browser.h"
+#include "platform/backends.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,6 +2,7 @@
 #include "catalogue/discovery.h"
 #include "catalogue/gamefolders.h"
 #include "fakes.h"
+#include "platform/backends.h"
 
 #include <QDir>
 #include <QFile>

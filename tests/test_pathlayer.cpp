@@ -1,6 +1,7 @@
 // The Wine path layer (drive links, names matched without regard to case) and folder listings.
 
-#include "platform/pathlayer.h"
+#include "core/pathlayer.h"
+#include "platform/backends.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "catalogue/characterlist.h"
 #include "catalogue/gamefolders.h"
 #include "catalogue/profiles.h"
-#include "catalogue/textlines.h"
+#include "core/textlines.h"
 #include "fakes.h"
 #include "testfiles.h"
 

@@ -5,6 +5,7 @@
 #include "catalogue/characterlist.h"
 #include "fakes.h"
 #include "guild-site/guildsite.h"
+#include "platform/backends.h"
 #include "testfiles.h"
 #include "tray/trayicon.h"
 #include "upload/watcher.h"

@@ -1,7 +1,8 @@
 // The Wine registry backend: reading system.reg as wineserver writes it, the routines built on
 // the raw calls, and writes that leave every other byte of the file alone.
 
-#include "platform/registry.h"
+#include "core/registry.h"
+#include "platform/backends.h"
 #include "testfiles.h"
 
 #include <QDir>

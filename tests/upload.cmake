@@ -1,9 +1,9 @@
 rostrel_add_test(test_upload SOURCES test_upload.cpp uploadworld.h
-    LIBS rostrel_upload rostrel_guildsite rostrel_testsupport LABELS upload)
+    LIBS rostrel_upload rostrel_platform rostrel_guildsite rostrel_testsupport LABELS upload)
 rostrel_add_test(test_watcher SOURCES test_watcher.cpp uploadworld.h
-    LIBS rostrel_upload rostrel_guildsite rostrel_testsupport LABELS upload)
+    LIBS rostrel_upload rostrel_platform rostrel_guildsite rostrel_testsupport LABELS upload)
 if(NOT WIN32) # the site's TLS server reads PEM keys, which the Windows TLS backend does not
     rostrel_add_test(test_tls SOURCES test_tls.cpp uploadworld.h
-        LIBS rostrel_upload rostrel_addon rostrel_guildsite LABELS upload)
+        LIBS rostrel_upload rostrel_addon rostrel_platform rostrel_guildsite LABELS upload)
     target_compile_definitions(test_tls PRIVATE ROSTREL_TLS_FIXTURES="${CMAKE_CURRENT_SOURCE_DIR}/data/tls")
 endif()

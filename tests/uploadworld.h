@@ -7,12 +7,12 @@
 #include "catalogue/discovery.h"
 #include "catalogue/gamefolders.h"
 #include "catalogue/profiles.h"
+#include "core/browser.h"
 #include "fakes.h"
-#include "platform/browser.h"
+#include "http/xmlhttp.h"
 #include "upload/logincommand.h"
 #include "upload/uploader.h"
 #include "upload/watcher.h"
-#include "upload/xmlhttp.h"
 
 #include <QDir>
 #include <QFile>

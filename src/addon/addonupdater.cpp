@@ -1,8 +1,8 @@
 #include "addon/addonupdater.h"
 
 #include "catalogue/gamefolders.h"
-#include "platform/seams.h"
-#include "upload/xmlhttp.h"
+#include "core/seams.h"
+#include "http/xmlhttp.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #pragma once
 // The real message boxes and the real end of the program.
 
-#include "platform/seams.h"
+#include "core/seams.h"
 
 class QWidget;
 

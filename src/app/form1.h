@@ -3,7 +3,7 @@
 // (minimizing or closing hides it into the tray). It owns no logic of its own: the program object
 // connects its controls to the subsystems.
 
-#include "platform/formview.h"
+#include "core/formview.h"
 
 #include <QCheckBox>
 #include <QLabel>

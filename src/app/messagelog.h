@@ -2,7 +2,7 @@
 // The message log: newest line first, each "<date and time>: <message>" CR LF. It lives only in
 // memory; the text is cut to its first 20000 characters before a line is put in front.
 
-#include "platform/seams.h"
+#include "core/seams.h"
 
 #include <QLocale>
 #include <QObject>

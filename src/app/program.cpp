@@ -7,13 +7,13 @@
 #include "catalogue/discovery.h"
 #include "catalogue/gamefolders.h"
 #include "catalogue/profiles.h"
+#include "http/xmlhttp.h"
 #include "settings/settingsfiles.h"
 #include "settings/startup.h"
 #include "tray/trayicon.h"
 #include "upload/logincommand.h"
 #include "upload/uploader.h"
 #include "upload/watcher.h"
-#include "upload/xmlhttp.h"
 
 #include <QIcon>
 

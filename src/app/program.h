@@ -2,8 +2,8 @@
 // The program as a whole: builds the subsystems around the main window, runs the start-up
 // sequence and owns the slow timer that repeats the addon check.
 
+#include "core/seams.h"
 #include "platform/platform.h"
-#include "platform/seams.h"
 
 #include <QObject>
 #include <QTimer>

@@ -1,6 +1,6 @@
 #include "catalogue/characterlist.h"
 
-#include "catalogue/textlines.h"
+#include "core/textlines.h"
 
 #include <QDir>
 #include <QFile>

@@ -103,7 +103,7 @@ void Discovery::walkKept(const QString& accountDir, const QString& hostRoot, con
             return; // nothing changed that could add an entry
     } else {
         m_tree.reset();
-        m_tree = std::make_unique<FolderTree>(*m_watch, m_folders.log(), kMaxDepth);
+        m_tree = std::make_unique<FolderTree>(*m_watch, m_folders.paths(), m_folders.log(), kMaxDepth);
         m_treeAccountDir = accountDir;
         m_tree->build(hostRoot, canonicalRoot);
     }
@@ -127,7 +127,7 @@ QString Discovery::FormatIt(const QString& path)
 void Discovery::LoadFilesFromDir(
     const QString& gamePath, const QString& hostPath, const QString& canonicalPath, int depth)
 {
-    const FolderScan scan = scanFolder(hostPath);
+    const FolderScan scan = scanFolder(m_folders.paths(), hostPath);
     if (scan.hasProfile)
         addEntry(gamePath);
     if (!scan.subfolders.isEmpty() && depth >= kMaxDepth) {

@@ -1,8 +1,8 @@
 #include "catalogue/foldertree.h"
 
 #include "catalogue/folderwatch.h"
-#include "platform/pathlayer.h"
-#include "platform/seams.h"
+#include "core/pathlayer.h"
+#include "core/seams.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -52,9 +52,9 @@ bool isProfileFile(const QString& name)
 
 } // namespace
 
-FolderScan scanFolder(const QString& hostPath)
+FolderScan scanFolder(const PathLayer& paths, const QString& hostPath)
 {
-    FolderListing listing = listFolder(hostPath);
+    FolderListing listing = paths.list(hostPath);
     std::sort(listing.all.begin(), listing.all.end(), gameOrderLess);
     std::sort(listing.files.begin(), listing.files.end(), gameOrderLess);
 
@@ -110,8 +110,9 @@ struct FolderTree::Node
     std::vector<std::unique_ptr<Node>> children;
 };
 
-FolderTree::FolderTree(FolderWatch& watch, MessageSink& log, int maxDepth)
+FolderTree::FolderTree(FolderWatch& watch, const PathLayer& paths, MessageSink& log, int maxDepth)
     : m_watch(watch)
+    , m_paths(paths)
     , m_log(log)
     , m_maxDepth(maxDepth)
 {
@@ -210,7 +211,7 @@ void FolderTree::updateEveryTurn(Node& node)
 
 void FolderTree::populate(Node& node)
 {
-    apply(node, scanFolder(node.host), false);
+    apply(node, scanFolder(m_paths, node.host), false);
 }
 
 bool FolderTree::apply(Node& node, const FolderScan& scan, bool keepChildren)
@@ -281,7 +282,7 @@ bool FolderTree::apply(Node& node, const FolderScan& scan, bool keepChildren)
 
 bool FolderTree::relist(Node& node)
 {
-    const FolderScan scan = scanFolder(node.host);
+    const FolderScan scan = scanFolder(m_paths, node.host);
     if (scan.id != 0 && scan.id == node.id)
         return apply(node, scan, true);
 

@@ -18,6 +18,7 @@ namespace rostrel {
 
 class FolderWatch;
 class MessageSink;
+class PathLayer;
 
 // One folder's listing as the walk uses it.
 struct FolderScan
@@ -27,7 +28,7 @@ struct FolderScan
     bool hasProfile = false; // a "rostrel.lua" (any case) among its files
     QStringList subfolders; // names in the game's order, dot names left out
 };
-FolderScan scanFolder(const QString& hostPath);
+FolderScan scanFolder(const PathLayer& paths, const QString& hostPath);
 
 // The real place of the sub-folder childHost of a folder whose real place is parentCanonical, or
 // empty when the walk must not enter it: a link that leads nowhere or back into an open folder.
@@ -37,7 +38,7 @@ QString enterableFolder(const QString& childHost, const QString& parentCanonical
 class FolderTree
 {
 public:
-    FolderTree(FolderWatch& watch, MessageSink& log, int maxDepth);
+    FolderTree(FolderWatch& watch, const PathLayer& paths, MessageSink& log, int maxDepth);
     ~FolderTree();
     FolderTree(const FolderTree&) = delete;
     FolderTree& operator=(const FolderTree&) = delete;
@@ -76,6 +77,7 @@ private:
     void reportOnce(bool& reported, const QString& message);
 
     FolderWatch& m_watch;
+    const PathLayer& m_paths;
     MessageSink& m_log;
     const int m_maxDepth;
     std::unique_ptr<Node> m_root;

@@ -17,8 +17,7 @@ GameFolders::GameFolders(
 
 QString GameFolders::GetWoWDir()
 {
-    const registry::Value value
-        = m_registry.ReadRegValue(registry::kLocalMachine, kGameKey.toStdString(), kInstallPathValue.toStdString());
+    const registry::Value value = m_registry.ReadRegValue(registry::kLocalMachine, kGameKey, kInstallPathValue);
     QString folder;
     if (const auto* text = std::get_if<std::string>(&value))
         folder = QString::fromStdString(*text);

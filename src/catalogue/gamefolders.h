@@ -2,16 +2,15 @@
 // The game's folders: the install folder from the registry, the account folder and the addon
 // folder. Nothing is cached: every call reads the registry again.
 
-#include "platform/pathlayer.h"
-#include "platform/registry.h"
-#include "platform/seams.h"
+#include "core/gamekey.h"
+#include "core/pathlayer.h"
+#include "core/registry.h"
+#include "core/seams.h"
 
 #include <QString>
 
 namespace rostrel {
 
-inline const QString kGameKey = QStringLiteral("Software\\Blizzard Entertainment\\World of Warcraft");
-inline const QString kInstallPathValue = QStringLiteral("InstallPath");
 inline const QString kGameMissingText = QStringLiteral(
     "We were unable to locate your World of Warcraft Folder.  Apparently WoW is not properly installed."
     "\r\n\r\nRostrelUploader will now exit");
@@ -36,6 +35,7 @@ public:
 
     // A game path on the host's file system.
     QString toHost(const QString& gamePath) const { return m_paths.toHost(gamePath); }
+    const PathLayer& paths() const { return m_paths; }
 
     // Where the game folders' own troubles are reported.
     MessageSink& log() const { return m_log; }

@@ -2,8 +2,8 @@
 
 #include "catalogue/characterlist.h"
 #include "catalogue/gamefolders.h"
-#include "catalogue/textlines.h"
-#include "platform/seams.h"
+#include "core/seams.h"
+#include "core/textlines.h"
 
 #include <QFile>
 #include <cstring>

@@ -6,8 +6,7 @@
 // which Windows runs at their logon just the same. Either one holding this program counts as on;
 // turning it off clears both.
 
-#include "platform/autostart.h"
-#include "platform/registry.h"
+#include "platform/backends.h"
 
 namespace rostrel {
 namespace {

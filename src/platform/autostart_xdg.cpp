@@ -4,7 +4,7 @@
 // only when it names this program and this run's settings folder: one written from another folder
 // belongs to that folder's settings and is left as it is.
 
-#include "platform/autostart.h"
+#include "platform/backends.h"
 
 #include <QDir>
 #include <QFile>

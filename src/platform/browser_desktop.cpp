@@ -1,6 +1,6 @@
 // The desktop's default browser, through xdg-open.
 
-#include "platform/browser.h"
+#include "platform/backends.h"
 
 #include <QProcess>
 #include <QString>

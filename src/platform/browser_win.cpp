@@ -1,7 +1,7 @@
 // The browser Windows associates with ".htm" files, found through a marker file "temp.htm" (left
 // there afterwards), then started with the address as its command line.
 
-#include "platform/browser.h"
+#include "platform/backends.h"
 #include "platform/winansi.h"
 
 #include <cstdio>

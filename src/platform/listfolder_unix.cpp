@@ -1,7 +1,7 @@
 // Folder listings on Unix. A rescan lists every folder of the account tree, so this reads the
 // directory once and asks for an entry's type only where the directory does not tell it.
 
-#include "platform/pathlayer.h"
+#include "platform/backends.h"
 
 #include <QFile>
 

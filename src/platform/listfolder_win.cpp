@@ -2,7 +2,7 @@
 // out, as the game's own listing with an attribute filter does: a backup folder Windows marks
 // hidden, or desktop.ini, never becomes an entry.
 
-#include "platform/pathlayer.h"
+#include "platform/backends.h"
 
 #include <QDir>
 

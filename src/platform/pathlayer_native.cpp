@@ -1,6 +1,6 @@
 // Windows: the game's paths are the host's.
 
-#include "platform/pathlayer.h"
+#include "platform/backends.h"
 
 namespace rostrel {
 namespace {
@@ -9,6 +9,7 @@ class NativePathLayer final : public PathLayer
 {
 public:
     QString toHost(const QString& gamePath) const override { return gamePath; }
+    FolderListing list(const QString& hostPath) const override { return listFolder(hostPath); }
 };
 
 } // namespace

@@ -2,7 +2,7 @@
 // each component is matched without regard to case, as Windows matches it, so that a path the
 // game spells "Interface\Addons" finds the "Interface/AddOns" on disk instead of making a twin.
 
-#include "platform/pathlayer.h"
+#include "platform/backends.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -23,6 +23,8 @@ public:
     explicit WinePathLayer(const QString& prefix)
         : m_prefix(QDir::cleanPath(prefix))
     { }
+
+    FolderListing list(const QString& hostPath) const override { return listFolder(hostPath); }
 
     QString toHost(const QString& gamePath) const override
     {

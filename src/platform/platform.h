@@ -2,10 +2,7 @@
 // Builds the per-platform layers and hands them out. Everything a test must redirect comes in
 // through PlatformConfig.
 
-#include "autostart.h"
-#include "browser.h"
-#include "pathlayer.h"
-#include "registry.h"
+#include "platform/backends.h"
 
 #include <QString>
 #include <memory>

@@ -2,7 +2,7 @@
 // (KEY_WOW64_32KEY): the game's installer writes its key there, and a 64-bit build must read and
 // write the Run value in the same view so that what it writes is what it reads back.
 
-#include "platform/registry.h"
+#include "platform/backends.h"
 #include "platform/winansi.h"
 
 #include <windows.h>

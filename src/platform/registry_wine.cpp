@@ -3,7 +3,7 @@
 // units written as ASCII with C-like escapes. Every open reads the file anew, so a change made by
 // Wine while the program runs is seen at the next read.
 
-#include "platform/registry.h"
+#include "platform/backends.h"
 
 #include <QChar>
 #include <QDateTime>

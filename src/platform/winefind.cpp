@@ -2,6 +2,8 @@
 
 #include "platform/platform.h"
 
+#include "core/gamekey.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,9 +13,6 @@
 namespace rostrel {
 namespace {
 
-const std::string kGameKey = "Software\\Blizzard Entertainment\\World of Warcraft";
-const std::string kInstallPath = "InstallPath";
-
 // The same read the game-folder lookup makes later, so a prefix found here is one it can use.
 bool holdsGame(const QString& prefix)
 {
@@ -21,7 +20,7 @@ bool holdsGame(const QString& prefix)
     if (!QFileInfo(systemReg).isFile())
         return false;
     const auto registry = registry::makeWineRegistry(systemReg.toStdString());
-    const registry::Value value = registry->ReadRegValue(registry::kLocalMachine, kGameKey, kInstallPath);
+    const registry::Value value = registry->ReadRegValue(registry::kLocalMachine, kGameKey, kInstallPathValue);
     if (const auto* text = std::get_if<std::string>(&value))
         return !text->empty();
     return std::holds_alternative<std::uint32_t>(value);

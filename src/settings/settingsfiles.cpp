@@ -1,8 +1,8 @@
 #include "settings/settingsfiles.h"
 
-#include "catalogue/textlines.h"
-#include "platform/formview.h"
-#include "platform/seams.h"
+#include "core/formview.h"
+#include "core/seams.h"
+#include "core/textlines.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
 #include "settings/startup.h"
 
-#include "platform/autostart.h"
-#include "platform/formview.h"
-#include "platform/seams.h"
+#include "core/autostart.h"
+#include "core/formview.h"
+#include "core/seams.h"
 
 namespace rostrel {
 

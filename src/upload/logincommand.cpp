@@ -2,8 +2,8 @@
 
 #include "catalogue/characterlist.h"
 #include "catalogue/profiles.h"
-#include "platform/formview.h"
-#include "platform/seams.h"
+#include "core/formview.h"
+#include "core/seams.h"
 #include "upload/uploader.h"
 #include "upload/watcher.h"
 

@@ -1,8 +1,8 @@
 #include "upload/uploader.h"
 
-#include "platform/formview.h"
-#include "platform/seams.h"
-#include "upload/xmlhttp.h"
+#include "core/formview.h"
+#include "core/seams.h"
+#include "http/xmlhttp.h"
 
 namespace rostrel {
 

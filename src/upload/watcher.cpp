@@ -4,7 +4,7 @@
 #include "catalogue/discovery.h"
 #include "catalogue/gamefolders.h"
 #include "catalogue/profiles.h"
-#include "platform/seams.h"
+#include "core/seams.h"
 #include "upload/uploader.h"
 
 #include <QFileInfo>

@@ -4,10 +4,11 @@
 
 #include "addon/addonupdater.h"
 #include "catalogue/gamefolders.h"
+#include "core/pathlayer.h"
 #include "fakes.h"
 #include "fuzzsupport.h"
-#include "platform/pathlayer.h"
-#include "upload/xmlhttp.h"
+#include "http/xmlhttp.h"
+#include "platform/backends.h"
 
 #include <QFileInfo>
 #include <QUrl>

@@ -2,7 +2,7 @@
 // is left; and the text is the file's lines (ended at CR or CR LF) joined that way.
 
 #include "catalogue/profiles.h"
-#include "catalogue/textlines.h"
+#include "core/textlines.h"
 #include "fakes.h"
 #include "fuzzsupport.h"
 

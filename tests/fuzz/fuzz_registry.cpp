@@ -1,8 +1,9 @@
 // The Wine prefix's system.reg: parsed, then rewritten by a write and a delete. A rewrite must change
 // the one value it was asked to and leave every other key and value reading as before.
 
+#include "core/registry.h"
 #include "fuzzsupport.h"
-#include "platform/registry.h"
+#include "platform/backends.h"
 
 using namespace rostrel;
 using namespace rostrel::registry;

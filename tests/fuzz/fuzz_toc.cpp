@@ -4,10 +4,10 @@
 
 #include "addon/addonupdater.h"
 #include "catalogue/gamefolders.h"
-#include "catalogue/textlines.h"
+#include "core/textlines.h"
 #include "fakes.h"
 #include "fuzzsupport.h"
-#include "upload/xmlhttp.h"
+#include "http/xmlhttp.h"
 
 using namespace rostrel;
 

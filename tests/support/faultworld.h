@@ -12,12 +12,12 @@
 #include "catalogue/profiles.h"
 #include "fakes.h"
 #include "guild-site/guildsite.h"
+#include "http/xmlhttp.h"
 #include "settings/settingsfiles.h"
 #include "testfiles.h"
 #include "upload/logincommand.h"
 #include "upload/uploader.h"
 #include "upload/watcher.h"
-#include "upload/xmlhttp.h"
 #include "uploadworld.h"
 
 #include <QDir>

@@ -3,12 +3,12 @@
 // listings without hidden and system entries, and the settings folder chosen at logon.
 // Everything written is put back at the end, so the test can also run on a player's machine.
 
+#include "core/autostart.h"
+#include "core/browser.h"
+#include "core/pathlayer.h"
+#include "core/registry.h"
 #include "fakes.h"
-#include "platform/autostart.h"
-#include "platform/browser.h"
-#include "platform/pathlayer.h"
 #include "platform/platform.h"
-#include "platform/registry.h"
 #include "settings/startup.h"
 #include "testfiles.h"
 

@@ -1,7 +1,7 @@
-#include "tray/gotourl.h"
+#include "core/gotourl.h"
 
-#include "platform/browser.h"
-#include "platform/seams.h"
+#include "core/browser.h"
+#include "core/seams.h"
 
 namespace rostrel {
 

@@ -22,13 +22,4 @@ public:
     virtual std::string disable() = 0;
 };
 
-// Windows: the machine-wide Run value "RostrelUploader" holding the quoted program path.
-// programFolder is the folder of the running executable.
-std::unique_ptr<Autostart> makeRunKeyAutostart(registry::Registry& registry, const std::string& programFolder);
-
-// XDG: <configDir>/autostart/RostrelUploader.desktop whose Exec names programPath and whose
-// Path= holds workingDir (the folder the settings live in).
-std::unique_ptr<Autostart> makeXdgAutostart(
-    const std::string& configDir, const std::string& programPath, const std::string& workingDir);
-
 } // namespace rostrel

@@ -86,27 +86,4 @@ long WriteKeyValue(
 // ReadRegValue, SaveRegString and RemoveRegValue over a backend's raw calls.
 std::unique_ptr<Registry> makeRegistry(std::unique_ptr<RegistryCalls> calls);
 
-// Linux and other Unix: HKEY_LOCAL_MACHINE is the Wine prefix's system.reg. A key under
-// "Software\" is looked up under "Software\Wow6432Node\" first (the 32-bit view). Writes and
-// deletes rewrite the file atomically, keeping every other line as it was. (A running wineserver
-// keeps its own copy and may write it back over ours.)
-std::unique_ptr<Registry> makeWineRegistry(const std::string& systemRegPath);
-std::unique_ptr<RegistryCalls> makeWineRegistryCalls(const std::string& systemRegPath);
-// What reads see in a system.reg text: for each key that has a section (the first section of that
-// name counts) each of its value names (the last line of that name counts), both upper-cased,
-// mapped to the read's status, type and data. For checking that a rewrite changed only what it
-// was asked to.
-struct WineValue
-{
-    long status = kSuccess;
-    unsigned long type = 0;
-    std::string data;
-    bool operator==(const WineValue&) const = default;
-};
-using WineRegistryDump = std::map<std::pair<std::string, std::string>, WineValue>;
-WineRegistryDump dumpWineRegistry(const std::string& text);
-// Windows: the advapi32 registry, in the 32-bit view.
-std::unique_ptr<Registry> makeWindowsRegistry();
-std::unique_ptr<RegistryCalls> makeWindowsRegistryCalls();
-
 } // namespace rostrel::registry

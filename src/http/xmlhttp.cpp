@@ -1,8 +1,8 @@
-#include "upload/xmlhttp.h"
+#include "http/xmlhttp.h"
 
-#include "platform/browser.h"
-#include "platform/seams.h"
-#include "tray/gotourl.h"
+#include "core/browser.h"
+#include "core/gotourl.h"
+#include "core/seams.h"
 
 #include <QEventLoop>
 #include <QLoggingCategory>

@@ -1,7 +1,7 @@
 // The registry routines over a backend's raw calls. Plain C++: this file is also built for
 // Windows without Qt.
 
-#include "platform/registry.h"
+#include "core/registry.h"
 
 #include <charconv>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "catalogue/textlines.h"
+#include "core/textlines.h"
 
 namespace rostrel {
 

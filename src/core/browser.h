@@ -20,10 +20,4 @@ public:
     virtual BrowserResult open(const std::string& url) = 0;
 };
 
-// Windows: the browser associated with ".htm" files, found through a marker file "temp.htm"
-// written into markerFolder (the settings folder), and left there.
-std::unique_ptr<BrowserOpener> makeWindowsBrowserOpener(const std::string& markerFolder);
-// Elsewhere: the desktop's default browser (xdg-open).
-std::unique_ptr<BrowserOpener> makeDesktopBrowserOpener();
-
 } // namespace rostrel

@@ -1,0 +1,24 @@
+#pragma once
+// Whole-file reads and writes. Every file the program or the reference site writes goes through
+// writeFileAtomically, so a full disk, a size limit or a crash never leaves a half-written file
+// in place of a good one.
+
+#include "core/result.h"
+
+#include <QByteArray>
+#include <QFileDevice>
+#include <QString>
+
+namespace rostrel::io {
+
+// Writes bytes to a temporary file beside path and renames it over path. With permissions set
+// (anything but the default), they are given to the file before a byte is written, also when it
+// replaces a file that was more open. On failure path is as it was and the error says why.
+Result<void> writeFileAtomically(
+    const QString& path, const QByteArray& bytes, QFileDevice::Permissions permissions = {});
+
+// Reads a whole ordinary file of at most maxBytes bytes. A folder, a missing or unreadable file and
+// a larger file are failures.
+Result<QByteArray> readFile(const QString& path, qint64 maxBytes);
+
+} // namespace rostrel::io
