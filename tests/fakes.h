@@ -260,19 +260,19 @@ public:
         ++checks;
         return present;
     }
-    std::string enable() override
+    Result<void> enable() override
     {
         ++enables;
         if (!enableError.empty())
-            return enableError;
+            return Failure { QString::fromStdString(enableError) };
         present = true;
         return {};
     }
-    std::string disable() override
+    Result<void> disable() override
     {
         ++disables;
         if (!disableError.empty())
-            return disableError;
+            return Failure { QString::fromStdString(disableError) };
         present = false;
         return {};
     }

@@ -52,7 +52,7 @@ private Q_SLOTS:
         const auto autostart
             = makeXdgAutostart(config.path().toStdString(), "/opt/rostrel/RostrelUploader", "/home/me/rostrel");
         QVERIFY(!autostart->isInStartup());
-        QCOMPARE(autostart->enable(), std::string());
+        QCOMPARE(autostart->enable().error(), QString());
         QCOMPARE(readAll(config.filePath(QStringLiteral("autostart/RostrelUploader.desktop"))),
             QByteArray("[Desktop Entry]\n"
                        "Type=Application\n"
@@ -100,7 +100,7 @@ private Q_SLOTS:
         QTemporaryDir config;
         const auto autostart
             = makeXdgAutostart(config.path().toStdString(), program.toStdString(), workingDir.toStdString());
-        QCOMPARE(autostart->enable(), std::string());
+        QCOMPARE(autostart->enable().error(), QString());
         const QList<QByteArray> lines
             = readAll(config.filePath(QStringLiteral("autostart/RostrelUploader.desktop"))).split('\n');
         QVERIFY2(lines.contains(execLine), lines.join('|').constData());
@@ -156,10 +156,10 @@ private Q_SLOTS:
         QTemporaryDir config;
         const QString file = config.filePath(QStringLiteral("autostart/RostrelUploader.desktop"));
         const auto autostart = makeXdgAutostart(config.path().toStdString(), "/opt/rostrel/RostrelUploader", "/");
-        QCOMPARE(autostart->disable(), std::string()); // nothing there yet
-        QCOMPARE(autostart->enable(), std::string());
+        QCOMPARE(autostart->disable().error(), QString()); // nothing there yet
+        QCOMPARE(autostart->enable().error(), QString());
         QVERIFY(QFileInfo::exists(file));
-        QCOMPARE(autostart->disable(), std::string());
+        QCOMPARE(autostart->disable().error(), QString());
         QVERIFY(!QFileInfo::exists(file));
         QVERIFY(!autostart->isInStartup());
     }
@@ -185,9 +185,9 @@ private Q_SLOTS:
         else
             QVERIFY(QDir().mkpath(config + QStringLiteral("/autostart/RostrelUploader.desktop")));
         const auto autostart = makeXdgAutostart(config.toStdString(), "/opt/rostrel/RostrelUploader", "/");
-        const std::string reason = autostart->enable();
-        QVERIFY(!reason.empty());
-        QVERIFY2(QString::fromStdString(reason).contains(QStringLiteral("autostart")), reason.c_str());
+        const QString reason = autostart->enable().error();
+        QVERIFY(!reason.isEmpty());
+        QVERIFY2(reason.contains(QStringLiteral("autostart")), qPrintable(reason));
         QVERIFY(!autostart->isInStartup());
     }
 
@@ -199,7 +199,7 @@ private Q_SLOTS:
         const auto registry = registry::makeWineRegistry(reg.toStdString());
         const auto autostart = makeRunKeyAutostart(*registry, "C:\\Tools");
         QVERIFY(!autostart->isInStartup());
-        QCOMPARE(autostart->enable(), std::string());
+        QCOMPARE(autostart->enable().error(), QString());
         QVERIFY(readAll(reg).contains(
             "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Run] 1700000000\n#time=1da0b1c2d3e4f50\n"
             "\"RostrelUploader\"=\"\\\"C:\\\\Tools\\\\RostrelUploader.exe\\\"\"\n"));
@@ -216,10 +216,10 @@ private Q_SLOTS:
         QCOMPARE(data.size(), std::string("\"C:\\Tools\\RostrelUploader.exe\"").size() + 1);
         calls->closeKey(key);
 
-        QCOMPARE(autostart->disable(), std::string());
+        QCOMPARE(autostart->disable().error(), QString());
         QVERIFY(!autostart->isInStartup());
         QCOMPARE(readAll(reg), systemReg(true));
-        QCOMPARE(autostart->disable(), std::string());
+        QCOMPARE(autostart->disable().error(), QString());
     }
 
     void runKeyNamesThisFolder_data()
@@ -242,7 +242,7 @@ private Q_SLOTS:
         const QString reg = dir.filePath(QStringLiteral("system.reg"));
         writeAll(reg, systemReg(true));
         const auto registry = registry::makeWineRegistry(reg.toStdString());
-        QCOMPARE(makeRunKeyAutostart(*registry, writtenBy.toStdString())->enable(), std::string());
+        QCOMPARE(makeRunKeyAutostart(*registry, writtenBy.toStdString())->enable().error(), QString());
         QCOMPARE(makeRunKeyAutostart(*registry, readBy.toStdString())->isInStartup(), inStartup);
     }
 
@@ -252,7 +252,7 @@ private Q_SLOTS:
         const QString reg = dir.filePath(QStringLiteral("system.reg"));
         writeAll(reg, systemReg(true));
         const auto registry = registry::makeWineRegistry(reg.toStdString());
-        QCOMPARE(makeRunKeyAutostart(*registry, "C:\\")->enable(), std::string());
+        QCOMPARE(makeRunKeyAutostart(*registry, "C:\\")->enable().error(), QString());
         const registry::Value value = registry->ReadRegValue(registry::kLocalMachine, kRunKey, "RostrelUploader");
         QCOMPARE(std::get<std::string>(value), std::string("\"C:\\RostrelUploader.exe\""));
     }
@@ -264,11 +264,11 @@ private Q_SLOTS:
         writeAll(reg, systemReg(false));
         const auto registry = registry::makeWineRegistry(reg.toStdString());
         const auto autostart = makeRunKeyAutostart(*registry, "C:\\Tools");
-        const std::string reason = autostart->enable();
-        QVERIFY(!reason.empty());
+        const QString reason = autostart->enable().error();
+        QVERIFY(!reason.isEmpty());
         QVERIFY(!autostart->isInStartup());
         QCOMPARE(readAll(reg), systemReg(false));
-        QCOMPARE(autostart->disable(), std::string());
+        QCOMPARE(autostart->disable().error(), QString());
     }
 };
 

@@ -193,8 +193,10 @@ private Q_SLOTS:
         World world;
         world.xdgConfig = world.dir.filePath(QStringLiteral("config"));
         const QString writtenFrom = sameFolder ? world.settings() : world.dir.filePath(QStringLiteral("elsewhere"));
-        QCOMPARE(makeXdgAutostart(world.xdgConfig.toStdString(), World::kProgram, writtenFrom.toStdString())->enable(),
-            std::string());
+        QCOMPARE(makeXdgAutostart(world.xdgConfig.toStdString(), World::kProgram, writtenFrom.toStdString())
+                     ->enable()
+                     .error(),
+            QString());
         const QString entry = world.xdgConfig + QStringLiteral("/autostart/RostrelUploader.desktop");
         const QByteArray before = readFile(entry);
         QVERIFY(before.contains(QByteArray("\nPath=" + writtenFrom.toUtf8() + "\n")));

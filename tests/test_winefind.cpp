@@ -150,7 +150,7 @@ private Q_SLOTS:
         QCOMPARE(platform.paths->toHost(QStringLiteral("C:\\program files (x86)\\world of warcraft\\wtf")),
             h + QStringLiteral("/Games/wow/drive_c/Program Files (x86)/World of Warcraft/WTF"));
 
-        QCOMPARE(platform.autostart->enable(), std::string());
+        QCOMPARE(platform.autostart->enable().error(), QString());
         const QString entry = (xdgSet ? h + QStringLiteral("/xdg") : h + QStringLiteral("/.config"))
             + QStringLiteral("/autostart/RostrelUploader.desktop");
         QFile file(entry);

@@ -1,11 +1,16 @@
 #include "catalogue/characterlist.h"
 
+#include "core/fileio.h"
 #include "core/textlines.h"
 
 #include <QDir>
-#include <QFile>
 
 namespace rostrel {
+
+namespace {
+// noupload.txt lists a line per character left out; this is far past any real one.
+constexpr qint64 kMaxNoUploadBytes = 64 * 1024 * 1024;
+} // namespace
 
 CharacterList::CharacterList(QObject* parent)
     : QAbstractListModel(parent)
@@ -138,13 +143,9 @@ void CharacterList::CompareToHardDrive(const QString& settingsDir)
         entry.checked = true;
 
     QSet<QString> unchecked;
-    QFile file(QDir(settingsDir).filePath(kNoUploadFile));
-    if (file.open(QIODevice::ReadOnly)) {
-        const QByteArray bytes = file.readAll();
-        if (file.error() == QFileDevice::NoError) {
-            for (const QByteArray& line : splitLines(bytes))
-                unchecked.insert(trimSpaces(QString::fromUtf8(line)));
-        }
+    if (const auto bytes = io::readFile(QDir(settingsDir).filePath(kNoUploadFile), kMaxNoUploadBytes)) {
+        for (const QByteArray& line : splitLines(*bytes))
+            unchecked.insert(trimSpaces(QString::fromUtf8(line)));
     }
     for (Entry& entry : m_entries) {
         if (unchecked.contains(entry.text))

@@ -2,68 +2,26 @@
 
 #include "catalogue/characterlist.h"
 #include "catalogue/gamefolders.h"
+#include "core/fileio.h"
 #include "core/seams.h"
 #include "core/textlines.h"
 
-#include <QFile>
-#include <cstring>
-
 namespace rostrel {
+
+namespace {
+// Profiles run to tens of megabytes; a file past this is no profile and is not sent.
+constexpr qint64 kMaxProfileBytes = qint64(1024) * 1024 * 1024;
+} // namespace
 
 QByteArray GetFile(const QString& fn, const QString& hostPath, MessageSink& log)
 {
-    QFile file(hostPath);
-    QByteArray bytes;
-    if (file.open(QIODevice::ReadOnly))
-        bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        log.AddMessage(QStringLiteral("Error accessing file: ") + fn + QStringLiteral(" (") + file.errorString()
-            + QStringLiteral(")"));
+    auto bytes = io::readFile(hostPath, kMaxProfileBytes);
+    if (!bytes) {
+        log.AddMessage(
+            QStringLiteral("Error accessing file: ") + fn + QStringLiteral(" (") + bytes.error() + QStringLiteral(")"));
         return {};
     }
-
-    return endLinesWithCrLf(std::move(bytes));
-}
-
-QByteArray endLinesWithCrLf(QByteArray bytes)
-{
-    if (bytes.isEmpty())
-        return bytes;
-    // Profiles the game writes end every line in CR LF already: pass those on without a copy,
-    // adding only a missing end to the last line. (Profiles can be tens of megabytes.)
-    const char* data = bytes.constData();
-    const qsizetype size = bytes.size();
-    bool loneCr = false;
-    for (const char* cr = static_cast<const char*>(std::memchr(data, '\r', size)); cr;) {
-        const qsizetype at = cr - data;
-        if (at + 1 >= size || data[at + 1] != '\n') {
-            loneCr = true;
-            break;
-        }
-        cr = static_cast<const char*>(std::memchr(cr + 2, '\r', size - at - 2));
-    }
-    if (!loneCr) {
-        if (!bytes.endsWith("\r\n"))
-            bytes += "\r\n";
-        return bytes;
-    }
-
-    QByteArray text;
-    text.reserve(size + size / 16 + 2);
-    bool lineEnded = false;
-    for (qsizetype i = 0; i < size; ++i) {
-        lineEnded = data[i] == '\r';
-        if (!lineEnded) {
-            text += data[i];
-            continue;
-        }
-        text += "\r\n";
-        if (i + 1 < size && data[i + 1] == '\n')
-            ++i;
-    }
-    if (!lineEnded)
-        text += "\r\n";
-    return text;
+    return endLinesWithCrLf(std::move(bytes).value());
 }
 
 ProfileReader::ProfileReader(GameFolders& folders, const CharacterList& list, MessageSink& log)

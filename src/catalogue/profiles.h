@@ -16,10 +16,6 @@ class MessageSink;
 // the log; hostPath is where it lives.
 QByteArray GetFile(const QString& fn, const QString& hostPath, MessageSink& log);
 
-// The same line rule applied to bytes already read: lines end at CR or CR LF, and each comes back
-// ended by CR LF.
-QByteArray endLinesWithCrLf(QByteArray bytes);
-
 class ProfileReader
 {
 public:

@@ -1,14 +1,9 @@
 #pragma once
-// The start-with-the-desktop entry. Plain C++ (the Windows backend needs no Qt).
+// The start-with-the-desktop entry.
 
-#include <memory>
-#include <string>
+#include "core/result.h"
 
 namespace rostrel {
-
-namespace registry {
-class Registry;
-}
 
 class Autostart
 {
@@ -16,10 +11,10 @@ public:
     virtual ~Autostart() = default;
     // True when the entry exists and names this program.
     virtual bool isInStartup() = 0;
-    // Writes the entry. Returns the empty text on success, otherwise why it failed.
-    virtual std::string enable() = 0;
-    // Removes the entry. Returns the empty text on success (also when there was none).
-    virtual std::string disable() = 0;
+    // Writes the entry; a failure says why.
+    virtual Result<void> enable() = 0;
+    // Removes the entry; no entry at all is a success.
+    virtual Result<void> disable() = 0;
 };
 
 } // namespace rostrel

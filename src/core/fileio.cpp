@@ -34,8 +34,6 @@ Result<QByteArray> readFile(const QString& path, qint64 maxBytes)
 {
     QFile file(path);
     const QFileInfo info(path);
-    if (info.isDir())
-        return Failure { u"Is a directory"_s };
     if (info.size() > maxBytes)
         return Failure { u"File too large"_s };
     if (!file.open(QIODevice::ReadOnly))

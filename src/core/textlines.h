@@ -13,6 +13,10 @@ namespace rostrel {
 // last line.
 QList<QByteArray> splitLines(const QByteArray& bytes, bool lfEndsLine = false);
 
+// The same line rule as a profile is read with: lines end at CR or CR LF, and each comes back
+// ended by CR LF (a lone LF stays inside its line).
+QByteArray endLinesWithCrLf(QByteArray bytes);
+
 // Removes the space character (only that) from both ends.
 QString trimSpaces(const QString& text);
 

@@ -1,5 +1,5 @@
-// Start with Windows through the Run value. Plain C++ over the registry routines, so it builds for
-// Windows without Qt and can be tried against a Wine registry.
+// Start with Windows through the Run value, over the registry routines, so it can be tried against
+// a Wine registry too.
 //
 // The machine-wide Run key comes first. Most players are not administrators, and Windows refuses
 // them that key, so a refused write falls back to the same value under the current user's Run key,
@@ -23,6 +23,11 @@ std::string describe(const char* where, long status)
     else if (status == registry::kFileNotFound)
         reason += ", the Run key does not exist";
     return reason + ")";
+}
+
+Failure failure(const std::string& reason)
+{
+    return { QString::fromStdString(reason) };
 }
 
 bool removed(long status)
@@ -51,7 +56,7 @@ public:
             || holdsThisProgram(registry::kCurrentUser, kUserRunKey);
     }
 
-    std::string enable() override
+    Result<void> enable() override
     {
         const long machine = m_registry.SaveRegString(registry::kLocalMachine, kRunKey, kRunValue, m_command);
         if (machine == registry::kSuccess)
@@ -59,18 +64,18 @@ public:
         const long user = m_registry.SaveRegString(registry::kCurrentUser, kUserRunKey, kRunValue, m_command);
         if (user == registry::kSuccess)
             return {};
-        return "The Run value could not be written: " + describe("for all users", machine) + "; "
-            + describe("for this user", user);
+        return failure("The Run value could not be written: " + describe("for all users", machine) + "; "
+            + describe("for this user", user));
     }
 
-    std::string disable() override
+    Result<void> disable() override
     {
         const long machine = m_registry.RemoveRegValue(registry::kLocalMachine, kRunKey, kRunValue);
         const long user = m_registry.RemoveRegValue(registry::kCurrentUser, kUserRunKey, kRunValue);
         if (!removed(machine))
-            return describe("The Run value for all users could not be removed", machine);
+            return failure(describe("The Run value for all users could not be removed", machine));
         if (!removed(user))
-            return describe("The Run value for this user could not be removed", user);
+            return failure(describe("The Run value for this user could not be removed", user));
         return {};
     }
 

@@ -6,21 +6,17 @@
 
 #include "platform/backends.h"
 
+#include "core/fileio.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QString>
 
 namespace rostrel {
 namespace {
 
 const QString kEntryName = QStringLiteral("RostrelUploader.desktop");
-
-std::string utf8(const QString& text)
-{
-    return text.toStdString();
-}
 
 // A desktop file's string escapes, which every value goes through last.
 QString escapeValue(const QString& text)
@@ -152,10 +148,10 @@ public:
         return namesUs && QDir::cleanPath(folder) == QDir::cleanPath(m_workingDir) && !switchedOff;
     }
 
-    std::string enable() override
+    Result<void> enable() override
     {
         if (!QDir().mkpath(m_folder))
-            return utf8(QStringLiteral("The folder ") + m_folder + QStringLiteral(" could not be created"));
+            return Failure { QStringLiteral("The folder ") + m_folder + QStringLiteral(" could not be created") };
         QString text = QStringLiteral("[Desktop Entry]\n"
                                       "Type=Application\n"
                                       "Name=Rostrel Uploader\n"
@@ -165,21 +161,18 @@ public:
             text += QStringLiteral("Path=") + escapeValue(m_workingDir) + u'\n';
         text += QStringLiteral("Terminal=false\n"
                                "X-GNOME-Autostart-enabled=true\n");
-        QSaveFile file(m_file);
-        const QByteArray bytes = text.toUtf8();
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(bytes) != bytes.size()
-            || !file.commit())
-            return utf8(m_file + QStringLiteral(" could not be written: ") + file.errorString());
+        if (const auto written = io::writeFileAtomically(m_file, text.toUtf8()); !written)
+            return Failure { m_file + QStringLiteral(" could not be written: ") + written.error() };
         return {};
     }
 
-    std::string disable() override
+    Result<void> disable() override
     {
         QFile file(m_file);
         if (!QFileInfo::exists(m_file) && !QFileInfo(m_file).isSymLink())
             return {};
         if (!file.remove())
-            return utf8(m_file + QStringLiteral(" could not be removed: ") + file.errorString());
+            return Failure { m_file + QStringLiteral(" could not be removed: ") + file.errorString() };
         return {};
     }
 

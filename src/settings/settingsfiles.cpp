@@ -1,12 +1,11 @@
 #include "settings/settingsfiles.h"
 
+#include "core/fileio.h"
 #include "core/formview.h"
 #include "core/seams.h"
 #include "core/textlines.h"
 
 #include <QDir>
-#include <QFile>
-#include <QSaveFile>
 
 namespace rostrel {
 
@@ -17,31 +16,15 @@ const QString kRememberWarning = QStringLiteral(
     "want to have the program remember your password?");
 const QString kWarningTitle = QStringLiteral("Warning!");
 
+// settings.txt holds three short lines; anything near this size is not ours.
+constexpr qint64 kMaxSettingsBytes = 16 * 1024 * 1024;
+
 QByteArray crlfLine(const QString& text)
 {
     return text.toUtf8() + "\r\n";
 }
 
 } // namespace
-
-bool writeFileAtomically(const QString& path, const QByteArray& bytes, bool ownerOnly)
-{
-    QSaveFile file(path);
-    // Unbuffered: a buffered write that the system cuts short (disk full, size limit) is
-    // flushed without complaint and would be committed truncated.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return false;
-    // Set before anything is written, and also over a file that was more open before.
-    if (ownerOnly && !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
-        file.cancelWriting();
-        return false;
-    }
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
-}
 
 SettingsFiles::SettingsFiles(FormView& view, CharacterList& list, Dialogs& dialogs, const QString& folder)
     : m_view(view)
@@ -52,19 +35,12 @@ SettingsFiles::SettingsFiles(FormView& view, CharacterList& list, Dialogs& dialo
 
 bool SettingsFiles::LoadSettings()
 {
+    // Read whole and closed before the boxes are filled: filling them saves, and Windows refuses
+    // to replace a file that is still open. The three values are single-line texts, so a lone LF
+    // (a file saved by a Unix editor) ends a line here too.
     QList<QByteArray> lines;
-    {
-        // Closed before the boxes are filled: filling them saves, and Windows refuses to replace
-        // a file that is still open.
-        QFile file(QDir(m_folder).filePath(kSettingsFile));
-        if (file.open(QIODevice::ReadOnly)) {
-            const QByteArray bytes = file.readAll();
-            // The three values are single-line texts, so a lone LF (a file saved by a Unix editor)
-            // ends a line here too.
-            if (file.error() == QFileDevice::NoError)
-                lines = splitLines(bytes, true);
-        }
-    }
+    if (const auto bytes = io::readFile(QDir(m_folder).filePath(kSettingsFile), kMaxSettingsBytes))
+        lines = splitLines(*bytes, true);
     const auto line = [&lines](int i) { return i < lines.size() ? QString::fromUtf8(lines.at(i)) : QString(); };
 
     m_view.setLogin(line(0));
@@ -88,12 +64,14 @@ void SettingsFiles::SaveSettings()
     // A failed write leaves the old file as it was; neither failure stops the other file.
     const QByteArray settings = crlfLine(m_view.login()) + crlfLine(m_view.url())
         + crlfLine(m_view.rememberPassword() ? m_view.password() : QString());
-    writeFileAtomically(QDir(m_folder).filePath(kSettingsFile), settings, true);
+    // Owner-only (it may hold the password), set before a byte is written.
+    (void)io::writeFileAtomically(
+        QDir(m_folder).filePath(kSettingsFile), settings, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 
     QByteArray noUpload;
     for (const QString& text : m_list.uncheckedTexts())
         noUpload += crlfLine(text);
-    writeFileAtomically(QDir(m_folder).filePath(kNoUploadFile), noUpload);
+    (void)io::writeFileAtomically(QDir(m_folder).filePath(kNoUploadFile), noUpload);
 }
 
 void SettingsFiles::RememberPassword_Click()

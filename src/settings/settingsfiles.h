@@ -36,7 +36,4 @@ private:
     bool m_loadingSettings = false;
 };
 
-// Writes a file through a temporary file and a rename; false on failure.
-bool writeFileAtomically(const QString& path, const QByteArray& bytes, bool ownerOnly = false);
-
 } // namespace rostrel

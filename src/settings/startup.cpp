@@ -17,13 +17,13 @@ void StartupEntry::StartWithWindows_Click()
     if (m_showingState)
         return;
     const bool wanted = m_view.startWithWindows();
-    const std::string error = wanted ? m_autostart.enable() : m_autostart.disable();
-    if (error.empty())
+    const Result<void> done = wanted ? m_autostart.enable() : m_autostart.disable();
+    if (done)
         return;
 
     m_log.AddMessage((wanted ? QStringLiteral("Could not add the program to the start-up programs: ")
                              : QStringLiteral("Could not remove the program from the start-up programs: "))
-        + QString::fromStdString(error));
+        + done.error());
     // The box shows what the system holds. Changing it runs this handler again, which must not
     // write or remove anything.
     m_showingState = true;

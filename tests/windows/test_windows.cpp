@@ -198,7 +198,7 @@ private Q_SLOTS:
     {
         const auto autostart = makeRunKeyAutostart(*m_registry, "C:\\Tools");
         QVERIFY(!autostart->isInStartup());
-        QCOMPARE(autostart->enable(), std::string());
+        QCOMPARE(autostart->enable().error(), QString());
         // Machine-wide, in the 32-bit view, REG_SZ with its NUL counted.
         HKEY key = nullptr;
         QCOMPARE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key), ERROR_SUCCESS);
@@ -213,7 +213,7 @@ private Q_SLOTS:
         QVERIFY(autostart->isInStartup());
         QVERIFY(!makeRunKeyAutostart(*m_registry, "D:\\Moved")->isInStartup());
         QVERIFY(!makeRunKeyAutostart(*m_registry, "c:\\tools")->isInStartup());
-        QCOMPARE(autostart->disable(), std::string());
+        QCOMPARE(autostart->disable().error(), QString());
         QVERIFY(!autostart->isInStartup());
         QVERIFY(runValuesGone());
     }
@@ -223,15 +223,15 @@ private Q_SLOTS:
     {
         RefusingRegistry refusing(*m_registry, false);
         const auto autostart = makeRunKeyAutostart(refusing, "C:\\Tools");
-        QCOMPARE(autostart->enable(), std::string());
+        QCOMPARE(autostart->enable().error(), QString());
         QCOMPARE(describe(m_registry->ReadRegValue(registry::kLocalMachine, kRunKey, "RostrelUploader")), u"nothing"_s);
         QCOMPARE(describe(m_registry->ReadRegValue(registry::kCurrentUser, kRunKey, "RostrelUploader")),
             u"text \"C:\\Tools\\RostrelUploader.exe\""_s);
         QVERIFY(autostart->isInStartup());
 
         // Clearing removes it from both places, whichever holds it.
-        QCOMPARE(makeRunKeyAutostart(*m_registry, "C:\\Tools")->enable(), std::string());
-        QCOMPARE(makeRunKeyAutostart(*m_registry, "C:\\Tools")->disable(), std::string());
+        QCOMPARE(makeRunKeyAutostart(*m_registry, "C:\\Tools")->enable().error(), QString());
+        QCOMPARE(makeRunKeyAutostart(*m_registry, "C:\\Tools")->disable().error(), QString());
         QVERIFY(runValuesGone());
     }
 
