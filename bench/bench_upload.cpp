@@ -55,7 +55,8 @@ int main(int argc, char* argv[])
 
     if (args.at(1) == u"upload" && args.size() >= 4) {
         NetworkRequestFactory factory(network);
-        Uploader uploader(view, factory, dialogs, browser, exit, log);
+        RequestSource requests(factory, dialogs, browser, exit);
+        Uploader uploader(view, requests, dialogs, log);
         view.setUrl(args.at(2));
         const long rssBefore = peakRssKb();
         QElapsedTimer timer;
@@ -68,22 +69,23 @@ int main(int argc, char* argv[])
         std::printf("read_seconds %.3f\nupload_seconds %.3f\nupload_peak_rss_kb %ld\nbaseline_rss_kb "
                     "%ld\nprofile_bytes %lld\nreply %s\n",
             readSeconds, seconds, peakRssKb(), rssBefore, static_cast<long long>(size),
-            qPrintable(result.failed ? result.error : result.reply));
-        return result.failed ? 1 : 0;
+            qPrintable(result ? result->reply : result.error()));
+        return result ? 0 : 1;
     }
     if (args.at(1) == u"stall") {
         const int seconds = args.at(2).toInt();
         FaultServer silent(FaultServer::Mode::NeverAnswer);
         silent.listen();
         NetworkRequestFactory factory(network, std::chrono::seconds(seconds));
-        Uploader uploader(view, factory, dialogs, browser, exit, log);
+        RequestSource requests(factory, dialogs, browser, exit);
+        Uploader uploader(view, requests, dialogs, log);
         view.setUrl(silent.hostAndPort());
         const double cpuBefore = cpuSeconds();
         QElapsedTimer timer;
         timer.start();
         const UploadResult result = uploader.post("profile\r\n");
         std::printf("stall_wall_seconds %.3f\nstall_cpu_seconds %.4f\ntimed_out %d\n", timer.elapsed() / 1000.0,
-            cpuSeconds() - cpuBefore, result.failed ? 1 : 0);
+            cpuSeconds() - cpuBefore, result ? 0 : 1);
         return 0;
     }
     return 2;

@@ -52,9 +52,9 @@ struct Game
     FakeBrowser browser; // never asked: requests are not made here
     GameFolders folders { registry, paths, dialogs, exit, log };
     QNetworkAccessManager network;
-    NetworkRequestFactory requests { network };
-    AddonUpdater updater { folders, requests, dialogs, browser, exit, log,
-        QStringLiteral("http://127.0.0.1:9/files/Rostrel/") };
+    NetworkRequestFactory client { network };
+    RequestSource requests { client, dialogs, browser, exit };
+    AddonUpdater updater { folders, requests, dialogs, log, QStringLiteral("http://127.0.0.1:9/files/Rostrel/") };
 };
 
 } // namespace

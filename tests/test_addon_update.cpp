@@ -79,7 +79,7 @@ struct World
 
     void useHost(const QString& host)
     {
-        updater = std::make_unique<AddonUpdater>(folders, requests, dialogs, browser, exit, log, fileHostBase(host));
+        updater = std::make_unique<AddonUpdater>(folders, source, dialogs, log, fileHostBase(host));
     }
 
     QString gameDir() const { return root.path() + QStringLiteral("/Games/World of Warcraft"); }
@@ -128,6 +128,7 @@ struct World
     GameFolders folders { registry, paths, dialogs, exit, log };
     QNetworkAccessManager network;
     NetworkRequestFactory requests;
+    RequestSource source { requests, dialogs, browser, exit };
     GuildSite site;
     QStringList requested;
     std::unique_ptr<AddonUpdater> updater;
@@ -681,8 +682,8 @@ void TestAddonUpdate::noRequestObject()
 {
     World world;
     NoRequests none;
-    AddonUpdater updater(world.folders, none, world.dialogs, world.browser, world.exit, world.log,
-        fileHostBase(world.site.hostAndPort()));
+    RequestSource noSource(none, world.dialogs, world.browser, world.exit);
+    AddonUpdater updater(world.folders, noSource, world.dialogs, world.log, fileHostBase(world.site.hostAndPort()));
 
     QVERIFY_THROWS_EXCEPTION(ProgramExited, updater.CheckVersionAndDownload());
     QCOMPARE(world.exit.codes.size(), 1);

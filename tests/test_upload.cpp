@@ -238,10 +238,10 @@ private Q_SLOTS:
         QObject::connect(&heartbeat, &QTimer::timeout, [&] { ++ticks; });
         heartbeat.start(20);
         const UploadResult result = world.uploader.post("x");
-        QVERIFY(result.failed);
-        QVERIFY2(result.error.contains(QStringLiteral("timed out")), qPrintable(result.error));
+        QVERIFY(!result.ok());
+        QVERIFY2(result.error().contains(QStringLiteral("timed out")), qPrintable(result.error()));
         QVERIFY(ticks >= 5); // the event loop kept running while the request waited
-        QCOMPARE(world.dialogs.shown.first().text, result.error);
+        QCOMPARE(world.dialogs.shown.first().text, result.error());
     }
 
     void secondPressDuringALoginIsIgnored()
@@ -269,7 +269,8 @@ private Q_SLOTS:
         FakeDialogs dialogs;
         FakeBrowser browser;
         FakeExit exit;
-        QVERIFY_THROWS_EXCEPTION(ProgramExited, CreateXMLObject(none, dialogs, browser, exit));
+        RequestSource requests(none, dialogs, browser, exit);
+        QVERIFY_THROWS_EXCEPTION(ProgramExited, requests.CreateXMLObject());
         QCOMPARE(dialogs.shown.size(), 1);
         QCOMPARE(dialogs.shown.first().icon, BoxIcon::Critical);
         QCOMPARE(dialogs.shown.first().text,
@@ -282,7 +283,7 @@ private Q_SLOTS:
         QCOMPARE(exit.codes.size(), 1);
 
         browser.works = false;
-        QVERIFY_THROWS_EXCEPTION(ProgramExited, CreateXMLObject(none, dialogs, browser, exit));
+        QVERIFY_THROWS_EXCEPTION(ProgramExited, requests.CreateXMLObject());
         QCOMPARE(dialogs.shown.last().text, QStringLiteral("Could not find associated Browser"));
         QCOMPARE(dialogs.shown.last().title, QStringLiteral("Browser Not Found"));
         QCOMPARE(dialogs.shown.last().icon, BoxIcon::Exclamation);

@@ -144,6 +144,54 @@ private Q_SLOTS:
         QCOMPARE(world.list.WatchIndex(), 0);
     }
 
+    // A desktop log-off quits the application while a post waits for its reply: every event loop
+    // ends, the nested wait's too. The post is no upload then.
+    void quitDuringAPostIsNoUpload_data()
+    {
+        QTest::addColumn<bool>("viaExit");
+        QTest::newRow("quit()") << false;
+        QTest::newRow("exit(0)") << true;
+    }
+    void quitDuringAPostIsNoUpload()
+    {
+        QFETCH(bool, viaExit);
+        WatchedWorld world(60s); // no time-out can end this wait
+        const QString path = world.writeProfile(QStringLiteral("ACC"), "acc\r\n");
+        world.discovery.LoadfilesFromHardDrive();
+        world.watcher.UpdateTimer_Timer();
+        QCOMPARE(world.uploads(), 1);
+        const std::optional<QDateTime> uploadedTime = world.list.fileDate(0);
+        QVERIFY(uploadedTime);
+        touch(path, uploadedTime->addSecs(60));
+
+        FaultServer holding(FaultServer::Mode::NeverAnswer);
+        QVERIFY(holding.listen());
+        world.view.setUrl(holding.hostAndPort());
+        connect(&holding, &FaultServer::requestReceived, qApp, [viaExit] {
+            if (viaExit)
+                QCoreApplication::exit(0);
+            else
+                QCoreApplication::quit();
+        });
+        bool ticked = false;
+        QTimer::singleShot(0, qApp, [&] {
+            world.watcher.UpdateTimer_Timer();
+            ticked = true;
+            QCoreApplication::quit(); // in case the post ended some other way
+        });
+        QCoreApplication::exec();
+
+        QVERIFY(ticked);
+        QCOMPARE(holding.requestCount(), 1);
+        QCOMPARE(world.dialogs.shown.size(), 1);
+        const QString why = world.dialogs.shown.first().text;
+        QVERIFY2(why.contains(QStringLiteral("cut short")), qPrintable(why));
+        QCOMPARE(world.log.messages.last(),
+            QStringLiteral("Profile for ACC changed but could not be uploaded: ") + why
+                + QStringLiteral(" (will try again)"));
+        QCOMPARE(world.list.fileDate(0), uploadedTime);
+    }
+
     void unreadableProfileIsNotPostedEmpty()
     {
         WatchedWorld world;

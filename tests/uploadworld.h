@@ -65,7 +65,8 @@ struct UploadWorld
     ProfileReader profiles { folders, list, log };
     QNetworkAccessManager network;
     NetworkRequestFactory factory;
-    Uploader uploader { view, factory, dialogs, browser, exit, log };
+    RequestSource requests { factory, dialogs, browser, exit };
+    Uploader uploader { view, requests, dialogs, log };
     Watcher watcher { discovery, list, profiles, folders, uploader, log };
     LoginCommand login { view, uploader, list, profiles, watcher, dialogs, log, [this] { ++saves; } };
 };

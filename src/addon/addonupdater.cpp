@@ -1,15 +1,16 @@
 #include "addon/addonupdater.h"
 
 #include "catalogue/gamefolders.h"
+#include "core/fileio.h"
 #include "core/seams.h"
+#include "core/textlines.h"
+#include "http/nestingguard.h"
 #include "http/xmlhttp.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QLoggingCategory>
-#include <QSaveFile>
-#include <QScopeGuard>
 #include <QUrl>
+#include <algorithm>
 #include <array>
 
 #ifndef ROSTREL_DEFAULT_FILE_HOST
@@ -17,6 +18,8 @@
 #endif
 
 Q_LOGGING_CATEGORY(lcAddon, "rostrel.addon", QtInfoMsg)
+
+using namespace Qt::Literals::StringLiterals;
 
 namespace rostrel {
 
@@ -35,73 +38,9 @@ constexpr qsizetype kMaxVersionLength = 256;
 constexpr qsizetype kMaxFileNameBytes = 255;
 // How much of a refused name the log shows.
 constexpr qsizetype kShownNameLength = 80;
-
-// Reads a device line by line the way the game's text files are read: a line ends at CR LF or at
-// a lone CR; a lone LF stays inside the line. Works on bytes, in chunks, so a large file is never
-// held twice.
-class LineReader
-{
-public:
-    explicit LineReader(QIODevice& device)
-        : m_device(device)
-    { }
-
-    // False at the end of the data; a read error ends the data too.
-    bool next(QByteArray& line)
-    {
-        for (;;) {
-            const qsizetype cr = m_buffer.indexOf('\r', m_scan);
-            // A CR that ends the buffer may be the first half of a CR LF split across two reads.
-            if (cr >= 0 && (cr + 1 < m_buffer.size() || m_atEnd)) {
-                line = m_buffer.mid(m_pos, cr - m_pos);
-                m_pos = cr + 1;
-                if (m_pos < m_buffer.size() && m_buffer.at(m_pos) == '\n')
-                    ++m_pos;
-                m_scan = m_pos;
-                return true;
-            }
-            if (m_atEnd) {
-                if (m_pos >= m_buffer.size())
-                    return false;
-                line = m_buffer.mid(m_pos);
-                m_pos = m_scan = m_buffer.size();
-                return true;
-            }
-            // Only the new bytes are searched next time, so a long line costs one pass.
-            m_scan = cr >= 0 ? cr : m_buffer.size();
-            fill();
-        }
-    }
-
-private:
-    void fill()
-    {
-        m_buffer.remove(0, m_pos);
-        m_scan -= m_pos;
-        m_pos = 0;
-        const QByteArray chunk = m_device.read(64 * 1024);
-        m_atEnd = chunk.isEmpty();
-        m_buffer += chunk;
-    }
-
-    QIODevice& m_device;
-    QByteArray m_buffer;
-    qsizetype m_pos = 0; // start of the current line
-    qsizetype m_scan = 0; // where the search for its end goes on
-    bool m_atEnd = false;
-};
-
-// Trimming in the game's files removes the space character only.
-QString trimSpaces(const QString& text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin) == u' ')
-        ++begin;
-    while (end > begin && text.at(end - 1) == u' ')
-        --end;
-    return text.mid(begin, end - begin);
-}
+// The installed addon's text files are small; one past this is no addon file of ours. The same
+// bound as a reply, so that any file the update stored can be read back.
+constexpr qint64 kMaxAddonTextBytes = 64 * 1024 * 1024 + 2;
 
 // The version named in one line of the table-of-contents file: the character right after
 // "Version:" is always skipped and the rest trimmed. Absent when the line ends at the colon.
@@ -163,13 +102,11 @@ QString fileHostBaseFromEnvironment()
     return fileHostBase(qEnvironmentVariable("ROSTREL_FILE_HOST"));
 }
 
-AddonUpdater::AddonUpdater(GameFolders& folders, RequestFactory& requests, Dialogs& dialogs, BrowserOpener& browser,
-    ProgramExit& exit, MessageSink& log, QString fileHostBase)
+AddonUpdater::AddonUpdater(
+    GameFolders& folders, RequestSource& requests, Dialogs& dialogs, MessageSink& log, QString fileHostBase)
     : m_folders(folders)
     , m_requests(requests)
     , m_dialogs(dialogs)
-    , m_browser(browser)
-    , m_exit(exit)
     , m_log(log)
     , m_base(std::move(fileHostBase))
 { }
@@ -211,14 +148,12 @@ QStringList AddonUpdater::splitFileList(const QByteArray& fileList)
 std::optional<QString> AddonUpdater::GetMyVersion()
 {
     m_folders.InitializeFolders();
-    const QString toc = m_folders.addonFolder() + QStringLiteral("\\Rostrel.toc");
-    QFile file(m_folders.toHost(toc));
-    if (QFileInfo(file.fileName()).isDir() || !file.open(QIODevice::ReadOnly))
+    const QString toc = m_folders.addonFolder() + u"\\Rostrel.toc"_s;
+    const Result<QByteArray> bytes = io::readFile(m_folders.toHost(toc), kMaxAddonTextBytes);
+    if (!bytes)
         return std::nullopt;
-    LineReader reader(file);
-    QByteArray bytes;
-    while (reader.next(bytes)) {
-        const QString line = QString::fromUtf8(bytes);
+    for (const QByteArray& bytesOfLine : splitLines(*bytes)) {
+        const QString line = QString::fromUtf8(bytesOfLine);
         const qsizetype marker = line.indexOf(u"Version:");
         if (marker >= 0)
             return versionInLine(line, marker);
@@ -226,86 +161,63 @@ std::optional<QString> AddonUpdater::GetMyVersion()
     return std::nullopt;
 }
 
-AddonUpdater::Fetch AddonUpdater::fetch(const QString& url)
+Result<QByteArray> AddonUpdater::fetch(const QString& url)
 {
     // Does not return when no request object can be made: the program ends there.
-    const std::unique_ptr<XmlHttpRequest> request = CreateXMLObject(m_requests, m_dialogs, m_browser, m_exit);
-    Fetch result;
-    if (!request->Open(QStringLiteral("GET"), url, true) || !request->send()) {
-        result.error = request->errorString();
-        if (result.error.isEmpty())
-            result.error = QStringLiteral("The request could not be sent.");
-    } else {
-        request->waitForCompletion();
-        const int status = request->status();
-        if (request->failed()) {
-            result.error = request->errorString();
-        } else if (status < 200 || status > 299) {
-            // An error page is not the file asked for.
-            result.error = QStringLiteral("HTTP %1").arg(status);
-        } else {
-            result.ok = true;
-            result.body = request->responseBody();
+    const std::unique_ptr<XmlHttpRequest> request = m_requests.CreateXMLObject();
+    const Result<QByteArray> result = [&]() -> Result<QByteArray> {
+        if (!request->Open(u"GET"_s, url, true) || !request->send()) {
+            const QString error = request->errorString();
+            return Failure { error.isEmpty() ? u"The request could not be sent."_s : error };
         }
-    }
-    qCDebug(lcAddon) << "GET" << url << (result.ok ? QStringLiteral("ok") : result.error);
-    if (!result.ok)
-        m_dialogs.message(QStringLiteral("Error Downloading File: ") + url + kCrLf + kCrLf + result.error);
+        if (!request->waitForCompletion())
+            return Failure { request->errorString() };
+        const int status = request->status();
+        if (status < 200 || status > 299)
+            return Failure { u"HTTP %1"_s.arg(status) }; // an error page is not the file asked for
+        return request->responseBody();
+    }();
+    qCDebug(lcAddon) << "GET" << url << (result ? u"ok"_s : result.error());
+    if (!result)
+        m_dialogs.message(u"Error Downloading File: "_s + url + kCrLf + kCrLf + result.error());
     return result;
 }
 
 QString AddonUpdater::QuickDownload(const QString& url)
 {
-    const Fetch reply = fetch(url);
-    m_lastDownloadOk = reply.ok;
-    return QString::fromUtf8(reply.body);
+    const Result<QByteArray> reply = fetch(url);
+    m_lastDownloadOk = reply.ok();
+    return reply ? QString::fromUtf8(*reply) : QString();
 }
 
 bool AddonUpdater::QuickDownloadToFile(const QString& url, const QString& toFile)
 {
-    const Fetch reply = fetch(url);
-    m_lastDownloadOk = reply.ok;
+    const Result<QByteArray> reply = fetch(url);
+    m_lastDownloadOk = reply.ok();
     // The installed file stays as it was when nothing usable came.
-    if (!reply.ok)
+    if (!reply)
         return false;
-    return storeFile(toFile, reply.body + QByteArrayLiteral("\r\n"));
+    return storeFile(toFile, *reply + QByteArrayLiteral("\r\n"));
 }
 
 bool AddonUpdater::storeFile(const QString& toFile, const QByteArray& bytes)
 {
-    // Written beside the target and renamed over it, so a full disk or a crash never leaves a
-    // half-written addon file behind.
-    QSaveFile file(m_folders.toHost(toFile));
-    QString error;
-    // Unbuffered: a write the system cuts short must fail here, not be flushed silently and
-    // committed truncated.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        error = file.errorString();
-    } else if (file.write(bytes) != bytes.size()) {
-        error = file.errorString();
-        file.cancelWriting();
-    } else if (!file.commit()) {
-        error = file.errorString();
-    }
-    if (error.isEmpty())
-        return true;
-    m_dialogs.message(
-        QStringLiteral("Saving of file ") + toFile + QStringLiteral(" Failed for the following reason: ") + error);
-    return false;
+    // Never half-written: a full disk or a crash leaves the installed file as it was.
+    const Result<void> written = io::writeFileAtomically(m_folders.toHost(toFile), bytes);
+    if (!written)
+        m_dialogs.message(u"Saving of file "_s + toFile + u" Failed for the following reason: "_s + written.error());
+    return written.ok();
 }
 
 void AddonUpdater::FindOldAddonAndDelete()
 {
-    const QString folder = m_folders.GetWoWDir() + QStringLiteral("\\Interface\\Addons\\Coffrin");
-    QFile code(m_folders.toHost(folder + QStringLiteral("\\Coffrin.lua")));
-    if (QFileInfo(code.fileName()).isDir() || !code.open(QIODevice::ReadOnly))
+    const QString folder = m_folders.GetWoWDir() + u"\\Interface\\Addons\\Coffrin"_s;
+    const Result<QByteArray> code = io::readFile(m_folders.toHost(folder + u"\\Coffrin.lua"_s), kMaxAddonTextBytes);
+    if (!code)
         return;
-    bool marked = false;
-    LineReader reader(code);
-    QByteArray line;
-    while (!marked && reader.next(line))
-        marked = line.contains("Varnhold");
-    code.close();
+    const QList<QByteArray> lines = splitLines(*code);
+    const bool marked
+        = std::any_of(lines.begin(), lines.end(), [](const QByteArray& line) { return line.contains("Varnhold"); });
     if (!marked)
         return;
 
@@ -323,10 +235,9 @@ void AddonUpdater::FindOldAddonAndDelete()
 void AddonUpdater::CheckVersionAndDownload()
 {
     // A check started while another waits for the network would race it over the same files.
-    if (m_checking)
+    const NestingGuard guard(m_checking);
+    if (!guard.entered())
         return;
-    m_checking = true;
-    const auto done = qScopeGuard([this] { m_checking = false; });
 
     FindOldAddonAndDelete();
     const QString folder = m_folders.GetWoWDir() + QStringLiteral("\\Interface\\Addons\\Rostrel\\");
@@ -337,12 +248,12 @@ void AddonUpdater::CheckVersionAndDownload()
     };
 
     const QString versionUrl = fileUrl(kVersionFile);
-    const Fetch versionReply = fetch(versionUrl);
-    if (!versionReply.ok) {
-        stop(versionUrl, versionReply.error);
+    const Result<QByteArray> versionReply = fetch(versionUrl);
+    if (!versionReply) {
+        stop(versionUrl, versionReply.error());
         return;
     }
-    const QString serverVersion = cleanVersion(versionReply.body);
+    const QString serverVersion = cleanVersion(*versionReply);
     if (serverVersion.size() > kMaxVersionLength) {
         m_log.AddMessage(QStringLiteral("Addon update check stopped: ") + versionUrl
             + QStringLiteral(" holds %1 characters, which is no version").arg(serverVersion.size()));
@@ -354,9 +265,9 @@ void AddonUpdater::CheckVersionAndDownload()
         return;
 
     const QString listUrl = fileUrl(kFileList);
-    const Fetch listReply = fetch(listUrl);
-    if (!listReply.ok) {
-        stop(listUrl, listReply.error);
+    const Result<QByteArray> listReply = fetch(listUrl);
+    if (!listReply) {
+        stop(listUrl, listReply.error());
         return;
     }
 
@@ -366,7 +277,7 @@ void AddonUpdater::CheckVersionAndDownload()
     // and only when they all were: an update cut short (a file that failed, the program ended half
     // way) then leaves the old version in place and the next check tries again.
     std::optional<std::pair<QString, QByteArray>> toc;
-    const QStringList names = splitFileList(listReply.body);
+    const QStringList names = splitFileList(*listReply);
     for (const QString& name : names) {
         if (name.isEmpty())
             continue;
@@ -377,10 +288,10 @@ void AddonUpdater::CheckVersionAndDownload()
         }
         ++tried;
         if (name.compare(kTocName, Qt::CaseInsensitive) == 0) {
-            const Fetch reply = fetch(fileUrl(name));
-            m_lastDownloadOk = reply.ok;
-            if (reply.ok)
-                toc.emplace(name, reply.body + QByteArrayLiteral("\r\n"));
+            const Result<QByteArray> reply = fetch(fileUrl(name));
+            m_lastDownloadOk = reply.ok();
+            if (reply)
+                toc.emplace(name, *reply + QByteArrayLiteral("\r\n"));
             else
                 ++failed;
             continue;

@@ -3,6 +3,8 @@
 // file list and files from the file host, and removes the older "Coffrin" addon. Every game path
 // is built Windows-style and reaches the disk through GameFolders::toHost.
 
+#include "core/result.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -11,10 +13,8 @@
 namespace rostrel {
 
 class GameFolders;
-class RequestFactory;
+class RequestSource;
 class Dialogs;
-class BrowserOpener;
-class ProgramExit;
 class MessageSink;
 
 // The file host's base address ("http://" + host + "/files/Rostrel/"). The host is the build-time
@@ -27,8 +27,8 @@ QString fileHostBaseFromEnvironment();
 class AddonUpdater
 {
 public:
-    AddonUpdater(GameFolders& folders, RequestFactory& requests, Dialogs& dialogs, BrowserOpener& browser,
-        ProgramExit& exit, MessageSink& log, QString fileHostBase);
+    AddonUpdater(
+        GameFolders& folders, RequestSource& requests, Dialogs& dialogs, MessageSink& log, QString fileHostBase);
 
     // The version named by the first "Version:" line of the installed Rostrel.toc; absent when
     // there is no such line or the file cannot be read. Makes sure the addon folder exists first.
@@ -66,21 +66,14 @@ public:
     static QStringList splitFileList(const QByteArray& fileList);
 
 private:
-    struct Fetch
-    {
-        bool ok = false;
-        QByteArray body;
-        QString error; // why it failed, for boxes and log lines
-    };
-    // One GET through a fresh request object; a failure is shown in the download error box.
-    Fetch fetch(const QString& url);
+    // One GET through a fresh request object: the body of a 2xx reply, or why there is none (for
+    // boxes and log lines). A failure is shown in the download error box.
+    Result<QByteArray> fetch(const QString& url);
     bool storeFile(const QString& toFile, const QByteArray& bytes);
 
     GameFolders& m_folders;
-    RequestFactory& m_requests;
+    RequestSource& m_requests;
     Dialogs& m_dialogs;
-    BrowserOpener& m_browser;
-    ProgramExit& m_exit;
     MessageSink& m_log;
     QString m_base;
     bool m_lastDownloadOk = false;

@@ -56,12 +56,12 @@ Program::Program(ProgramServices services, QObject* parent)
     m_profiles = std::make_unique<ProfileReader>(*m_folders, *m_list, *m_log);
     m_settings = std::make_unique<SettingsFiles>(*m_form, *m_list, *s.dialogs, s.settingsFolder);
     m_startup = std::make_unique<StartupEntry>(*s.platform.autostart, *m_form, *m_log);
-    m_uploader = std::make_unique<Uploader>(*m_form, *factory, *s.dialogs, *s.platform.browser, *s.exit, *m_log);
+    m_requests = std::make_unique<RequestSource>(*factory, *s.dialogs, *s.platform.browser, *s.exit);
+    m_uploader = std::make_unique<Uploader>(*m_form, *m_requests, *s.dialogs, *m_log);
     m_watcher = std::make_unique<Watcher>(*m_discovery, *m_list, *m_profiles, *m_folders, *m_uploader, *m_log);
     m_login = std::make_unique<LoginCommand>(*m_form, *m_uploader, *m_list, *m_profiles, *m_watcher, *s.dialogs, *m_log,
         [this] { m_settings->SaveSettings(); });
-    m_addon = std::make_unique<AddonUpdater>(
-        *m_folders, *factory, *s.dialogs, *s.platform.browser, *s.exit, *m_log, s.fileHostBase);
+    m_addon = std::make_unique<AddonUpdater>(*m_folders, *m_requests, *s.dialogs, *m_log, s.fileHostBase);
     m_tray = std::make_unique<TrayIcon>(*m_form, applicationIcon());
 
     connect(m_log.get(), &MessageLog::textChanged, m_form.get(), &Form1::showLogText);

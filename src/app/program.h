@@ -22,6 +22,7 @@ class ProfileReader;
 class SettingsFiles;
 class StartupEntry;
 class RequestFactory;
+class RequestSource;
 class Uploader;
 class LoginCommand;
 class Watcher;
@@ -77,6 +78,7 @@ public:
 private:
     ProgramServices m_services;
     std::unique_ptr<RequestFactory> m_ownFactory;
+    std::unique_ptr<RequestSource> m_requests;
     std::unique_ptr<Form1> m_form;
     std::unique_ptr<MessageLog> m_log;
     std::unique_ptr<CharacterList> m_list;

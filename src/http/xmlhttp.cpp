@@ -16,6 +16,8 @@
 
 #include <algorithm>
 
+using namespace Qt::Literals::StringLiterals;
+
 Q_LOGGING_CATEGORY(lcHttp, "rostrel.http", QtInfoMsg)
 
 namespace rostrel {
@@ -241,32 +243,52 @@ void XmlHttpRequest::finish()
     Q_EMIT completed();
 }
 
-void XmlHttpRequest::waitForCompletion()
+bool XmlHttpRequest::waitForCompletion()
 {
     if (m_readyState == Done || m_readyState == Unsent)
-        return;
+        return !m_failed;
     if (m_readyState == Opened && !m_reply)
-        return; // never sent
+        return !m_failed; // never sent
     QEventLoop loop;
     connect(this, &XmlHttpRequest::completed, &loop, &QEventLoop::quit);
     loop.exec();
+    // Only the application quitting (a log-off, the session ending) ends the loop otherwise; it
+    // ends every nested loop, and any loop started after it returns at once.
+    if (m_readyState != Done)
+        cutShort();
+    return !m_failed;
 }
 
-std::unique_ptr<XmlHttpRequest> CreateXMLObject(
-    RequestFactory& factory, Dialogs& dialogs, BrowserOpener& browser, ProgramExit& exit)
+void XmlHttpRequest::cutShort()
 {
-    if (auto request = factory.create())
+    if (m_stallTimer)
+        m_stallTimer->stop();
+    if (m_reply) {
+        m_reply->disconnect(this);
+        m_reply->abort();
+        m_reply->deleteLater();
+        m_reply = nullptr;
+    }
+    qCDebug(lcHttp) << m_method << m_url.toString() << "cut short";
+    m_failed = true;
+    m_error = u"The request to %1 was cut short because the program is closing."_s.arg(m_url.host());
+    m_readyState = Done;
+    Q_EMIT completed();
+}
+
+std::unique_ptr<XmlHttpRequest> RequestSource::CreateXMLObject()
+{
+    if (auto request = m_client.create())
         return request;
-    dialogs.show({ QStringLiteral("We were unable to initialize.  Please download and install the program that you "
-                                  "are taken to after clicking 'OK'")
-            + QStringLiteral("\r\n\r\n")
-            + QStringLiteral("Note: If you are unsure about which file to download from that page, then download the "
-                             "first one (msxml6.msi)"),
+    m_dialogs.show({ u"We were unable to initialize.  Please download and install the program that you are taken "
+                     "to after clicking 'OK'"_s
+            + u"\r\n\r\n"_s
+            + u"Note: If you are unsure about which file to download from that page, then download the first one "
+              "(msxml6.msi)"_s,
         kAppTitle, BoxIcon::Critical, BoxButtons::Ok });
-    OpenInBrowser(QStringLiteral("https://www.microsoft.com/downloads/details.aspx?FamilyId="
-                                 "993c0bcf-3bcf-4009-be21-27e85e1857b1"),
-        browser, dialogs);
-    exit.exitNow(1);
+    OpenInBrowser(u"https://www.microsoft.com/downloads/details.aspx?FamilyId=993c0bcf-3bcf-4009-be21-27e85e1857b1"_s,
+        m_browser, m_dialogs);
+    m_exit.exitNow(1);
     return nullptr; // not reached: exitNow does not return
 }
 

@@ -53,8 +53,10 @@ public:
     bool send(const QByteArray& body = {});
 
     int readyState() const { return m_readyState; }
-    // Blocks the caller (not the event loop) until readyState() is Done.
-    void waitForCompletion();
+    // Blocks the caller (not the event loop) until readyState() is Done, and returns !failed().
+    // When the program quits during the wait its event loops end with the reply still out: the
+    // request is then abandoned and fails, so no caller takes an unfinished reply for an answer.
+    bool waitForCompletion();
 
     // The reply body as bytes and as text (UTF-8, as the server's text replies are).
     QByteArray responseBody() const { return m_body; }
@@ -72,6 +74,7 @@ private:
     void start();
     void finish();
     void onProgress();
+    void cutShort();
     // Whether the finished reply is a redirect this request follows; sets m_error when it is one
     // that must not be followed.
     bool followRedirect();
@@ -128,9 +131,26 @@ class Dialogs;
 class ProgramExit;
 class BrowserOpener;
 
-// A fresh request object. When the factory yields none the user is told where to get the
-// component, the download page is opened and the program ends (does not return).
-std::unique_ptr<XmlHttpRequest> CreateXMLObject(
-    RequestFactory& factory, Dialogs& dialogs, BrowserOpener& browser, ProgramExit& exit);
+// Where the subsystems get their request objects. CreateXMLObject() always yields one: when the
+// HTTP client has none, the user is told where to get the component, the download page is opened
+// and the program ends inside the call.
+class RequestSource
+{
+public:
+    RequestSource(RequestFactory& client, Dialogs& dialogs, BrowserOpener& browser, ProgramExit& exit)
+        : m_client(client)
+        , m_dialogs(dialogs)
+        , m_browser(browser)
+        , m_exit(exit)
+    { }
+
+    std::unique_ptr<XmlHttpRequest> CreateXMLObject();
+
+private:
+    RequestFactory& m_client;
+    Dialogs& m_dialogs;
+    BrowserOpener& m_browser;
+    ProgramExit& m_exit;
+};
 
 } // namespace rostrel

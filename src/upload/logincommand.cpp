@@ -4,8 +4,11 @@
 #include "catalogue/profiles.h"
 #include "core/formview.h"
 #include "core/seams.h"
+#include "http/nestingguard.h"
 #include "upload/uploader.h"
 #include "upload/watcher.h"
+
+using namespace Qt::Literals::StringLiterals;
 
 namespace rostrel {
 
@@ -48,8 +51,9 @@ QString LoginCommand::normaliseAddress(const QString& typed)
 
 void LoginCommand::Command1_Click()
 {
-    if (m_running)
-        return; // a login is already waiting for its reply
+    const NestingGuard guard(m_running);
+    if (!guard.entered())
+        return; // a login is already under way
     if (m_view.login().isEmpty()) {
         m_dialogs.message(QStringLiteral("Please enter your login name for your website"));
         return;
@@ -66,11 +70,8 @@ void LoginCommand::Command1_Click()
     if (m_saveSettings)
         m_saveSettings();
 
-    m_running = true;
     m_list.GetNextListIndexnoupload();
-    const QString reply
-        = m_uploader.GetXML(QStringLiteral("POST"), m_profiles.LoadDataFromHardDrive(m_list.WatchIndex()));
-    m_running = false;
+    const QString reply = m_uploader.GetXML(u"POST"_s, m_profiles.LoadDataFromHardDrive(m_list.WatchIndex()));
 
     m_log.replaceText(reply);
     if (reply == kReplyInvalidLogin) {

@@ -22,7 +22,7 @@ public:
         Dialogs& dialogs, MessageSink& log, std::function<void()> saveSettings);
 
     void Command1_Click();
-    // True while a login waits for its reply (a second press is ignored then).
+    // True while a login is under way, waiting for its reply (a second press is ignored then).
     bool isRunning() const { return m_running; }
 
     // Spaces removed, "\" made "/", "http://" dropped, anything from the first "/" on dropped.

@@ -4,6 +4,8 @@
 #include "core/seams.h"
 #include "http/xmlhttp.h"
 
+using namespace Qt::Literals::StringLiterals;
+
 namespace rostrel {
 
 namespace {
@@ -13,13 +15,10 @@ const QByteArray kCrLf = QByteArrayLiteral("\r\n");
 constexpr qsizetype kMaxLoggedProfile = 20000;
 } // namespace
 
-Uploader::Uploader(FormView& view, RequestFactory& factory, Dialogs& dialogs, BrowserOpener& browser, ProgramExit& exit,
-    MessageSink& log)
+Uploader::Uploader(FormView& view, RequestSource& requests, Dialogs& dialogs, MessageSink& log)
     : m_view(view)
-    , m_factory(factory)
+    , m_requests(requests)
     , m_dialogs(dialogs)
-    , m_browser(browser)
-    , m_exit(exit)
     , m_log(log)
 { }
 
@@ -75,18 +74,18 @@ QString Uploader::uploadUrl(const QString& address)
 
 QString Uploader::GetXML(const QString& /*Method: always POST*/, QByteArray Data)
 {
-    return post(std::move(Data)).reply;
+    const UploadResult result = post(std::move(Data));
+    return result ? result->reply : QString();
 }
 
 UploadResult Uploader::post(QByteArray Data)
 {
-    auto request = CreateXMLObject(m_factory, m_dialogs, m_browser, m_exit);
+    auto request = m_requests.CreateXMLObject();
     const QString url = uploadUrl(m_view.url());
-    UploadResult result;
     const qsizetype profileSize = Data.size();
     // Kept for the failure entry of the log, which shows no more than the log holds.
     const QByteArray shown = Data.left(kMaxLoggedProfile * 4);
-    if (request->Open(QStringLiteral("POST"), url, true)) {
+    if (request->Open(u"POST"_s, url, true)) {
         request->setRequestHeader("Content-Type", "multipart/form-data, boundary=AaB03x");
         QByteArray body = buildBody(m_view.login(), m_view.password(), Data);
         Data = QByteArray();
@@ -95,26 +94,22 @@ UploadResult Uploader::post(QByteArray Data)
             request->waitForCompletion();
         }
     }
-    result.status = request->status();
-    result.failed = request->failed();
-    if (!result.failed) {
-        result.reply = request->responseText();
-        return result;
-    }
-    result.error = request->errorString();
-    if (result.error.isEmpty())
-        result.error = QStringLiteral("The request to %1 could not be sent.").arg(url);
+    if (!request->failed())
+        return UploadReply { request->responseText(), request->status() };
+    QString error = request->errorString();
+    if (error.isEmpty())
+        error = u"The request to %1 could not be sent."_s.arg(url);
     request.reset();
 
-    m_dialogs.message(result.error);
+    m_dialogs.message(error);
     QString profile = QString::fromUtf8(shown);
     if (profile.size() > kMaxLoggedProfile || shown.size() < profileSize) {
         profile.truncate(kMaxLoggedProfile);
-        profile += QStringLiteral("\r\n[... %1 more bytes not shown]\r\n").arg(profileSize - profile.toUtf8().size());
+        profile += u"\r\n[... %1 more bytes not shown]\r\n"_s.arg(profileSize - profile.toUtf8().size());
     }
-    m_log.AddMessage(QStringLiteral("Error Sending the following data to ") + url + QStringLiteral(": ")
-        + QStringLiteral("\r\n-----Start-----\r\n") + profile + QStringLiteral("-----End-----"));
-    return result;
+    m_log.AddMessage(u"Error Sending the following data to "_s + url + u": "_s + u"\r\n-----Start-----\r\n"_s + profile
+        + u"-----End-----"_s);
+    return Failure { error };
 }
 
 } // namespace rostrel

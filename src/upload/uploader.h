@@ -2,35 +2,35 @@
 // The upload request: posts one profile with the website login and password to the site's
 // upload script as a multipart form and hands back the reply.
 
+#include "core/result.h"
+
 #include <QByteArray>
 #include <QString>
 
 namespace rostrel {
 
 class FormView;
-class RequestFactory;
+class RequestSource;
 class Dialogs;
-class BrowserOpener;
-class ProgramExit;
 class MessageSink;
 
 inline const QString kUploadScript = QStringLiteral("/memberbankupload.php");
 inline const QString kReplyUploaded = QStringLiteral("Inventory Uploaded");
 inline const QString kReplyInvalidLogin = QStringLiteral("Invalid Login/Password");
 
-struct UploadResult
+// A complete reply, whatever its status.
+struct UploadReply
 {
-    QString reply; // the reply text, whatever the status; empty after a failure
-    int status = 0; // HTTP status, 0 when no reply came
-    bool failed = false; // no complete reply (refused, reset, time-out, bad address)
-    QString error; // why it failed
+    QString reply;
+    int status = 0; // HTTP status
 };
+// A reply, or why none came (refused, reset, time-out, bad address, the program closing).
+using UploadResult = Result<UploadReply>;
 
 class Uploader
 {
 public:
-    Uploader(FormView& view, RequestFactory& factory, Dialogs& dialogs, BrowserOpener& browser, ProgramExit& exit,
-        MessageSink& log);
+    Uploader(FormView& view, RequestSource& requests, Dialogs& dialogs, MessageSink& log);
 
     // Escapes a login or password for the form.
     static QString EncodeForm(QString text);
@@ -48,10 +48,8 @@ public:
 
 private:
     FormView& m_view;
-    RequestFactory& m_factory;
+    RequestSource& m_requests;
     Dialogs& m_dialogs;
-    BrowserOpener& m_browser;
-    ProgramExit& m_exit;
     MessageSink& m_log;
 };
 

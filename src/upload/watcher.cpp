@@ -5,9 +5,12 @@
 #include "catalogue/gamefolders.h"
 #include "catalogue/profiles.h"
 #include "core/seams.h"
+#include "http/nestingguard.h"
 #include "upload/uploader.h"
 
 #include <QFileInfo>
+
+using namespace Qt::Literals::StringLiterals;
 
 namespace rostrel {
 
@@ -27,19 +30,17 @@ Watcher::Watcher(Discovery& discovery, CharacterList& list, ProfileReader& profi
 
 void Watcher::UpdateTimer_Timer()
 {
-    if (m_inTick)
-        return;
-    m_inTick = true;
-    struct Done
     {
-        Watcher* w;
-        ~Done()
-        {
-            w->m_inTick = false;
-            Q_EMIT w->tickFinished();
-        }
-    } done { this };
+        const NestingGuard guard(m_inTick);
+        if (!guard.entered())
+            return;
+        tick();
+    }
+    Q_EMIT tickFinished();
+}
 
+void Watcher::tick()
+{
     const auto fail = [this](const QString& description, const QString& path) {
         m_log.AddMessage(QStringLiteral("Error in the Update Timer: ") + description
             + QStringLiteral(" while on file: '") + path + QStringLiteral("'"));
@@ -79,14 +80,13 @@ void Watcher::UpdateTimer_Timer()
 
     const UploadResult result = m_uploader.post(std::move(profile));
     const QString entry = m_list.text(index);
-    if (result.failed || result.status >= 400) {
-        const QString why
-            = result.failed ? result.error : QStringLiteral("the site answered HTTP %1").arg(result.status);
-        m_log.AddMessage(QStringLiteral("Profile for ") + entry + QStringLiteral(" changed but could not be uploaded: ")
-            + why + QStringLiteral(" (will try again)"));
+    if (!result || result->status >= 400) {
+        const QString why = result ? u"the site answered HTTP %1"_s.arg(result->status) : result.error();
+        m_log.AddMessage(
+            u"Profile for "_s + entry + u" changed but could not be uploaded: "_s + why + u" (will try again)"_s);
         return;
     }
-    m_log.AddMessage(QStringLiteral("Profile for ") + entry + QStringLiteral(" changed and was uploaded"));
+    m_log.AddMessage(u"Profile for "_s + entry + u" changed and was uploaded"_s);
     m_list.setFileDate(index, modified);
 }
 

@@ -36,6 +36,8 @@ Q_SIGNALS:
     void tickFinished();
 
 private:
+    void tick();
+
     Discovery& m_discovery;
     CharacterList& m_list;
     ProfileReader& m_profiles;

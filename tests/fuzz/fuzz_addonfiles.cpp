@@ -34,9 +34,10 @@ struct Updater
     fakes::FakeExit exit;
     fakes::FakeLog log;
     fakes::FakeBrowser browser;
-    NoRequests requests;
+    NoRequests client;
+    RequestSource requests { client, dialogs, browser, exit };
     GameFolders folders { registry, paths, dialogs, exit, log };
-    AddonUpdater updater { folders, requests, dialogs, browser, exit, log, kBase };
+    AddonUpdater updater { folders, requests, dialogs, log, kBase };
 };
 
 // The name as Windows resolves it: trailing dots and spaces of a path component are dropped.

@@ -50,9 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static fakes::FakeExit exit;
     static fakes::FakeLog log;
     static fakes::FakeBrowser browser;
-    static NoRequests requests;
+    static NoRequests client;
+    static RequestSource requests { client, dialogs, browser, exit };
     static GameFolders folders { registry, paths, dialogs, exit, log };
-    static AddonUpdater updater { folders, requests, dialogs, browser, exit, log, QString() };
+    static AddonUpdater updater { folders, requests, dialogs, log, QString() };
     registry.setInstallPath(QStringLiteral("C:\\Games\\WoW\\"));
 
     QByteArray file = fuzz::bytes(data, size);

@@ -158,8 +158,7 @@ struct FaultWorld
 
     void useFileHost(const QString& hostAndPort)
     {
-        updater
-            = std::make_unique<AddonUpdater>(folders, factory, dialogs, browser, exit, log, fileHostBase(hostAndPort));
+        updater = std::make_unique<AddonUpdater>(folders, requests, dialogs, log, fileHostBase(hostAndPort));
     }
     // Publishes a new addon on the reference site: version 2.0, a table of contents and code.
     void publishAddon(const QByteArray& toc = "## Version: 2.0\r\n", const QByteArray& lua = "-- Rostrel 2.0\r\n")
@@ -193,7 +192,8 @@ struct FaultWorld
     ProfileReader profiles { folders, list, log };
     QNetworkAccessManager network;
     NetworkRequestFactory factory;
-    Uploader uploader { view, factory, dialogs, browser, exit, log };
+    RequestSource requests { factory, dialogs, browser, exit };
+    Uploader uploader { view, requests, dialogs, log };
     Watcher watcher { discovery, list, profiles, folders, uploader, log };
     SettingsFiles settings { view, list, dialogs, settingsHost() };
     LoginCommand login { view, uploader, list, profiles, watcher, dialogs, log, [this] { settings.SaveSettings(); } };
