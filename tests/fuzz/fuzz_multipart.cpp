@@ -3,7 +3,7 @@
 // parses back to the login, password and profile it was built from.
 
 #include "fuzzsupport.h"
-#include "guild-site/guildsite.h"
+#include "guild-site/multipart.h"
 #include "upload/uploader.h"
 
 using namespace rostrel;
@@ -18,11 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const auto [contentType, body] = fuzz::splitAtNul(rest);
         const QByteArray boundary = multipartBoundary(contentType);
         FUZZ_CHECK(boundary.size() <= 70 && !boundary.contains('\r') && !boundary.contains('\n'));
-        const FormParseResult parsed = parseUploadForm(body, boundary.isEmpty() ? QByteArray("AaB03x") : boundary);
-        FUZZ_CHECK(parsed.form.has_value() != !parsed.error.isEmpty());
-        if (parsed.form) {
-            FUZZ_CHECK(parsed.form->fileOffset >= 0 && parsed.form->fileSize >= 0);
-            FUZZ_CHECK(parsed.form->fileOffset + parsed.form->fileSize <= body.size());
+        const Result<UploadForm> parsed = parseUploadForm(body, boundary.isEmpty() ? QByteArray("AaB03x") : boundary);
+        FUZZ_CHECK(parsed.ok() != !parsed.error().isEmpty());
+        if (parsed) {
+            FUZZ_CHECK(parsed->fileOffset >= 0 && parsed->fileSize >= 0);
+            FUZZ_CHECK(parsed->fileOffset + parsed->fileSize <= body.size());
         }
         (void)decodeFormField(body);
         return 0;
@@ -35,15 +35,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QByteArray body = Uploader::buildBody(login, password, profile);
     const QByteArray boundary = multipartBoundary("multipart/form-data, boundary=AaB03x");
     FUZZ_CHECK(boundary == "AaB03x");
-    const FormParseResult parsed = parseUploadForm(body, boundary);
+    const Result<UploadForm> parsed = parseUploadForm(body, boundary);
     // A profile holding a boundary line of its own, or a login or password that starts like one,
     // cannot be told from the form's: the program's format has no escape for them.
     if (QByteArray("\r\n" + profile).contains("\r\n--AaB03x") || Uploader::EncodeForm(login).startsWith(u"--AaB03x")
         || Uploader::EncodeForm(password).startsWith(u"--AaB03x"))
         return 0;
-    FUZZ_CHECK(parsed.form.has_value());
-    FUZZ_CHECK(parsed.form->login == login);
-    FUZZ_CHECK(parsed.form->password == password);
-    FUZZ_CHECK(QByteArrayView(body).sliced(parsed.form->fileOffset, parsed.form->fileSize) == profile);
+    FUZZ_CHECK(parsed.ok());
+    FUZZ_CHECK(parsed->login == login);
+    FUZZ_CHECK(parsed->password == password);
+    FUZZ_CHECK(QByteArrayView(body).sliced(parsed->fileOffset, parsed->fileSize) == profile);
     return 0;
 }

@@ -1,17 +1,21 @@
 #include "guild-site/guildsite.h"
 
+#include "core/fileio.h"
+
 #include <QCryptographicHash>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
 #include <QRegularExpression>
-#include <QSaveFile>
+
+#include <limits>
 
 Q_LOGGING_CATEGORY(lcGuildSite, "rostrel.guildsite", QtInfoMsg)
+
+using namespace Qt::Literals::StringLiterals;
 
 namespace rostrel {
 
@@ -22,156 +26,8 @@ const QByteArray kFilesPrefix = QByteArrayLiteral("/files/Rostrel/");
 const QByteArray kAccepted = QByteArrayLiteral("Inventory Uploaded");
 const QByteArray kRejected = QByteArrayLiteral("Invalid Login/Password");
 const QByteArray kTextPlain = QByteArrayLiteral("text/plain");
-const QByteArray kCrLf = QByteArrayLiteral("\r\n");
-
-bool isSpaceOrTab(char c)
-{
-    return c == ' ' || c == '\t';
-}
-
-QByteArrayView trimmed(QByteArrayView text)
-{
-    while (!text.isEmpty() && isSpaceOrTab(text.front()))
-        text = text.sliced(1);
-    while (!text.isEmpty() && isSpaceOrTab(text.back()))
-        text.chop(1);
-    return text;
-}
-
-bool equalsIgnoringCase(QByteArrayView a, QByteArrayView b)
-{
-    return a.compare(b, Qt::CaseInsensitive) == 0;
-}
-
-// Splits header parameters at any of the given separators that lie outside quotes.
-QList<QByteArrayView> splitOutsideQuotes(QByteArrayView text, QByteArrayView separators)
-{
-    QList<QByteArrayView> pieces;
-    bool quoted = false;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (quoted && c == '\\') {
-            ++i;
-        } else if (c == '"') {
-            quoted = !quoted;
-        } else if (!quoted && separators.contains(c)) {
-            pieces.append(text.sliced(start, i - start));
-            start = i + 1;
-        }
-    }
-    pieces.append(text.sliced(start));
-    return pieces;
-}
-
-QByteArray unquoted(QByteArrayView value)
-{
-    value = trimmed(value);
-    if (value.size() < 2 || value.front() != '"' || value.back() != '"')
-        return value.toByteArray();
-    QByteArray out;
-    out.reserve(value.size());
-    for (qsizetype i = 1; i + 1 < value.size(); ++i) {
-        if (value[i] == '\\' && i + 2 < value.size())
-            ++i;
-        out.append(value[i]);
-    }
-    return out;
-}
-
-// name=value parameters after the first piece of a header value.
-std::optional<QByteArray> headerParameter(const QList<QByteArrayView>& pieces, QByteArrayView name)
-{
-    for (qsizetype i = 1; i < pieces.size(); ++i) {
-        const QByteArrayView piece = pieces[i];
-        const qsizetype eq = piece.indexOf('=');
-        if (eq < 0)
-            continue;
-        if (equalsIgnoringCase(trimmed(piece.first(eq)), name))
-            return unquoted(piece.sliced(eq + 1));
-    }
-    return std::nullopt;
-}
-
-QByteArrayView mediaType(QByteArrayView contentType)
-{
-    return trimmed(splitOutsideQuotes(contentType, ",;").constFirst());
-}
-
-// The form-data name of a part, from its Content-Disposition header.
-std::optional<QByteArray> partName(QByteArrayView headers)
-{
-    qsizetype pos = 0;
-    while (pos <= headers.size()) {
-        qsizetype end = headers.indexOf(kCrLf, pos);
-        if (end < 0)
-            end = headers.size();
-        const QByteArrayView line = headers.sliced(pos, end - pos);
-        pos = end + 2;
-        const qsizetype colon = line.indexOf(':');
-        if (colon < 0 || !equalsIgnoringCase(trimmed(line.first(colon)), "content-disposition"))
-            continue;
-        const auto pieces = splitOutsideQuotes(line.sliced(colon + 1), ";");
-        if (!equalsIgnoringCase(trimmed(pieces.constFirst()), "form-data"))
-            return std::nullopt;
-        return headerParameter(pieces, "name");
-    }
-    return std::nullopt;
-}
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// Plain percent-decoding of a URL path; absent for a "%" without two hex digits after it.
-std::optional<QByteArray> percentDecoded(QByteArrayView text)
-{
-    QByteArray out;
-    out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            out.append(text[i]);
-            continue;
-        }
-        if (i + 2 >= text.size())
-            return std::nullopt;
-        const int high = hexValue(text[i + 1]);
-        const int low = hexValue(text[i + 2]);
-        if (high < 0 || low < 0)
-            return std::nullopt;
-        out.append(char(high * 16 + low));
-        i += 2;
-    }
-    return out;
-}
-
-// Whether what follows a delimiter makes it a boundary line: "--" closes the body, otherwise
-// optional blanks and CR LF must come. Text that merely begins like one ("--AaB03xy") is content.
-bool endsBoundaryLine(QByteArrayView rest)
-{
-    if (rest.startsWith("--"))
-        return true;
-    while (!rest.isEmpty() && isSpaceOrTab(rest.front()))
-        rest = rest.sliced(1);
-    return rest.startsWith(kCrLf);
-}
-
-// Where the CR LF before the next boundary line starts, from `from` on; -1 when none comes.
-qsizetype findBoundaryLine(QByteArrayView body, QByteArrayView crlfDelimiter, qsizetype from)
-{
-    for (qsizetype at = body.indexOf(crlfDelimiter, from); at >= 0; at = body.indexOf(crlfDelimiter, at + 1)) {
-        if (endsBoundaryLine(body.sliced(at + crlfDelimiter.size())))
-            return at;
-    }
-    return -1;
-}
+// The site has never capped what it stores or serves; its request limits bound the uploads.
+constexpr qint64 kWholeFile = std::numeric_limits<qint64>::max();
 
 QString isoTime(const QDateTime& time)
 {
@@ -183,18 +39,18 @@ QString isoTime(const QDateTime& time)
 QString fileNameRefusal(QByteArrayView name)
 {
     if (name.isEmpty())
-        return QStringLiteral("No file name");
+        return u"No file name"_s;
     if (name.contains('\\'))
-        return QStringLiteral("Backslashes are not allowed in file names");
+        return u"Backslashes are not allowed in file names"_s;
     if (name.contains(':'))
-        return QStringLiteral("Drive letters and colons are not allowed in file names");
+        return u"Drive letters and colons are not allowed in file names"_s;
     if (name.contains('\0'))
-        return QStringLiteral("NUL is not allowed in file names");
+        return u"NUL is not allowed in file names"_s;
     if (name.front() == '/')
-        return QStringLiteral("Absolute file names are not allowed");
+        return u"Absolute file names are not allowed"_s;
     for (const QByteArrayView segment : QByteArray::fromRawData(name.data(), name.size()).split('/')) {
         if (segment.isEmpty() || segment == "." || segment == "..")
-            return QStringLiteral("File names may not contain empty, \".\" or \"..\" segments");
+            return u"File names may not contain empty, \".\" or \"..\" segments"_s;
     }
     return {};
 }
@@ -203,138 +59,17 @@ QByteArray ReceivedUpload::profile() const
 {
     if (!body.isEmpty() || size == 0)
         return QByteArrayView(body).sliced(profileOffset, size).toByteArray();
-    QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
+    auto stored = io::readFile(filePath, kWholeFile);
+    return stored ? std::move(stored).value() : QByteArray();
 }
 
 std::optional<QByteArray> CapturedRequest::header(QByteArrayView name) const
 {
     for (const auto& [key, value] : headers) {
-        if (equalsIgnoringCase(key, name))
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
             return value;
     }
     return std::nullopt;
-}
-
-QByteArray multipartBoundary(QByteArrayView contentType)
-{
-    const auto pieces = splitOutsideQuotes(contentType, ",;");
-    if (!equalsIgnoringCase(trimmed(pieces.constFirst()), "multipart/form-data"))
-        return {};
-    const QByteArray boundary = headerParameter(pieces, "boundary").value_or(QByteArray());
-    // A boundary longer than MIME allows, or one that could break a line, cannot be trusted to
-    // delimit anything.
-    if (boundary.size() > 70 || boundary.contains('\r') || boundary.contains('\n'))
-        return {};
-    return boundary;
-}
-
-std::optional<QString> decodeFormField(QByteArrayView field)
-{
-    QByteArray bytes;
-    bytes.reserve(field.size());
-    for (qsizetype i = 0; i < field.size(); ++i) {
-        const char c = field[i];
-        if (c == '+') {
-            bytes.append('\t');
-        } else if (c == '%') {
-            if (i + 2 >= field.size())
-                return std::nullopt;
-            const int high = hexValue(field[i + 1]);
-            const int low = hexValue(field[i + 2]);
-            if (high < 0 || low < 0)
-                return std::nullopt;
-            bytes.append(char(high * 16 + low));
-            i += 2;
-        } else {
-            bytes.append(c);
-        }
-    }
-    return QString::fromUtf8(bytes);
-}
-
-FormParseResult parseUploadForm(QByteArrayView body, QByteArrayView boundary)
-{
-    auto fail = [](const QString& why) { return FormParseResult { std::nullopt, why }; };
-    if (boundary.isEmpty())
-        return fail(QStringLiteral("No boundary"));
-
-    const QByteArray delimiter = "--" + boundary.toByteArray();
-    const QByteArray nextDelimiter = kCrLf + delimiter;
-
-    // The first boundary line opens the body or follows a preamble.
-    qsizetype pos = 0;
-    if (!body.startsWith(delimiter) || !endsBoundaryLine(body.sliced(delimiter.size()))) {
-        pos = findBoundaryLine(body, nextDelimiter, 0);
-        if (pos < 0)
-            return fail(QStringLiteral("The body holds no boundary line"));
-        pos += 2;
-    }
-
-    std::optional<QByteArrayView> login;
-    std::optional<QByteArrayView> password;
-    std::optional<QPair<qsizetype, qsizetype>> file;
-    for (;;) {
-        pos += delimiter.size();
-        if (body.sliced(pos).startsWith("--"))
-            break;
-        while (pos < body.size() && isSpaceOrTab(body[pos]))
-            ++pos;
-        if (!body.sliced(pos).startsWith(kCrLf))
-            return fail(QStringLiteral("A boundary line does not end in CR LF"));
-        pos += 2;
-
-        const qsizetype partEnd = findBoundaryLine(body, nextDelimiter, pos);
-        if (partEnd < 0)
-            return fail(QStringLiteral("The body ends before its closing boundary"));
-        const qsizetype headerEnd = body.indexOf("\r\n\r\n", pos);
-        if (headerEnd < 0 || headerEnd + 4 > partEnd)
-            return fail(QStringLiteral("A part has no blank line after its headers"));
-        const qsizetype contentStart = headerEnd + 4;
-
-        const auto name = partName(body.sliced(pos, headerEnd - pos));
-        if (!name)
-            return fail(QStringLiteral("A part has no form-data name"));
-        const QByteArrayView content = body.sliced(contentStart, partEnd - contentStart);
-        auto duplicate = [&](QByteArrayView field) {
-            return fail(QStringLiteral("The field %1 comes twice").arg(QString::fromLatin1(field)));
-        };
-        if (*name == "login") {
-            if (login)
-                return duplicate(*name);
-            login = content;
-        } else if (*name == "password") {
-            if (password)
-                return duplicate(*name);
-            password = content;
-        } else if (*name == "thefile") {
-            if (file)
-                return duplicate(*name);
-            file = qMakePair(contentStart, content.size());
-        }
-        pos = partEnd + 2;
-    }
-
-    if (!login)
-        return fail(QStringLiteral("No login field"));
-    if (!password)
-        return fail(QStringLiteral("No password field"));
-    if (!file)
-        return fail(QStringLiteral("No thefile field"));
-    UploadForm form;
-    const auto decodedLogin = decodeFormField(*login);
-    if (!decodedLogin)
-        return fail(QStringLiteral("The login field holds a broken escape"));
-    const auto decodedPassword = decodeFormField(*password);
-    if (!decodedPassword)
-        return fail(QStringLiteral("The password field holds a broken escape"));
-    form.login = *decodedLogin;
-    form.password = *decodedPassword;
-    form.fileOffset = file->first;
-    form.fileSize = file->second;
-    return FormParseResult { form, {} };
 }
 
 QString storageNameForLogin(const QString& login)
@@ -382,7 +117,7 @@ QString GuildSite::hostAndPort() const
 
 QString GuildSite::baseUrl() const
 {
-    return (m_config.tls ? QStringLiteral("https://") : QStringLiteral("http://")) + hostAndPort();
+    return (m_config.tls ? u"https://"_s : u"http://"_s) + hostAndPort();
 }
 
 int GuildSite::connectionCount() const
@@ -397,14 +132,7 @@ bool GuildSite::publishFile(const QString& name, QByteArrayView bytes)
     const QString path = QDir(m_config.filesDir).filePath(name);
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return false;
-    if (file.write(bytes.data(), bytes.size()) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return io::writeFileAtomically(path, QByteArray::fromRawData(bytes.data(), bytes.size())).ok();
 }
 
 GuildSite::Reply GuildSite::handle(const CapturedRequest& request)
@@ -444,18 +172,18 @@ GuildSite::Reply GuildSite::handleUpload(const CapturedRequest& request)
         return { 405, kTextPlain, QByteArrayLiteral("Uploads must be POSTed") };
 
     const QByteArray contentType = request.header("Content-Type").value_or(QByteArray());
-    if (!equalsIgnoringCase(mediaType(contentType), "multipart/form-data"))
+    if (mediaType(contentType).compare("multipart/form-data", Qt::CaseInsensitive) != 0)
         return { 400, kTextPlain, QByteArrayLiteral("Not a multipart/form-data request") };
     const QByteArray boundary = multipartBoundary(contentType);
     if (boundary.isEmpty())
         return { 400, kTextPlain, QByteArrayLiteral("No usable boundary in the Content-Type") };
 
-    const FormParseResult parsed = parseUploadForm(request.body, boundary);
-    if (!parsed.form) {
-        qCInfo(lcGuildSite) << "Malformed upload:" << parsed.error;
-        return { 400, kTextPlain, parsed.error.toUtf8() };
+    const Result<UploadForm> parsed = parseUploadForm(request.body, boundary);
+    if (!parsed) {
+        qCInfo(lcGuildSite) << "Malformed upload:" << parsed.error();
+        return { 400, kTextPlain, parsed.error().toUtf8() };
     }
-    const UploadForm& form = *parsed.form;
+    const UploadForm& form = *parsed;
 
     const auto user = m_config.users.constFind(form.login);
     if (user == m_config.users.cend() || *user != form.password) {
@@ -464,10 +192,9 @@ GuildSite::Reply GuildSite::handleUpload(const CapturedRequest& request)
     }
 
     const QByteArrayView profile = QByteArrayView(request.body).sliced(form.fileOffset, form.fileSize);
-    QString error;
-    const auto stored = storeProfile(form.login, profile, &error);
+    const Result<QString> stored = storeProfile(form.login, profile);
     if (!stored)
-        return { 500, kTextPlain, (QStringLiteral("Could not store the profile: ") + error).toUtf8() };
+        return { 500, kTextPlain, (u"Could not store the profile: "_s + stored.error()).toUtf8() };
 
     ReceivedUpload upload;
     upload.login = form.login;
@@ -483,23 +210,19 @@ GuildSite::Reply GuildSite::handleUpload(const CapturedRequest& request)
     return { 200, kTextPlain, kAccepted };
 }
 
-std::optional<QString> GuildSite::storeProfile(const QString& login, QByteArrayView bytes, QString* error)
+Result<QString> GuildSite::storeProfile(const QString& login, QByteArrayView bytes)
 {
-    if (m_config.dataDir.isEmpty()) {
-        *error = QStringLiteral("no data folder");
-        return std::nullopt;
-    }
+    if (m_config.dataDir.isEmpty())
+        return Failure { u"no data folder"_s };
     const QString folderName = storageNameForLogin(login);
     QDir folder(m_config.dataDir);
-    if (!folder.mkpath(folderName) || !folder.cd(folderName)) {
-        *error = QStringLiteral("cannot create the folder %1").arg(folder.filePath(folderName));
-        return std::nullopt;
-    }
+    if (!folder.mkpath(folderName) || !folder.cd(folderName))
+        return Failure { u"cannot create the folder %1"_s.arg(folder.filePath(folderName)) };
 
     auto next = m_nextNumber.find(folderName);
     if (next == m_nextNumber.end()) {
         // Carry on after what an earlier run stored, never over it.
-        static const QRegularExpression stored(QStringLiteral("^(\\d+)-Rostrel\\.lua$"));
+        static const QRegularExpression stored(u"^(\\d+)-Rostrel\\.lua$"_s);
         int highest = 0;
         const QStringList names = folder.entryList(QDir::Files | QDir::Hidden);
         for (const QString& name : names) {
@@ -512,19 +235,13 @@ std::optional<QString> GuildSite::storeProfile(const QString& login, QByteArrayV
 
     QString path;
     do {
-        path = folder.filePath(QString::number((*next)++) + QStringLiteral("-Rostrel.lua"));
+        path = folder.filePath(QString::number((*next)++) + u"-Rostrel.lua"_s);
     } while (QFileInfo::exists(path));
 
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        *error = file.errorString();
-        return std::nullopt;
-    }
-    if (file.write(bytes.data(), bytes.size()) != bytes.size() || !file.commit()) {
-        *error = file.errorString();
-        file.cancelWriting();
-        return std::nullopt;
-    }
+    // The view lives in the request body, which outlasts the write: no copy of a large profile.
+    if (const auto written = io::writeFileAtomically(path, QByteArray::fromRawData(bytes.data(), bytes.size()));
+        !written)
+        return Failure { written.error() };
     return path;
 }
 
@@ -551,29 +268,27 @@ GuildSite::Reply GuildSite::handleFile(const CapturedRequest& request, QByteArra
     if (root.isEmpty() || real.isEmpty() || !info.isFile() || !real.startsWith(root + u'/'))
         return { 404, kTextPlain, QByteArrayLiteral("Not found") };
 
-    QFile file(real);
-    if (!file.open(QIODevice::ReadOnly))
+    auto bytes = io::readFile(real, kWholeFile);
+    if (!bytes)
         return { 404, kTextPlain, QByteArrayLiteral("Not found") };
-    return { 200, QByteArrayLiteral("application/octet-stream"), file.readAll() };
+    return { 200, QByteArrayLiteral("application/octet-stream"), std::move(bytes).value() };
 }
 
 GuildSite::Reply GuildSite::handleIndex() const
 {
-    QString html
-        = QStringLiteral("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Guild site</title></head>"
-                         "<body>\n<h1>Received profiles</h1>\n");
+    QString html = u"<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Guild site</title></head>"
+                   u"<body>\n<h1>Received profiles</h1>\n"_s;
     if (m_received.isEmpty()) {
-        html += QStringLiteral("<p>Nothing received yet.</p>\n");
+        html += u"<p>Nothing received yet.</p>\n"_s;
     } else {
-        html += QStringLiteral("<table>\n<tr><th>Login</th><th>Size</th><th>Time</th></tr>\n");
+        html += u"<table>\n<tr><th>Login</th><th>Size</th><th>Time</th></tr>\n"_s;
         for (const ReceivedUpload& upload : m_received) {
-            html += QStringLiteral("<tr><td>") + upload.login.toHtmlEscaped() + QStringLiteral("</td><td>")
-                + QString::number(upload.size) + QStringLiteral("</td><td>") + isoTime(upload.time)
-                + QStringLiteral("</td></tr>\n");
+            html += u"<tr><td>"_s + upload.login.toHtmlEscaped() + u"</td><td>"_s + QString::number(upload.size)
+                + u"</td><td>"_s + isoTime(upload.time) + u"</td></tr>\n"_s;
         }
-        html += QStringLiteral("</table>\n");
+        html += u"</table>\n"_s;
     }
-    html += QStringLiteral("</body></html>\n");
+    html += u"</body></html>\n"_s;
     return { 200, QByteArrayLiteral("text/html; charset=utf-8"), html.toUtf8() };
 }
 
@@ -581,8 +296,8 @@ GuildSite::Reply GuildSite::handleReceivedJson() const
 {
     QJsonArray list;
     for (const ReceivedUpload& upload : m_received) {
-        list.append(QJsonObject { { QStringLiteral("login"), upload.login }, { QStringLiteral("size"), upload.size },
-            { QStringLiteral("time"), isoTime(upload.time) }, { QStringLiteral("file"), upload.filePath } });
+        list.append(QJsonObject { { u"login"_s, upload.login }, { u"size"_s, upload.size },
+            { u"time"_s, isoTime(upload.time) }, { u"file"_s, upload.filePath } });
     }
     return { 200, QByteArrayLiteral("application/json"), QJsonDocument(list).toJson(QJsonDocument::Compact) };
 }

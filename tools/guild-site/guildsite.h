@@ -3,7 +3,9 @@
 // its own users, profiles stored byte for byte) and the addon file host under "/files/Rostrel/".
 // Tests run it in-process on a loopback port; the demo runs it as the rostrel-guild-site program.
 
+#include "core/result.h"
 #include "guild-site/httpserver.h"
+#include "guild-site/multipart.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -72,33 +74,6 @@ struct CapturedRequest
     std::optional<QByteArray> header(QByteArrayView name) const;
 };
 
-// The fields of an upload form after decoding, or why the request is malformed.
-struct UploadForm
-{
-    QString login;
-    QString password;
-    // Where the file part's content lies in the body.
-    qsizetype fileOffset = 0;
-    qsizetype fileSize = 0;
-};
-
-struct FormParseResult
-{
-    std::optional<UploadForm> form;
-    QString error; // set when form is absent
-};
-
-// The boundary parameter of a multipart/form-data Content-Type; the parameters may follow a
-// comma as well as a semicolon. Empty when the type is not multipart/form-data or names none.
-QByteArray multipartBoundary(QByteArrayView contentType);
-
-// Splits an upload body into its login, password and file parts.
-FormParseResult parseUploadForm(QByteArrayView body, QByteArrayView boundary);
-
-// Reverses the program's form escaping: "%XX" is a byte, "+" a tab, the rest as is; the bytes
-// are then UTF-8. Absent when a "%" is not followed by two hex digits.
-std::optional<QString> decodeFormField(QByteArrayView field);
-
 // Why a file-host name (a path below the served folder, percent-decoded) may not be served, or
 // empty when it stays inside the folder.
 QString fileNameRefusal(QByteArrayView name);
@@ -161,7 +136,8 @@ private:
     Reply handleFile(const CapturedRequest& request, QByteArrayView name);
     Reply handleIndex() const;
     Reply handleReceivedJson() const;
-    std::optional<QString> storeProfile(const QString& login, QByteArrayView bytes, QString* error);
+    // The stored file's path.
+    Result<QString> storeProfile(const QString& login, QByteArrayView bytes);
 
     GuildSiteConfig m_config;
     std::unique_ptr<HttpServer> m_server;

@@ -1,12 +1,11 @@
 // rostrel-guild-site: the reference guild website and addon file host, for the demo and scripts.
 
+#include "core/fileio.h"
 #include "guild-site/guildsite.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
-#include <QSaveFile>
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QTextStream>
@@ -102,12 +101,14 @@ int main(int argc, char* argv[])
     if (parser.isSet(certOption) != parser.isSet(keyOption))
         return fail(QStringLiteral("--tls-cert and --tls-key go together"));
     if (parser.isSet(certOption)) {
-        QFile certFile(parser.value(certOption));
-        QFile keyFile(parser.value(keyOption));
-        if (!certFile.open(QIODevice::ReadOnly) || !keyFile.open(QIODevice::ReadOnly))
+        // Far more than any PEM certificate chain or key needs.
+        constexpr qint64 pemLimit = 4 * 1024 * 1024;
+        const auto certBytes = rostrel::io::readFile(parser.value(certOption), pemLimit);
+        const auto keyFileBytes = rostrel::io::readFile(parser.value(keyOption), pemLimit);
+        if (!certBytes || !keyFileBytes)
             return fail(QStringLiteral("cannot read the certificate or its key"));
-        const QSslCertificate certificate(certFile.readAll());
-        const QByteArray keyBytes = keyFile.readAll();
+        const QSslCertificate certificate(*certBytes);
+        const QByteArray& keyBytes = *keyFileBytes;
         QSslKey key(keyBytes, QSsl::Rsa);
         if (key.isNull())
             key = QSslKey(keyBytes, QSsl::Ec);
@@ -147,9 +148,7 @@ int main(int argc, char* argv[])
 
     if (parser.isSet(portFileOption)) {
         // Written whole or not at all, so a script polling for it never reads half a number.
-        QSaveFile portFile(parser.value(portFileOption));
-        if (!portFile.open(QIODevice::WriteOnly) || portFile.write(QByteArray::number(site.port()) + '\n') < 0
-            || !portFile.commit())
+        if (!rostrel::io::writeFileAtomically(parser.value(portFileOption), QByteArray::number(site.port()) + '\n'))
             return fail(QStringLiteral("cannot write the port file %1").arg(parser.value(portFileOption)));
     }
 
