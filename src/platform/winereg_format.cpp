@@ -2,7 +2,6 @@
 
 #include "core/registry.h"
 
-#include <QChar>
 #include <QList>
 #include <QtEndian>
 
@@ -176,14 +175,6 @@ Line lineAt(std::string_view text, std::size_t pos)
     return line;
 }
 
-char16_t foldUnit(char16_t u)
-{
-    if (u < 0x80)
-        return (u >= 'a' && u <= 'z') ? static_cast<char16_t>(u - ('a' - 'A')) : u;
-    const char32_t upper = QChar::toUpper(static_cast<char32_t>(u));
-    return upper <= 0xFFFF ? static_cast<char16_t>(upper) : u;
-}
-
 QString fold(QString units)
 {
     for (QChar& u : units)
@@ -204,7 +195,7 @@ std::string toUtf8(QStringView units)
     return replaced.toUtf8().toStdString();
 }
 
-Step nextUnit(std::string_view& rest, char terminator, char16_t& unit)
+Step nextEscapedUnit(std::string_view& rest, char terminator, char16_t& unit)
 {
     const char* p = rest.data();
     const Step step = nextUnitAt(p, rest.data() + rest.size(), terminator, unit);

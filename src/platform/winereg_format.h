@@ -5,6 +5,7 @@
 // file stays one until it is handed out as UTF-8.
 
 #include <QByteArray>
+#include <QChar>
 #include <QString>
 #include <QStringView>
 
@@ -26,7 +27,13 @@ Line lineAt(std::string_view text, std::size_t pos);
 
 // Registry names compare without regard to case, as Windows upper-cases them: unit by unit, so a
 // name never changes length.
-char16_t foldUnit(char16_t unit);
+inline char16_t foldUnit(char16_t unit)
+{
+    if (unit < 0x80)
+        return (unit >= 'a' && unit <= 'z') ? static_cast<char16_t>(unit - ('a' - 'A')) : unit;
+    const char32_t upper = QChar::toUpper(static_cast<char32_t>(unit));
+    return upper <= 0xFFFF ? static_cast<char16_t>(upper) : unit;
+}
 QString fold(QString units);
 
 // The routines' texts are UTF-8; a surrogate without its partner becomes U+FFFD.
@@ -40,7 +47,17 @@ enum class Step
 };
 // Takes one code unit of escaped text, or the unescaped terminator, from the front of rest.
 // Broken when rest ends first.
-Step nextUnit(std::string_view& rest, char terminator, char16_t& unit);
+Step nextEscapedUnit(std::string_view& rest, char terminator, char16_t& unit);
+// nextEscapedUnit with plain characters taken inline: finding a key compares every section's header
+// unit by unit.
+inline Step nextUnit(std::string_view& rest, char terminator, char16_t& unit)
+{
+    if (rest.empty() || rest.front() == '\\' || rest.front() == terminator)
+        return nextEscapedUnit(rest, terminator, unit);
+    unit = static_cast<unsigned char>(rest.front());
+    rest.remove_prefix(1);
+    return Step::Unit;
+}
 // Escaped text up to its terminator, both taken from rest; nullopt when rest ends first.
 std::optional<QString> decodeText(std::string_view& rest, char terminator);
 // Appends units escaped as wineserver escapes them; a backslash goes before escape1 and escape2.
