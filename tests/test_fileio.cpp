@@ -4,6 +4,9 @@
 #include "testfiles.h"
 
 #include <QTemporaryDir>
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 #include <QTest>
 
 using namespace Qt::Literals::StringLiterals;
@@ -68,6 +71,14 @@ private Q_SLOTS:
         QVERIFY(limit.ok());
         QVERIFY(!io::writeFileAtomically(path, QByteArray(4096, 'x')).ok());
         QCOMPARE(testing::readFile(path), QByteArray("old"));
+    }
+
+    void aPipeIsNotRead()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"settings.txt"_s);
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        QVERIFY(!io::readFile(path, 1024).ok()); // returns instead of waiting for a writer
     }
 #endif
 

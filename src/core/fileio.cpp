@@ -34,6 +34,9 @@ Result<QByteArray> readFile(const QString& path, qint64 maxBytes)
 {
     QFile file(path);
     const QFileInfo info(path);
+    // A pipe or a device would hold the read (and the window) for as long as it pleases.
+    if (info.exists() && !info.isFile() && !info.isDir())
+        return Failure { u"Not an ordinary file"_s };
     if (info.size() > maxBytes)
         return Failure { u"File too large"_s };
     if (!file.open(QIODevice::ReadOnly))

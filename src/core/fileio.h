@@ -17,8 +17,8 @@ namespace rostrel::io {
 Result<void> writeFileAtomically(
     const QString& path, const QByteArray& bytes, QFileDevice::Permissions permissions = {});
 
-// Reads a whole ordinary file of at most maxBytes bytes. A folder, a missing or unreadable file and
-// a larger file are failures.
+// Reads a whole ordinary file of at most maxBytes bytes. A folder, a pipe or device, a missing or
+// unreadable file and a larger file are failures.
 Result<QByteArray> readFile(const QString& path, qint64 maxBytes);
 
 } // namespace rostrel::io
