@@ -1,6 +1,7 @@
 #include "addon/addonupdater.h"
 
 #include "catalogue/gamefolders.h"
+#include "core/config.h"
 #include "core/seams.h"
 #include "http/xmlhttp.h"
 
@@ -11,10 +12,6 @@
 #include <QScopeGuard>
 #include <QUrl>
 #include <array>
-
-#ifndef ROSTREL_DEFAULT_FILE_HOST
-#error "ROSTREL_DEFAULT_FILE_HOST comes from the build (the ROSTREL_FILE_HOST cache variable)"
-#endif
 
 Q_LOGGING_CATEGORY(lcAddon, "rostrel.addon", QtInfoMsg)
 
@@ -154,7 +151,7 @@ QString fileHostBase(const QString& override)
     while (host.endsWith(u'/'))
         host.chop(1);
     if (host.isEmpty())
-        host = QStringLiteral(ROSTREL_DEFAULT_FILE_HOST);
+        host = QString::fromUtf8(config::kFileHost);
     return scheme + host + QStringLiteral("/files/Rostrel/");
 }
 
