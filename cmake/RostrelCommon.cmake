@@ -3,6 +3,8 @@ add_library(rostrel_common INTERFACE)
 target_compile_features(rostrel_common INTERFACE cxx_std_20)
 target_compile_definitions(rostrel_common INTERFACE
     QT_NO_CAST_FROM_ASCII
+    QT_NO_CAST_TO_ASCII
+    QT_NO_CAST_FROM_BYTEARRAY
     QT_NO_URL_CAST_FROM_STRING
     QT_USE_QSTRINGBUILDER
     QT_NO_KEYWORDS)
