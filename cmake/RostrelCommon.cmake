@@ -3,6 +3,8 @@ add_library(rostrel_common INTERFACE)
 target_compile_features(rostrel_common INTERFACE cxx_std_20)
 target_compile_definitions(rostrel_common INTERFACE
     QT_NO_CAST_FROM_ASCII
+    QT_NO_CAST_TO_ASCII
+    QT_NO_CAST_FROM_BYTEARRAY
     QT_NO_URL_CAST_FROM_STRING
     QT_USE_QSTRINGBUILDER
     QT_NO_KEYWORDS)
@@ -31,7 +33,8 @@ function(rostrel_add_test name)
     cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE rostrel_common Qt6::Test ${ARG_LIBS})
-    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests
+        ${PROJECT_BINARY_DIR}/generated/tests)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
     add_test(NAME ${name} COMMAND ${name})
     if(NOT ARG_TIMEOUT)

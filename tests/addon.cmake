@@ -1,6 +1,5 @@
 rostrel_add_test(test_addon_files SOURCES test_addon_files.cpp fakes.h
     LIBS rostrel_addon rostrel_platform LABELS addon)
-target_compile_definitions(test_addon_files PRIVATE ROSTREL_DEFAULT_FILE_HOST="${ROSTREL_FILE_HOST}")
 # Lowers the file-size limit, which only Unix has.
 if(NOT WIN32)
     rostrel_add_test(test_addon_update SOURCES test_addon_update.cpp fakes.h

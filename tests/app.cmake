@@ -1,6 +1,5 @@
 rostrel_add_test(test_messagelog SOURCES test_messagelog.cpp LIBS rostrel_log LABELS app)
-rostrel_add_test(test_form1 SOURCES test_form1.cpp ${PROJECT_SOURCE_DIR}/src/app/form1.cpp
-    ${PROJECT_SOURCE_DIR}/src/app/fontfit.cpp LIBS rostrel_tray LABELS app)
+rostrel_add_test(test_form1 SOURCES test_form1.cpp LIBS rostrel_form rostrel_tray LABELS app)
 # Drives the whole program over a Wine prefix and the desktop's start-up entry.
 if(NOT WIN32)
     rostrel_add_test(test_program SOURCES test_program.cpp LIBS rostrel_app rostrel_guildsite LABELS app)
@@ -8,8 +7,7 @@ endif()
 # The window's look with the machine's own fonts and with DejaVu alone (a minimal desktop), on two
 # screens. Needs the offscreen platform and Debian's font paths.
 if(NOT WIN32)
-    rostrel_add_test(test_formlook SOURCES test_formlook.cpp ${PROJECT_SOURCE_DIR}/src/app/form1.cpp
-        ${PROJECT_SOURCE_DIR}/src/app/fontfit.cpp LIBS rostrel_tray LABELS app)
+    rostrel_add_test(test_formlook SOURCES test_formlook.cpp LIBS rostrel_form rostrel_tray LABELS app)
     configure_file(data/formlook/dejavu-fonts.conf.in dejavu-fonts.conf @ONLY)
     get_test_property(test_formlook ENVIRONMENT formlook_env)
     string(REPLACE "QT_QPA_PLATFORM=offscreen"

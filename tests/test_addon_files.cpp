@@ -4,6 +4,7 @@
 #include "addon/addonupdater.h"
 #include "catalogue/gamefolders.h"
 #include "core/browser.h"
+#include "core/config.h"
 #include "fakes.h"
 #include "http/xmlhttp.h"
 
@@ -17,6 +18,7 @@
 
 using namespace rostrel;
 using namespace rostrel::fakes;
+using namespace Qt::Literals::StringLiterals;
 
 Q_DECLARE_METATYPE(std::optional<QString>)
 
@@ -304,7 +306,7 @@ void TestAddonFiles::hostBase_data()
     QTest::addColumn<QString>("override");
     QTest::addColumn<QString>("base");
 
-    const QString builtIn = QStringLiteral("http://" ROSTREL_DEFAULT_FILE_HOST "/files/Rostrel/");
+    const QString builtIn = u"http://"_s + QString::fromUtf8(config::kFileHost) + u"/files/Rostrel/"_s;
     QTest::newRow("none") << QString() << builtIn;
     QTest::newRow("blank") << QStringLiteral("  ") << builtIn;
     QTest::newRow("host") << QStringLiteral("files.example.org")
@@ -335,7 +337,8 @@ void TestAddonFiles::hostBaseFromEnvironment()
     qputenv("ROSTREL_FILE_HOST", "127.0.0.1:4567");
     QCOMPARE(fileHostBaseFromEnvironment(), QStringLiteral("http://127.0.0.1:4567/files/Rostrel/"));
     qunsetenv("ROSTREL_FILE_HOST");
-    QCOMPARE(fileHostBaseFromEnvironment(), QStringLiteral("http://" ROSTREL_DEFAULT_FILE_HOST "/files/Rostrel/"));
+    QCOMPARE(fileHostBaseFromEnvironment(),
+        QString(u"http://"_s + QString::fromUtf8(config::kFileHost) + u"/files/Rostrel/"_s));
 }
 
 QTEST_GUILESS_MAIN(TestAddonFiles)

@@ -22,12 +22,13 @@ QByteArray readAll(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void writeAll(const QString& path, const QByteArray& bytes)
+// Writes the bytes, making the folders on the way; false when that fails.
+[[nodiscard]] bool writeAll(const QString& path, const QByteArray& bytes)
 {
-    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    if (!QDir().mkpath(QFileInfo(path).path()))
+        return false;
     QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
 QByteArray systemReg(bool withRunKey)
@@ -146,7 +147,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, content);
         QFETCH(bool, inStartup);
         QTemporaryDir config;
-        writeAll(config.filePath(QStringLiteral("autostart/RostrelUploader.desktop")), content);
+        QVERIFY(writeAll(config.filePath(QStringLiteral("autostart/RostrelUploader.desktop")), content));
         QCOMPARE(makeXdgAutostart(config.path().toStdString(), "/opt/rostrel/RostrelUploader", "/srv/r")->isInStartup(),
             inStartup);
     }
@@ -179,9 +180,9 @@ private Q_SLOTS:
         QTemporaryDir dir;
         QString config = dir.filePath(QStringLiteral("config"));
         if (kind == QStringLiteral("config file"))
-            writeAll(config, "x");
+            QVERIFY(writeAll(config, "x"));
         else if (kind == QStringLiteral("autostart file"))
-            writeAll(config + QStringLiteral("/autostart"), "x");
+            QVERIFY(writeAll(config + QStringLiteral("/autostart"), "x"));
         else
             QVERIFY(QDir().mkpath(config + QStringLiteral("/autostart/RostrelUploader.desktop")));
         const auto autostart = makeXdgAutostart(config.toStdString(), "/opt/rostrel/RostrelUploader", "/");
@@ -195,7 +196,7 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         const QString reg = dir.filePath(QStringLiteral("system.reg"));
-        writeAll(reg, systemReg(true));
+        QVERIFY(writeAll(reg, systemReg(true)));
         const auto registry = registry::makeWineRegistry(reg.toStdString());
         const auto autostart = makeRunKeyAutostart(*registry, "C:\\Tools");
         QVERIFY(!autostart->isInStartup());
@@ -240,7 +241,7 @@ private Q_SLOTS:
         QFETCH(bool, inStartup);
         QTemporaryDir dir;
         const QString reg = dir.filePath(QStringLiteral("system.reg"));
-        writeAll(reg, systemReg(true));
+        QVERIFY(writeAll(reg, systemReg(true)));
         const auto registry = registry::makeWineRegistry(reg.toStdString());
         QCOMPARE(makeRunKeyAutostart(*registry, writtenBy.toStdString())->enable().error(), QString());
         QCOMPARE(makeRunKeyAutostart(*registry, readBy.toStdString())->isInStartup(), inStartup);
@@ -250,7 +251,7 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         const QString reg = dir.filePath(QStringLiteral("system.reg"));
-        writeAll(reg, systemReg(true));
+        QVERIFY(writeAll(reg, systemReg(true)));
         const auto registry = registry::makeWineRegistry(reg.toStdString());
         QCOMPARE(makeRunKeyAutostart(*registry, "C:\\")->enable().error(), QString());
         const registry::Value value = registry->ReadRegValue(registry::kLocalMachine, kRunKey, "RostrelUploader");
@@ -261,7 +262,7 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         const QString reg = dir.filePath(QStringLiteral("system.reg"));
-        writeAll(reg, systemReg(false));
+        QVERIFY(writeAll(reg, systemReg(false)));
         const auto registry = registry::makeWineRegistry(reg.toStdString());
         const auto autostart = makeRunKeyAutostart(*registry, "C:\\Tools");
         const QString reason = autostart->enable().error();

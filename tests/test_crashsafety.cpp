@@ -10,6 +10,7 @@
 
 #include "guild-site/guildsite.h"
 #include "support/slowfilehost.h"
+#include "testdata.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -33,6 +34,7 @@
 #include <unistd.h>
 
 using namespace rostrel;
+using namespace rostrel::testing;
 using namespace std::chrono_literals;
 
 namespace {
@@ -218,7 +220,8 @@ private:
     QString settings(const QString& name = {}) const { return m_dir.path() + QStringLiteral("/settings/") + name; }
     QString home() const { return m_dir.path() + QStringLiteral("/home"); }
 
-    void resetToOldFiles();
+    // Every file back to its old content; false when one could not be written.
+    [[nodiscard]] bool resetToOldFiles();
     std::unique_ptr<QProcess> startProgram();
     // Each file old or new, and the table of contents new only with everything else new. Returns
     // whether the addon was left part-way through an update.
@@ -241,10 +244,9 @@ void TestCrashSafety::initTestCase()
     // The game under a Wine prefix, with a profile to log in with and one the player unchecked.
     QVERIFY(QDir().mkpath(prefix() + QStringLiteral("/dosdevices")));
     QVERIFY(QFile::link(QStringLiteral("../drive_c"), prefix() + QStringLiteral("/dosdevices/c:")));
-    QVERIFY(writeFile(prefix() + QStringLiteral("/system.reg"),
-        "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n\n"
-        "[Software\\\\Wow6432Node\\\\Blizzard Entertainment\\\\World of Warcraft] 1733580000\n"
-        "#time=1db48a1c2f3e4d0\n\"InstallPath\"=\"C:\\\\Games\\\\World of Warcraft\\\\\"\n\n"));
+    const QByteArray systemReg = readFile(testDataPath(QStringLiteral("registry/game.reg")));
+    QVERIFY(systemReg.startsWith("WINE REGISTRY"));
+    QVERIFY(writeFile(prefix() + QStringLiteral("/system.reg"), systemReg));
     const QString account = game() + QStringLiteral("/WTF/Account/KESTREL77/Mossgate/");
     QVERIFY(writeFile(account + QStringLiteral("Tovrin/SavedVariables/Rostrel.lua"), "RostrelDB = {}\r\n"));
     QVERIFY(writeFile(account + QStringLiteral("Alt/SavedVariables/Rostrel.lua"), "RostrelDB = {}\r\n"));
@@ -285,10 +287,13 @@ void TestCrashSafety::initTestCase()
     };
 }
 
-void TestCrashSafety::resetToOldFiles()
+bool TestCrashSafety::resetToOldFiles()
 {
-    for (const Expected& file : std::as_const(m_settings) + m_addon)
-        QVERIFY(writeFile(file.path, file.before));
+    for (const Expected& file : std::as_const(m_settings) + m_addon) {
+        if (!writeFile(file.path, file.before))
+            return false;
+    }
+    return true;
 }
 
 std::unique_ptr<QProcess> TestCrashSafety::startProgram()
@@ -355,7 +360,7 @@ void TestCrashSafety::killedWhileWritingLeavesOldOrNewFiles()
 
     // A run left alone: it saves both files and installs the update; its length sets the span
     // for the kills at random moments.
-    resetToOldFiles();
+    QVERIFY(resetToOldFiles());
     QElapsedTimer took;
     took.start();
     auto process = startProgram();
@@ -381,7 +386,7 @@ void TestCrashSafety::killedWhileWritingLeavesOldOrNewFiles()
     int inAddonWrite = 0;
     int cutShort = 0;
     for (int kill = 1; kill <= kKills; ++kill) {
-        resetToOldFiles();
+        QVERIFY(resetToOldFiles());
         process = startProgram();
         QVERIFY(process);
         const auto pid = static_cast<pid_t>(process->processId());
@@ -453,7 +458,7 @@ void TestCrashSafety::killedWhileWritingLeavesOldOrNewFiles()
     QVERIFY(cutShort >= 3);
 
     // After all that, a run left alone from an update cut short still completes it.
-    resetToOldFiles();
+    QVERIFY(resetToOldFiles());
     QVERIFY(writeFile(m_addon.first().path, m_addon.first().after)); // Rostrel.lua already new
     process = startProgram();
     QVERIFY(process);

@@ -29,20 +29,23 @@ struct Fixture
         registry.setInstallPath(kGame);
         account = dir.filePath(kAccountHost);
     }
-    // Creates a file below the account folder ("/" separated), with its folders.
-    void addFile(const QString& relative) const
+    // Creates a file below the account folder ("/" separated), with its folders; false when the
+    // file cannot be made. link() likewise.
+    [[nodiscard]] bool addFile(const QString& relative) const
     {
         const QString path = account + QLatin1Char('/') + relative;
         QDir().mkpath(QFileInfo(path).path());
         QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
+        if (!file.open(QIODevice::WriteOnly))
+            return false;
         file.write("Rostrel = {}\n");
+        return true;
     }
-    void link(const QString& target, const QString& relative) const
+    [[nodiscard]] bool link(const QString& target, const QString& relative) const
     {
         const QString path = account + QLatin1Char('/') + relative;
         QDir().mkpath(QFileInfo(path).path());
-        QVERIFY(QFile::link(target, path));
+        return QFile::link(target, path);
     }
     QStringList texts() const
     {
@@ -116,7 +119,7 @@ private Q_SLOTS:
         QFETCH(QStringList, expected);
         Fixture f;
         for (const QString& file : files)
-            f.addFile(file);
+            QVERIFY(f.addFile(file));
         QSignalSpy walked(&f.discovery, &Discovery::walked);
 
         f.discovery.LoadfilesFromHardDrive();
@@ -146,8 +149,8 @@ private Q_SLOTS:
     void rescanOnlyAppends()
     {
         Fixture f;
-        f.addFile(QStringLiteral("B/SavedVariables/Rostrel.lua"));
-        f.addFile(QStringLiteral("C/SavedVariables/Rostrel.lua"));
+        QVERIFY(f.addFile(QStringLiteral("B/SavedVariables/Rostrel.lua")));
+        QVERIFY(f.addFile(QStringLiteral("C/SavedVariables/Rostrel.lua")));
         f.discovery.LoadfilesFromHardDrive();
         f.list.setChecked(0, false);
         f.list.resetFileDates();
@@ -165,7 +168,7 @@ private Q_SLOTS:
 
         // A profile that appears (even one sorting first) goes to the end, checked, with no time.
         QDir(f.account).removeRecursively(); // vanished folders keep their entries
-        f.addFile(QStringLiteral("A/SavedVariables/Rostrel.lua"));
+        QVERIFY(f.addFile(QStringLiteral("A/SavedVariables/Rostrel.lua")));
         f.discovery.LoadfilesFromHardDrive();
         QCOMPARE(f.texts(), (QStringList { QStringLiteral("B"), QStringLiteral("C"), QStringLiteral("A") }));
         QVERIFY(f.list.isChecked(2));
@@ -180,7 +183,7 @@ private Q_SLOTS:
         Fixture f;
         f.list.append(QStringLiteral("kestrel77"));
         f.list.setChecked(0, false);
-        f.addFile(QStringLiteral("KESTREL77/SavedVariables/Rostrel.lua"));
+        QVERIFY(f.addFile(QStringLiteral("KESTREL77/SavedVariables/Rostrel.lua")));
         f.discovery.LoadfilesFromHardDrive();
         QCOMPARE(f.texts(), QStringList { QStringLiteral("kestrel77") });
         QVERIFY(!f.list.isChecked(0));
@@ -189,11 +192,11 @@ private Q_SLOTS:
     void linksThatLoopAreNotFollowed()
     {
         Fixture f;
-        f.addFile(QStringLiteral("A/SavedVariables/Rostrel.lua"));
-        f.link(f.account + QStringLiteral("/A"), QStringLiteral("A/loop")); // to its own folder
-        f.link(f.account, QStringLiteral("A/Realm/back")); // to the account folder, twice
-        f.link(f.account, QStringLiteral("A/Realm/again"));
-        f.link(f.account + QStringLiteral("/A"), QStringLiteral("Alias")); // not a loop: walked
+        QVERIFY(f.addFile(QStringLiteral("A/SavedVariables/Rostrel.lua")));
+        QVERIFY(f.link(f.account + QStringLiteral("/A"), QStringLiteral("A/loop"))); // to its own folder
+        QVERIFY(f.link(f.account, QStringLiteral("A/Realm/back"))); // to the account folder, twice
+        QVERIFY(f.link(f.account, QStringLiteral("A/Realm/again")));
+        QVERIFY(f.link(f.account + QStringLiteral("/A"), QStringLiteral("Alias"))); // not a loop: walked
         f.discovery.LoadfilesFromHardDrive();
         QCOMPARE(f.texts(), (QStringList { QStringLiteral("A"), QStringLiteral("Alias") }));
     }
@@ -201,14 +204,14 @@ private Q_SLOTS:
     void foldersThatCannotBeListedArePassedOver()
     {
         Fixture f;
-        f.addFile(QStringLiteral("A/SavedVariables/Rostrel.lua"));
-        f.addFile(QStringLiteral("Z/SavedVariables/Rostrel.lua"));
-        f.addFile(QStringLiteral("plainfile"));
+        QVERIFY(f.addFile(QStringLiteral("A/SavedVariables/Rostrel.lua")));
+        QVERIFY(f.addFile(QStringLiteral("Z/SavedVariables/Rostrel.lua")));
+        QVERIFY(f.addFile(QStringLiteral("plainfile")));
         // Failures that hold for every user, root included: a link through a file, a link to
         // itself, a link to nothing.
-        f.link(f.account + QStringLiteral("/plainfile/sub"), QStringLiteral("M1"));
-        f.link(f.account + QStringLiteral("/M2"), QStringLiteral("M2"));
-        f.link(f.dir.filePath(QStringLiteral("nowhere")), QStringLiteral("M3"));
+        QVERIFY(f.link(f.account + QStringLiteral("/plainfile/sub"), QStringLiteral("M1")));
+        QVERIFY(f.link(f.account + QStringLiteral("/M2"), QStringLiteral("M2")));
+        QVERIFY(f.link(f.dir.filePath(QStringLiteral("nowhere")), QStringLiteral("M3")));
         for (const QString& name : { QStringLiteral("M1"), QStringLiteral("M2"), QStringLiteral("M3") })
             QVERIFY(!QDir(f.account + QLatin1Char('/') + name).isReadable());
 
@@ -223,9 +226,9 @@ private Q_SLOTS:
         if (::geteuid() == 0)
             QSKIP("root reads every folder; the link cases above cover failures root meets");
         Fixture f;
-        f.addFile(QStringLiteral("A/SavedVariables/Rostrel.lua"));
-        f.addFile(QStringLiteral("M/SavedVariables/Rostrel.lua"));
-        f.addFile(QStringLiteral("Z/SavedVariables/Rostrel.lua"));
+        QVERIFY(f.addFile(QStringLiteral("A/SavedVariables/Rostrel.lua")));
+        QVERIFY(f.addFile(QStringLiteral("M/SavedVariables/Rostrel.lua")));
+        QVERIFY(f.addFile(QStringLiteral("Z/SavedVariables/Rostrel.lua")));
         const QByteArray locked = QFile::encodeName(f.account + QStringLiteral("/M"));
         QCOMPARE(::chmod(locked.constData(), 0), 0);
         f.discovery.LoadfilesFromHardDrive();

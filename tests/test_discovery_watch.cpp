@@ -106,93 +106,100 @@ struct World
     std::unique_ptr<Discovery> discovery;
 };
 
-void profile(const QString& folder)
+// Each change below gives false when it could not be made.
+[[nodiscard]] bool profile(const QString& folder)
 {
-    QVERIFY(testing::writeFile(folder + QStringLiteral("/Rostrel.lua"), "Rostrel = {}\r\n"));
+    return testing::writeFile(folder + QStringLiteral("/Rostrel.lua"), "Rostrel = {}\r\n");
 }
 
-void others(const QString& folder, int count)
+[[nodiscard]] bool others(const QString& folder, int count)
 {
-    for (int i = 0; i < count; ++i)
-        QVERIFY(testing::writeFile(folder + QStringLiteral("/Addon%1.lua").arg(i), "x\r\n"));
+    for (int i = 0; i < count; ++i) {
+        if (!testing::writeFile(folder + QStringLiteral("/Addon%1.lua").arg(i), "x\r\n"))
+            return false;
+    }
+    return true;
 }
 
-void rename(const QString& from, const QString& to)
+[[nodiscard]] bool rename(const QString& from, const QString& to)
 {
-    QVERIFY2(QDir().rename(from, to), qPrintable(from));
+    return QDir().rename(from, to);
 }
 
-void link(const QString& target, const QString& at)
+[[nodiscard]] bool link(const QString& target, const QString& at)
 {
-    QVERIFY(QFile::link(target, at));
+    return QFile::link(target, at);
 }
 
 // Changes as the game, the player and odd set-ups make them, each followed by a walk. Paths are
 // below the account folder.
-const QList<std::pair<const char*, std::function<void(const QString&)>>> kChanges = {
+const QList<std::pair<const char*, std::function<bool(const QString&)>>> kChanges = {
     { "first tree",
         [](const QString& a) {
-            profile(a + QStringLiteral("/KESTREL77/SavedVariables"));
-            profile(a + QStringLiteral("/KESTREL77/Mossgate/Tovrin/SavedVariables"));
-            others(a + QStringLiteral("/KESTREL77/Mossgate/Tovrin/SavedVariables"), 5);
+            const bool made = profile(a + QStringLiteral("/KESTREL77/SavedVariables"))
+                && profile(a + QStringLiteral("/KESTREL77/Mossgate/Tovrin/SavedVariables"))
+                && others(a + QStringLiteral("/KESTREL77/Mossgate/Tovrin/SavedVariables"), 5);
             QDir().mkpath(a + QStringLiteral("/KESTREL77/Mossgate/Ilse/SavedVariables"));
+            return made;
         } },
-    { "nothing changed", [](const QString&) {} },
-    { "other files written", [](const QString& a) { others(a + QStringLiteral("/KESTREL77/SavedVariables"), 5); } },
-    { "new account", [](const QString& a) { profile(a + QStringLiteral("/ALDER/SavedVariables")); } },
-    { "new realm", [](const QString& a) { profile(a + QStringLiteral("/KESTREL77/Brightwater/Oda/SavedVariables")); } },
+    { "nothing changed", [](const QString&) { return true; } },
+    { "other files written",
+        [](const QString& a) { return others(a + QStringLiteral("/KESTREL77/SavedVariables"), 5); } },
+    { "new account", [](const QString& a) { return profile(a + QStringLiteral("/ALDER/SavedVariables")); } },
+    { "new realm",
+        [](const QString& a) { return profile(a + QStringLiteral("/KESTREL77/Brightwater/Oda/SavedVariables")); } },
     { "new character",
-        [](const QString& a) { profile(a + QStringLiteral("/KESTREL77/Mossgate/Abel/SavedVariables")); } },
+        [](const QString& a) { return profile(a + QStringLiteral("/KESTREL77/Mossgate/Abel/SavedVariables")); } },
     { "profile added",
-        [](const QString& a) { profile(a + QStringLiteral("/KESTREL77/Mossgate/Ilse/SavedVariables")); } },
+        [](const QString& a) { return profile(a + QStringLiteral("/KESTREL77/Mossgate/Ilse/SavedVariables")); } },
     { "character renamed",
         [](const QString& a) {
-            rename(a + QStringLiteral("/KESTREL77/Mossgate/Abel"), a + QStringLiteral("/KESTREL77/Mossgate/Zed"));
+            return rename(
+                a + QStringLiteral("/KESTREL77/Mossgate/Abel"), a + QStringLiteral("/KESTREL77/Mossgate/Zed"));
         } },
     { "profile removed",
-        [](const QString& a) { QVERIFY(QFile::remove(a + QStringLiteral("/ALDER/SavedVariables/Rostrel.lua"))); } },
+        [](const QString& a) { return QFile::remove(a + QStringLiteral("/ALDER/SavedVariables/Rostrel.lua")); } },
     { "profile back in other case",
         [](const QString& a) {
-            QVERIFY(testing::writeFile(a + QStringLiteral("/ALDER/SavedVariables/ROSTREL.LUA"), ""));
+            return testing::writeFile(a + QStringLiteral("/ALDER/SavedVariables/ROSTREL.LUA"), "");
         } },
     { "case-only rename",
         [](const QString& a) {
-            rename(a + QStringLiteral("/KESTREL77/Mossgate/Zed"), a + QStringLiteral("/KESTREL77/Mossgate/ZED"));
+            return rename(a + QStringLiteral("/KESTREL77/Mossgate/Zed"), a + QStringLiteral("/KESTREL77/Mossgate/ZED"));
         } },
-    { "dot folder", [](const QString& a) { profile(a + QStringLiteral("/.backup/SavedVariables")); } },
+    { "dot folder", [](const QString& a) { return profile(a + QStringLiteral("/.backup/SavedVariables")); } },
     { "dot folder shown",
-        [](const QString& a) { rename(a + QStringLiteral("/.backup"), a + QStringLiteral("/BACKUP")); } },
+        [](const QString& a) { return rename(a + QStringLiteral("/.backup"), a + QStringLiteral("/BACKUP")); } },
     { "links that loop and one that does not",
         [](const QString& a) {
-            link(a, a + QStringLiteral("/KESTREL77/Mossgate/Tovrin/loop"));
-            link(a + QStringLiteral("/KESTREL77"), a + QStringLiteral("/Alias"));
+            return link(a, a + QStringLiteral("/KESTREL77/Mossgate/Tovrin/loop"))
+                && link(a + QStringLiteral("/KESTREL77"), a + QStringLiteral("/Alias"));
         } },
     { "new profile seen through the link",
-        [](const QString& a) { profile(a + QStringLiteral("/KESTREL77/Deepwood/Una/SavedVariables")); } },
+        [](const QString& a) { return profile(a + QStringLiteral("/KESTREL77/Deepwood/Una/SavedVariables")); } },
     { "link that leads nowhere",
-        [](const QString& a) { link(a + QStringLiteral("/../Elsewhere"), a + QStringLiteral("/Later")); } },
+        [](const QString& a) { return link(a + QStringLiteral("/../Elsewhere"), a + QStringLiteral("/Later")); } },
     { "link that led nowhere leads somewhere",
-        [](const QString& a) { profile(a + QStringLiteral("/../Elsewhere/R/C/SavedVariables")); } },
+        [](const QString& a) { return profile(a + QStringLiteral("/../Elsewhere/R/C/SavedVariables")); } },
     { "folder moved into the place of another",
         [](const QString& a) {
-            profile(a + QStringLiteral("/Spare/SavedVariables/Vex/SavedVariables")); // same first level
-            rename(a + QStringLiteral("/Spare"), a + QStringLiteral("/../Spare"));
-            rename(a + QStringLiteral("/BACKUP"), a + QStringLiteral("/../OldBackup"));
-            rename(a + QStringLiteral("/../Spare"), a + QStringLiteral("/BACKUP"));
+            return profile(a + QStringLiteral("/Spare/SavedVariables/Vex/SavedVariables")) // same first level
+                && rename(a + QStringLiteral("/Spare"), a + QStringLiteral("/../Spare"))
+                && rename(a + QStringLiteral("/BACKUP"), a + QStringLiteral("/../OldBackup"))
+                && rename(a + QStringLiteral("/../Spare"), a + QStringLiteral("/BACKUP"));
         } },
     { "account made anew",
         [](const QString& a) {
-            QVERIFY(QDir(a + QStringLiteral("/ALDER")).removeRecursively());
-            profile(a + QStringLiteral("/ALDER/Realm/Wren/SavedVariables"));
+            return QDir(a + QStringLiteral("/ALDER")).removeRecursively()
+                && profile(a + QStringLiteral("/ALDER/Realm/Wren/SavedVariables"));
         } },
     { "whole account folder made anew",
         [](const QString& a) {
-            QVERIFY(QDir(a).removeRecursively());
-            profile(a + QStringLiteral("/KESTREL77/SavedVariables"));
-            profile(a + QStringLiteral("/FRESH/SavedVariables"));
+            return QDir(a).removeRecursively() && profile(a + QStringLiteral("/KESTREL77/SavedVariables"))
+                && profile(a + QStringLiteral("/FRESH/SavedVariables"));
         } },
     { "new realm in an account folder made anew",
-        [](const QString& a) { profile(a + QStringLiteral("/KESTREL77/Newrealm/Kai/SavedVariables")); } },
+        [](const QString& a) { return profile(a + QStringLiteral("/KESTREL77/Newrealm/Kai/SavedVariables")); } },
 };
 
 } // namespace
@@ -228,9 +235,7 @@ private Q_SLOTS:
         World full(nullptr, watched.root); // the same tree, walked whole every time
 
         for (const auto& [step, change] : kChanges) {
-            change(watched.account);
-            if (QTest::currentTestFailed())
-                QFAIL(step);
+            QVERIFY2(change(watched.account), step);
             if (reports == Reports::Lost)
                 Q_EMIT watch.changesLost();
             full.discovery->LoadfilesFromHardDrive();
@@ -259,14 +264,14 @@ private Q_SLOTS:
         ScriptedWatch& watch = *scripted;
         watch.watchLimit = 0;
         World world(std::move(scripted));
-        profile(world.account + QStringLiteral("/A/R/C/SavedVariables"));
+        QVERIFY(profile(world.account + QStringLiteral("/A/R/C/SavedVariables")));
         world.discovery->LoadfilesFromHardDrive();
         QCOMPARE(world.discovery->unwatchedFolders(), world.discovery->keptFolders());
         watch.watchLimit = 1 << 20;
         for (int turn = 0; turn < FolderTree::kRetryTurns; ++turn)
             world.discovery->LoadfilesFromHardDrive();
         QCOMPARE(world.discovery->unwatchedFolders(), 0);
-        profile(world.account + QStringLiteral("/B/SavedVariables"));
+        QVERIFY(profile(world.account + QStringLiteral("/B/SavedVariables")));
         world.discovery->LoadfilesFromHardDrive();
         QCOMPARE(world.texts(), (QStringList { QStringLiteral("A\\R\\C"), QStringLiteral("B") }));
         QCOMPARE(world.log.messages.size(), 1);
@@ -283,14 +288,14 @@ private Q_SLOTS:
         if (limit <= 0 || limit > 100000)
             QSKIP("the inotify queue is too long to fill in a test");
         World world(makeSystemFolderWatch());
-        profile(world.account + QStringLiteral("/A/SavedVariables"));
+        QVERIFY(profile(world.account + QStringLiteral("/A/SavedVariables")));
         world.discovery->LoadfilesFromHardDrive();
         // Attribute changes of two files in turn: cheap, and no two reports in a row alike.
         const QByteArray busy[] = { QFile::encodeName(world.account + QStringLiteral("/A/SavedVariables/Rostrel.lua")),
             QFile::encodeName(world.account + QStringLiteral("/A/SavedVariables")) };
         for (int i = 0; i <= limit; ++i)
             QCOMPARE(::chmod(busy[i % 2].constData(), (i / 2) % 2 ? 0755 : 0700), 0);
-        profile(world.account + QStringLiteral("/B/SavedVariables"));
+        QVERIFY(profile(world.account + QStringLiteral("/B/SavedVariables")));
         world.discovery->LoadfilesFromHardDrive();
         QCOMPARE(world.texts(), (QStringList { QStringLiteral("A"), QStringLiteral("B") }));
         QCOMPARE(world.log.messages.size(), 1);

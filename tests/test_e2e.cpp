@@ -2,6 +2,7 @@
 // to the reference guild site on loopback, under an X display (xvfb-run).
 
 #include "guild-site/guildsite.h"
+#include "testdata.h"
 #include "testfiles.h"
 
 #include <QDir>
@@ -10,6 +11,7 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 
 using namespace rostrel;
 using namespace rostrel::testing;
@@ -19,7 +21,9 @@ constexpr int kWatcherTurn = 5000;
 
 struct World
 {
-    World()
+    // The site listening, the game installed under the prefix with its key written; false when a
+    // file could not be written.
+    [[nodiscard]] bool setUp()
     {
         GuildSiteConfig config;
         config.users.insert(QStringLiteral("kestrel"), QStringLiteral("gryphon"));
@@ -31,10 +35,11 @@ struct World
         site->publishFile(QStringLiteral("RostrelVersion"), "3.0\r\n");
         QDir().mkpath(prefix() + QStringLiteral("/dosdevices"));
         QFile::link(QStringLiteral("../drive_c"), prefix() + QStringLiteral("/dosdevices/c:"));
-        QVERIFY(writeFile(game() + QStringLiteral("/Interface/AddOns/Rostrel/Rostrel.toc"), "## Version: 3.0\r\n"));
+        const bool toc
+            = writeFile(game() + QStringLiteral("/Interface/AddOns/Rostrel/Rostrel.toc"), "## Version: 3.0\r\n");
         QDir().mkpath(game() + QStringLiteral("/WTF/Account"));
         QDir().mkpath(home());
-        setGameKey(true);
+        return toc && setGameKey(true);
     }
     QString prefix() const { return dir.path() + QStringLiteral("/prefix"); }
     QString game() const { return prefix() + QStringLiteral("/drive_c/Games/World of Warcraft"); }
@@ -45,21 +50,19 @@ struct World
             + QStringLiteral("/SavedVariables/Rostrel.lua");
     }
 
-    void setGameKey(bool present)
+    [[nodiscard]] bool setGameKey(bool present)
     {
-        QByteArray reg = "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n\n";
-        if (present)
-            reg += "[Software\\\\Wow6432Node\\\\Blizzard Entertainment\\\\World of Warcraft] 1733580000\n"
-                   "#time=1db48a1c2f3e4d0\n\"InstallPath\"=\"C:\\\\Games\\\\World of Warcraft\\\\\"\n\n";
-        QVERIFY(writeFile(prefix() + QStringLiteral("/system.reg"), reg));
+        const QByteArray reg = readFile(
+            testDataPath(present ? QStringLiteral("registry/game.reg") : QStringLiteral("registry/no-game.reg")));
+        return !reg.isEmpty() && writeFile(prefix() + QStringLiteral("/system.reg"), reg);
     }
-    void rememberLogin(const QString& password)
+    [[nodiscard]] bool rememberLogin(const QString& password)
     {
-        QVERIFY(writeFile(home() + QStringLiteral("/settings.txt"),
-            "kestrel\r\n" + site->hostAndPort().toUtf8() + "\r\n" + password.toUtf8() + "\r\n"));
+        return writeFile(home() + QStringLiteral("/settings.txt"),
+            "kestrel\r\n" + site->hostAndPort().toUtf8() + "\r\n" + password.toUtf8() + "\r\n");
     }
 
-    void start()
+    [[nodiscard]] bool start()
     {
         process = std::make_unique<QProcess>();
         process->setProgram(qEnvironmentVariable("ROSTREL_BIN_DIR") + QStringLiteral("/RostrelUploader"));
@@ -76,7 +79,7 @@ struct World
         QObject::connect(process.get(), &QProcess::readyReadStandardError,
             [this] { output += QString::fromUtf8(process->readAllStandardError()); });
         process->start();
-        QVERIFY(process->waitForStarted());
+        return process->waitForStarted();
     }
     void stop()
     {
@@ -90,14 +93,27 @@ struct World
     }
     ~World() { stop(); }
 
-    // Presses OK on the program's message boxes (titled like the program).
+    // The program's message boxes (titled like the program); only those shown when onlyShown is set.
+    static QList<QByteArray> boxes(bool onlyShown = false)
+    {
+        QStringList arguments { QStringLiteral("search") };
+        if (onlyShown)
+            arguments << QStringLiteral("--onlyvisible");
+        arguments << QStringLiteral("--name") << QStringLiteral("^Rostrel Uploader$");
+        QProcess search;
+        search.start(QStringLiteral("xdotool"), arguments);
+        search.waitForFinished(3000);
+        return search.readAllStandardOutput().split('\n');
+    }
+    static bool boxOnScreen()
+    {
+        const QList<QByteArray> shown = boxes(true);
+        return std::any_of(shown.begin(), shown.end(), [](const QByteArray& id) { return !id.trimmed().isEmpty(); });
+    }
+    // Presses OK on the program's message boxes.
     static void pressOk()
     {
-        QProcess search;
-        search.start(QStringLiteral("xdotool"),
-            { QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral("^Rostrel Uploader$") });
-        search.waitForFinished(3000);
-        for (const QByteArray& id : search.readAllStandardOutput().split('\n')) {
+        for (const QByteArray& id : boxes()) {
             if (!id.trimmed().isEmpty())
                 QProcess::execute(QStringLiteral("xdotool"),
                     { QStringLiteral("windowfocus"), QString::fromLatin1(id.trimmed()), QStringLiteral("key"),
@@ -135,12 +151,13 @@ private Q_SLOTS:
     void rememberedLoginUploadsAndWatches()
     {
         World world;
+        QVERIFY(world.setUp());
         const QByteArray account = "RostrelDB = {\r\n\t[\"account\"] = true,\r\n}\r\n";
         const QByteArray aelfric = "RostrelDB = {\r\n\t[\"\xc3\x86lfric\"] = { level = 60 },\r\n}\r\n";
         QVERIFY(writeFile(world.profile(QStringLiteral("KESTREL77")), account));
         QVERIFY(writeFile(world.profile(QStringLiteral("KESTREL77\\Mossgate\\\xc3\x86lfric")), aelfric));
-        world.rememberLogin(QStringLiteral("gryphon"));
-        world.start();
+        QVERIFY(world.rememberLogin(QStringLiteral("gryphon")));
+        QVERIFY(world.start());
 
         // The login posts one profile, the watcher's first pass each of the two once.
         QTRY_COMPARE_WITH_TIMEOUT(world.uploads(), 3, 3 * kWatcherTurn + 8000);
@@ -164,14 +181,15 @@ private Q_SLOTS:
     void uncheckedEntryStaysUncheckedAcrossRestarts()
     {
         World world;
+        QVERIFY(world.setUp());
         const QByteArray hidden = "secret alt\r\n";
         const QByteArray shown = "main\r\n";
         QVERIFY(writeFile(world.profile(QStringLiteral("KESTREL77\\Mossgate\\Alt")), hidden));
         QVERIFY(writeFile(world.profile(QStringLiteral("KESTREL77\\Mossgate\\Main")), shown));
         QVERIFY(writeFile(world.home() + QStringLiteral("/noupload.txt"), "KESTREL77\\Mossgate\\Alt\r\n"));
-        world.rememberLogin(QStringLiteral("gryphon"));
+        QVERIFY(world.rememberLogin(QStringLiteral("gryphon")));
         for (int run = 1; run <= 2; ++run) {
-            world.start();
+            QVERIFY(world.start());
             QTRY_VERIFY_WITH_TIMEOUT(world.uploads() >= 2 * run, 2 * kWatcherTurn + 8000);
             world.stop();
             QCOMPARE(
@@ -183,15 +201,18 @@ private Q_SLOTS:
     void wrongPasswordUploadsNothing()
     {
         World world;
+        QVERIFY(world.setUp());
         QVERIFY(writeFile(world.profile(QStringLiteral("KESTREL77")), "acc\r\n"));
-        world.rememberLogin(QStringLiteral("not-the-password"));
-        world.start();
+        QVERIFY(world.rememberLogin(QStringLiteral("not-the-password")));
+        QVERIFY(world.start());
         QTRY_VERIFY_WITH_TIMEOUT(
             world.output.contains(QStringLiteral("Rostrel Uploader: Invalid Login/Password")), 10000);
         QVERIFY(world.output.contains(QStringLiteral("log replaced by: Invalid Login/Password")));
-        QTest::qWait(500);
+        // The box is logged before it is on screen.
+        static_cast<void>(QTest::qWaitFor([] { return World::boxOnScreen(); }, 10000));
         World::pressOk();
-        QTest::qWait(kWatcherTurn + 1000); // no watcher runs while logged out
+        // No watcher runs while logged out: a turn and a margin pass without a post.
+        static_cast<void>(QTest::qWaitFor([&] { return world.uploads() > 0; }, kWatcherTurn + 1000));
         QCOMPARE(world.uploads(), 0);
         QCOMPARE(world.process->state(), QProcess::Running);
     }
@@ -199,8 +220,9 @@ private Q_SLOTS:
     void missingGameShowsTheFatalBoxAndEnds()
     {
         World world;
-        world.setGameKey(false);
-        world.start();
+        QVERIFY(world.setUp());
+        QVERIFY(world.setGameKey(false));
+        QVERIFY(world.start());
         QTRY_VERIFY_WITH_TIMEOUT(
             world.output.contains(QStringLiteral(
                 "We were unable to locate your World of Warcraft Folder.  Apparently WoW is not properly installed.")),

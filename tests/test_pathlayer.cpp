@@ -15,11 +15,13 @@ using namespace rostrel;
 
 namespace {
 
-void makeFile(const QString& path)
+// An empty file, with its folders; false when it cannot be made.
+[[nodiscard]] bool makeFile(const QString& path)
 {
-    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    if (!QDir().mkpath(QFileInfo(path).path()))
+        return false;
     QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
+    return file.open(QIODevice::WriteOnly);
 }
 
 QStringList sorted(QStringList list)
@@ -42,7 +44,8 @@ private Q_SLOTS:
     {
         QVERIFY(m_prefix.isValid() && m_otherDrive.isValid());
         const QString c = m_prefix.filePath(QStringLiteral("drive_c"));
-        makeFile(c + QStringLiteral("/Games/World of Warcraft/WTF/Account/KESTREL77/SavedVariables/Rostrel.lua"));
+        QVERIFY(
+            makeFile(c + QStringLiteral("/Games/World of Warcraft/WTF/Account/KESTREL77/SavedVariables/Rostrel.lua")));
         QVERIFY(QDir().mkpath(c + QStringLiteral("/Games/World of Warcraft/Interface/AddOns")));
         QVERIFY(QDir().mkpath(c + QStringLiteral("/Twins/Foo")));
         QVERIFY(QDir().mkpath(c + QStringLiteral("/Twins/foo")));
@@ -115,9 +118,9 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString root = dir.path();
         QVERIFY(QDir().mkpath(root + QStringLiteral("/Realm")));
-        makeFile(root + QStringLiteral("/Rostrel.lua"));
+        QVERIFY(makeFile(root + QStringLiteral("/Rostrel.lua")));
         QVERIFY(QDir().mkpath(root + QStringLiteral("/.hidden")));
-        makeFile(root + QStringLiteral("/.Rostrel.lua"));
+        QVERIFY(makeFile(root + QStringLiteral("/.Rostrel.lua")));
         QVERIFY(QFile::link(root + QStringLiteral("/Realm"), root + QStringLiteral("/LinkedRealm")));
         QVERIFY(QFile::link(root + QStringLiteral("/Rostrel.lua"), root + QStringLiteral("/linked.lua")));
         QVERIFY(QFile::link(root + QStringLiteral("/gone"), root + QStringLiteral("/dangling")));
@@ -158,7 +161,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, kind);
         QTemporaryDir dir;
-        makeFile(dir.filePath(QStringLiteral("file")));
+        QVERIFY(makeFile(dir.filePath(QStringLiteral("file"))));
         QString path = dir.filePath(QStringLiteral("missing"));
         if (kind == QStringLiteral("file"))
             path = dir.filePath(QStringLiteral("file"));

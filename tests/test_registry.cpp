@@ -3,6 +3,7 @@
 
 #include "core/registry.h"
 #include "platform/backends.h"
+#include "testdata.h"
 #include "testfiles.h"
 
 #include <QDir>
@@ -27,6 +28,7 @@ class TestRegistry : public QObject
     std::unique_ptr<QTemporaryDir> m_dir; // a fresh one for every test
     QString m_reg;
 
+    // The Wine registry over a system.reg holding the content; null when the file cannot be written.
     std::unique_ptr<Registry> registryFor(const QByteArray& content);
 
 private Q_SLOTS:
@@ -80,53 +82,7 @@ const std::string kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 // A prefix's system.reg in miniature: a 64-bit prefix with the game in the 32-bit view, and a
 // stale copy of the key in the 64-bit view that must not be read.
-const QByteArray kSample = R"(WINE REGISTRY Version 2
-;; All keys relative to \\Machine
-
-#arch=win64
-
-[Software\\Blizzard Entertainment\\World of Warcraft] 1700000000
-#time=1da0b1c2d3e4f50
-"InstallPath"="C:\\Stale\\"
-
-[Software\\Microsoft\\Windows\\CurrentVersion\\Run] 1700000000
-#time=1da0b1c2d3e4f50
-
-[Software\\OnlyNative] 1700000000
-"Value"="native"
-
-[Software\\Odd\\A\]B] 1700000000
-"Na\"me"="bracket"
-
-[Software\\\xc9t\xe9] 1700000000
-"Summer"="yes"
-
-[Software\\Wow6432Node\\Blizzard Entertainment\\World of Warcraft] 1700000000
-#time=1da0b1c2d3e4f50
-@="default"
-"Accent"="Caf\xe9"
-"AccentHex"="\x00e91"
-"Binary"=hex:01,02,03
-"Broken"="no end
-"Build"=dword:0000beef
-"Empty"=""
-"Emoji"="\xd83d\xde00"
-"Escapes"="tab\there\nquote\"back\\slash\a\e"
-"Euro"="\x20ac"
-"Expand"=str(2):"%ProgramFiles%\\WoW"
-"HexShort"="\x41z"
-"InstallPath"="C:\\Program Files (x86)\\World of Warcraft\\"
-"LoneSurrogate"="\xd800x"
-"Multi"=hex(7):61,00,62,00,00,00,\
-  00,00
-"Octal"="\101\102\0"
-"SzAsHex"=hex(1):61,00,62,00
-"Unterminated"=hex(1):61,00,62,00,63,00
-"ZLast"="after the multi-line value"
-
-[System\\CurrentControlSet\\Control] 1700000000
-"Plain"="not redirected"
-)";
+const QByteArray kSample = readFile(testDataPath(QStringLiteral("registry/sample.reg")));
 
 QByteArray readAll(const QString& path)
 {
@@ -134,11 +90,10 @@ QByteArray readAll(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void writeAll(const QString& path, const QByteArray& bytes)
+[[nodiscard]] bool writeAll(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
 QString describe(const Value& value)
@@ -154,7 +109,8 @@ QString describe(const Value& value)
 
 std::unique_ptr<Registry> TestRegistry::registryFor(const QByteArray& content)
 {
-    writeAll(m_reg, content);
+    if (!writeAll(m_reg, content))
+        return nullptr;
     return makeWineRegistry(m_reg.toStdString());
 }
 
@@ -162,6 +118,7 @@ void TestRegistry::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
+    QVERIFY2(!kSample.isEmpty(), "tests/data/registry/sample.reg");
     m_reg = m_dir->filePath(QStringLiteral("system.reg"));
 }
 
@@ -230,6 +187,7 @@ void TestRegistry::read()
     QFETCH(QByteArray, name);
     QFETCH(QString, expected);
     const auto registry = registryFor(kSample);
+    QVERIFY(registry);
     QCOMPARE(describe(registry->ReadRegValue(kLocalMachine, key.toStdString(), name.toStdString())), expected);
 }
 
@@ -238,6 +196,7 @@ void TestRegistry::readWithCrLfLines()
     QByteArray crlf = kSample;
     crlf.replace("\n", "\r\n");
     const auto registry = registryFor(crlf);
+    QVERIFY(registry);
     QCOMPARE(describe(registry->ReadRegValue(kLocalMachine, kGameKey, "InstallPath")),
         QStringLiteral("text \"C:\\Program Files (x86)\\World of Warcraft\\\""));
     QCOMPARE(describe(registry->ReadRegValue(kLocalMachine, kGameKey, "Build")), QStringLiteral("number 48879"));
@@ -246,6 +205,7 @@ void TestRegistry::readWithCrLfLines()
 void TestRegistry::readOtherHive()
 {
     const auto registry = registryFor(kSample);
+    QVERIFY(registry);
     QCOMPARE(describe(registry->ReadRegValue(0x80000001u, kGameKey, "InstallPath")), QStringLiteral("nothing"));
 }
 
@@ -268,7 +228,7 @@ void TestRegistry::readKeyValueStatus()
     QFETCH(QByteArray, name);
     QFETCH(int, status);
     QFETCH(bool, filled);
-    writeAll(m_reg, kSample);
+    QVERIFY(writeAll(m_reg, kSample));
     const auto calls = makeWineRegistryCalls(m_reg.toStdString());
     KeyHandle key = 0;
     QCOMPARE(calls->openKey(kLocalMachine, kGameKey, kKeyQueryValue, key), kSuccess);
@@ -297,6 +257,7 @@ void TestRegistry::brokenFiles()
 {
     QFETCH(QByteArray, content);
     const auto registry = registryFor(content);
+    QVERIFY(registry);
     QCOMPARE(describe(registry->ReadRegValue(kLocalMachine, kGameKey, "InstallPath")), QStringLiteral("nothing"));
 }
 
@@ -305,6 +266,7 @@ void TestRegistry::truncatedAnywhere()
     const QString full = QStringLiteral("text \"C:\\Program Files (x86)\\World of Warcraft\\\"");
     for (qsizetype length = 0; length <= kSample.size(); ++length) {
         const auto registry = registryFor(kSample.left(length));
+        QVERIFY(registry);
         const QString got = describe(registry->ReadRegValue(kLocalMachine, kGameKey, "InstallPath"));
         // Cut inside the 32-bit key the 64-bit copy may show through; never a partial text.
         if (got != full && got != QStringLiteral("nothing") && got != QStringLiteral("text \"C:\\Stale\\\""))
@@ -320,6 +282,7 @@ void TestRegistry::mangledBytesNeverCrash()
         for (int n = 0; n < 8; ++n)
             mangled[random.bounded(int(mangled.size()))] = char(random.bounded(256));
         const auto registry = registryFor(mangled);
+        QVERIFY(registry);
         registry->ReadRegValue(kLocalMachine, kGameKey, "InstallPath");
         registry->ReadRegValue(kLocalMachine, kGameKey, "Multi");
     }
@@ -341,7 +304,7 @@ void TestRegistry::missingOrUnreadableFile()
         path = m_dir->filePath(QStringLiteral("folder/system.reg"));
         QVERIFY(QDir().mkpath(path));
     } else if (kind == QStringLiteral("file parent")) {
-        writeAll(m_dir->filePath(QStringLiteral("plain")), "x");
+        QVERIFY(writeAll(m_dir->filePath(QStringLiteral("plain")), "x"));
         path = m_dir->filePath(QStringLiteral("plain/system.reg"));
     }
     const auto registry = makeWineRegistry(path.toStdString());
@@ -376,6 +339,7 @@ void TestRegistry::writeEscapes()
     QFETCH(QByteArray, text);
     QFETCH(QByteArray, line);
     const auto registry = registryFor(kSample);
+    QVERIFY(registry);
     QCOMPARE(registry->SaveRegString(kLocalMachine, "Software\\OnlyNative", "New", text.toStdString()), kSuccess);
     const QByteArray after = readAll(m_reg);
     QVERIFY2(after.contains(QByteArray("\"Value\"=\"native\"\n" + line + "\n")), after.constData());
@@ -390,6 +354,7 @@ void TestRegistry::writeEscapes()
 void TestRegistry::replaceKeepsEverythingElse()
 {
     const auto registry = registryFor(kSample);
+    QVERIFY(registry);
     QCOMPARE(registry->SaveRegString(kLocalMachine, kGameKey, "installpath", "D:\\WoW\\"), kSuccess);
     QByteArray expected = kSample;
     // The name keeps its spelling in the file.
@@ -400,6 +365,7 @@ void TestRegistry::replaceKeepsEverythingElse()
 void TestRegistry::replaceMultiLineValue()
 {
     const auto registry = registryFor(kSample);
+    QVERIFY(registry);
     QCOMPARE(registry->SaveRegString(kLocalMachine, kGameKey, "Multi", "one line"), kSuccess);
     QByteArray expected = kSample;
     expected.replace("\"Multi\"=hex(7):61,00,62,00,00,00,\\\n  00,00\n", "\"Multi\"=\"one line\"\n");
@@ -409,6 +375,7 @@ void TestRegistry::replaceMultiLineValue()
 void TestRegistry::newValueGoesAtTheEndOfItsSection()
 {
     const auto registry = registryFor(kSample);
+    QVERIFY(registry);
     QCOMPARE(registry->SaveRegString(kLocalMachine, kRunKey, "RostrelUploader", "x"), kSuccess);
     QByteArray expected = kSample;
     expected.replace("[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Run] 1700000000\n#time=1da0b1c2d3e4f50\n",
@@ -422,6 +389,7 @@ void TestRegistry::lastSectionWithoutFinalNewline()
     QByteArray content = kSample;
     content.chop(1);
     const auto registry = registryFor(content);
+    QVERIFY(registry);
     QCOMPARE(registry->SaveRegString(kLocalMachine, "System\\CurrentControlSet\\Control", "Added", "1"), kSuccess);
     QCOMPARE(readAll(m_reg), kSample + "\"Added\"=\"1\"\n");
 }
@@ -441,6 +409,7 @@ void TestRegistry::newValueAfterContinuedHex()
     QFETCH(QByteArray, section);
     const auto registry = registryFor("WINE REGISTRY Version 2\n\n[Software\\\\Rostrel] 1\n" + section
         + "[Software\\\\Other] 1\n\"Value\"=\"other\"\n");
+    QVERIFY(registry);
     const auto blobStatus = [this] {
         const auto calls = makeWineRegistryCalls(m_reg.toStdString());
         KeyHandle key = 0;
@@ -465,6 +434,7 @@ void TestRegistry::valueAfterContinuedHexAtTheEnd()
     // that broken value readable.
     const QByteArray content = "WINE REGISTRY Version 2\n\n[Software\\\\Rostrel\\\\Child] 1\n\"Blob\"=hex:01,\\";
     const auto registry = registryFor(content);
+    QVERIFY(registry);
     QCOMPARE(registry->SaveRegString(kLocalMachine, "Software\\Rostrel", "Added", "new"), kSuccess);
     QCOMPARE(
         describe(registry->ReadRegValue(kLocalMachine, "Software\\Rostrel", "Added")), QStringLiteral("text \"new\""));
@@ -479,6 +449,7 @@ void TestRegistry::valueAfterContinuedHexAtTheEnd()
 void TestRegistry::keyIsNeverCreated()
 {
     const auto registry = registryFor(kSample);
+    QVERIFY(registry);
     QCOMPARE(registry->SaveRegString(kLocalMachine, "Software\\Nobody", "X", "y"), kFileNotFound);
     QCOMPARE(registry->RemoveRegValue(kLocalMachine, "Software\\Nobody", "X"), kFileNotFound);
     QCOMPARE(readAll(m_reg), kSample);
@@ -487,6 +458,7 @@ void TestRegistry::keyIsNeverCreated()
 void TestRegistry::valueIntoParentOnlyKey()
 {
     const auto registry = registryFor(kSample);
+    QVERIFY(registry);
     QCOMPARE(registry->SaveRegString(kLocalMachine, "Software\\Blizzard Entertainment", "Launcher", "yes"), kSuccess);
     const QByteArray after = readAll(m_reg);
     QVERIFY(after.startsWith(kSample));
@@ -512,6 +484,7 @@ void TestRegistry::remove()
     QFETCH(QByteArray, name);
     QFETCH(QByteArray, removedLines);
     const auto registry = registryFor(kSample);
+    QVERIFY(registry);
     QCOMPARE(registry->RemoveRegValue(kLocalMachine, kGameKey, name.toStdString()), kSuccess);
     QByteArray expected = kSample;
     expected.replace(removedLines, "");
@@ -526,6 +499,7 @@ void TestRegistry::removeNameWrittenTwice()
     // Found by fuzzing: with a name written twice, the earlier line read again after a delete.
     const QByteArray head = "WINE REGISTRY Version 2\n\n[Software\\\\Rostrel] 1\n";
     const auto registry = registryFor(head + "\"Path\"=\"old\"\n\"Other\"=\"kept\"\n\"path\"=\"new\"\n");
+    QVERIFY(registry);
     QCOMPARE(
         describe(registry->ReadRegValue(kLocalMachine, "Software\\Rostrel", "Path")), QStringLiteral("text \"new\""));
     QCOMPARE(registry->RemoveRegValue(kLocalMachine, "Software\\Rostrel", "Path"), kSuccess);
@@ -535,7 +509,7 @@ void TestRegistry::removeNameWrittenTwice()
 
 void TestRegistry::readOnlyKeyRefusesWrites()
 {
-    writeAll(m_reg, kSample);
+    QVERIFY(writeAll(m_reg, kSample));
     const auto calls = makeWineRegistryCalls(m_reg.toStdString());
     KeyHandle key = 0;
     QCOMPARE(calls->openKey(kLocalMachine, kGameKey, kKeyQueryValue, key), kSuccess);
@@ -547,7 +521,7 @@ void TestRegistry::readOnlyKeyRefusesWrites()
 
 void TestRegistry::writeKeyValueTypes()
 {
-    writeAll(m_reg, kSample);
+    QVERIFY(writeAll(m_reg, kSample));
     const auto calls = makeWineRegistryCalls(m_reg.toStdString());
     KeyHandle key = 0;
     QCOMPARE(calls->openKey(kLocalMachine, "Software\\OnlyNative", kKeyWriteAccess, key), kSuccess);
@@ -576,6 +550,7 @@ void TestRegistry::failedWriteLeavesFileAlone()
     QByteArray big = kSample;
     big.append("\n[Software\\\\Filler] 1700000000\n\"Pad\"=\"" + QByteArray(200000, 'x') + "\"\n");
     const auto registry = registryFor(big);
+    QVERIFY(registry);
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     long status = kSuccess;
     {
@@ -591,7 +566,7 @@ void TestRegistry::failedWriteLeavesFileAlone()
 void TestRegistry::writeKeepsPermissionsAndLinks()
 {
     const QString target = m_dir->filePath(QStringLiteral("real.reg"));
-    writeAll(target, kSample);
+    QVERIFY(writeAll(target, kSample));
     QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup));
     QVERIFY(QFile::link(target, m_reg));
     const auto registry = makeWineRegistry(m_reg.toStdString());
@@ -616,6 +591,7 @@ void TestRegistry::largeFileIsQuick()
     content += "[Software\\\\Wow6432Node\\\\Blizzard Entertainment\\\\World of Warcraft] 1700000000\n"
                "\"InstallPath\"=\"C:\\\\WoW\\\\\"\n";
     const auto registry = registryFor(content);
+    QVERIFY(registry);
     QElapsedTimer timer;
     timer.start();
     for (int i = 0; i < 10; ++i)

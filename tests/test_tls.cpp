@@ -3,6 +3,7 @@
 
 #include "addon/addonupdater.h"
 #include "guild-site/guildsite.h"
+#include "testdata.h"
 #include "uploadworld.h"
 
 #include <QSslCertificate>
@@ -18,7 +19,7 @@ const QByteArray kProfile = QByteArrayLiteral("Rostrel = { gold = 12 }\r\n");
 
 QByteArray fixture(const QString& name)
 {
-    QFile file(QStringLiteral(ROSTREL_TLS_FIXTURES "/") + name);
+    QFile file(testing::testDataPath(QStringLiteral("tls/") + name));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 

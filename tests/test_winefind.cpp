@@ -13,12 +13,13 @@ using namespace rostrel;
 
 namespace {
 
-void writeAll(const QString& path, const QByteArray& bytes)
+// Writes the bytes, making the folders on the way; false when that fails.
+[[nodiscard]] bool writeAll(const QString& path, const QByteArray& bytes)
 {
-    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    if (!QDir().mkpath(QFileInfo(path).path()))
+        return false;
     QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
 enum class Game
@@ -29,8 +30,8 @@ enum class Game
     EmptyValue
 };
 
-// A prefix's system.reg, with or without the game's key.
-void makePrefix(const QString& prefix, Game game)
+// A prefix's system.reg, with or without the game's key; false when it cannot be written.
+[[nodiscard]] bool makePrefix(const QString& prefix, Game game)
 {
     QByteArray text = "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n\n"
                       "[Software\\\\Wine] 1700000000\n\"Version\"=\"win10\"\n\n";
@@ -43,7 +44,7 @@ void makePrefix(const QString& prefix, Game game)
     else if (game == Game::EmptyValue)
         text += "[Software\\\\Wow6432Node\\\\Blizzard Entertainment\\\\World of Warcraft] 1700000000\n"
                 "\"InstallPath\"=\"\"\n";
-    writeAll(prefix + QStringLiteral("/system.reg"), text);
+    return writeAll(prefix + QStringLiteral("/system.reg"), text);
 }
 
 } // namespace
@@ -84,39 +85,39 @@ private Q_SLOTS:
         config.homeDir = h;
 
         // A prefix without the game stands in front of every candidate that has one.
-        makePrefix(h + QStringLiteral("/.wine"), Game::Absent);
+        QVERIFY(makePrefix(h + QStringLiteral("/.wine"), Game::Absent));
         if (layout == QStringLiteral("env")) {
             config.winePrefix = h + QStringLiteral("/custom/");
-            makePrefix(h + QStringLiteral("/.wine"), Game::View32);
+            QVERIFY(makePrefix(h + QStringLiteral("/.wine"), Game::View32));
         } else if (layout == QStringLiteral("dotwine")) {
-            makePrefix(h + QStringLiteral("/.wine"), Game::View32);
+            QVERIFY(makePrefix(h + QStringLiteral("/.wine"), Game::View32));
         } else if (layout == QStringLiteral("dotwine64")) {
-            makePrefix(h + QStringLiteral("/.wine"), Game::View64);
+            QVERIFY(makePrefix(h + QStringLiteral("/.wine"), Game::View64));
         } else if (layout == QStringLiteral("dotwine+proton")) {
-            makePrefix(h + QStringLiteral("/.wine"), Game::View32);
-            makePrefix(h + QStringLiteral("/.local/share/Steam/steamapps/compatdata/99/pfx"), Game::View32);
+            QVERIFY(makePrefix(h + QStringLiteral("/.wine"), Game::View32));
+            QVERIFY(makePrefix(h + QStringLiteral("/.local/share/Steam/steamapps/compatdata/99/pfx"), Game::View32));
         } else if (layout == QStringLiteral("lutris-prefix")) {
-            makePrefix(h + QStringLiteral("/lutris/other"), Game::Absent);
-            makePrefix(h + QStringLiteral("/lutris/battlenet"), Game::View32);
-            writeAll(h + QStringLiteral("/.config/lutris/games/a-other.yml"),
-                "game:\n  exe: x.exe\n  prefix: " + h.toUtf8() + "/lutris/other\n");
-            writeAll(h + QStringLiteral("/.config/lutris/games/battlenet-1.yml"),
+            QVERIFY(makePrefix(h + QStringLiteral("/lutris/other"), Game::Absent));
+            QVERIFY(makePrefix(h + QStringLiteral("/lutris/battlenet"), Game::View32));
+            QVERIFY(writeAll(h + QStringLiteral("/.config/lutris/games/a-other.yml"),
+                "game:\n  exe: x.exe\n  prefix: " + h.toUtf8() + "/lutris/other\n"));
+            QVERIFY(writeAll(h + QStringLiteral("/.config/lutris/games/battlenet-1.yml"),
                 "game:\n  arch: win64\n  exe: drive_c/Battle.net/Battle.net Launcher.exe\n  prefix: " + h.toUtf8()
-                    + "/lutris/battlenet\nwine:\n  version: lutris-7\n");
+                    + "/lutris/battlenet\nwine:\n  version: lutris-7\n"));
         } else if (layout == QStringLiteral("lutris-gamepath")) {
-            makePrefix(h + QStringLiteral("/lutris/wow"), Game::View32);
-            writeAll(h + QStringLiteral("/.local/share/lutris/games/wow.yml"), "game_path: '~/lutris/wow'\n");
+            QVERIFY(makePrefix(h + QStringLiteral("/lutris/wow"), Game::View32));
+            QVERIFY(writeAll(h + QStringLiteral("/.local/share/lutris/games/wow.yml"), "game_path: '~/lutris/wow'\n"));
         } else if (layout == QStringLiteral("games")) {
             QVERIFY(QDir().mkpath(h + QStringLiteral("/Games/aaa-no-registry")));
-            makePrefix(h + QStringLiteral("/Games/battlenet"), Game::View32);
+            QVERIFY(makePrefix(h + QStringLiteral("/Games/battlenet"), Game::View32));
         } else if (layout == QStringLiteral("proton-steam")) {
-            makePrefix(h + QStringLiteral("/.steam/steam/steamapps/compatdata/1000/pfx"), Game::Absent);
-            makePrefix(h + QStringLiteral("/.steam/steam/steamapps/compatdata/1234/pfx"), Game::View32);
+            QVERIFY(makePrefix(h + QStringLiteral("/.steam/steam/steamapps/compatdata/1000/pfx"), Game::Absent));
+            QVERIFY(makePrefix(h + QStringLiteral("/.steam/steam/steamapps/compatdata/1234/pfx"), Game::View32));
         } else if (layout == QStringLiteral("proton-share")) {
-            makePrefix(h + QStringLiteral("/.local/share/Steam/steamapps/compatdata/99/pfx"), Game::View64);
+            QVERIFY(makePrefix(h + QStringLiteral("/.local/share/Steam/steamapps/compatdata/99/pfx"), Game::View64));
         } else if (layout == QStringLiteral("empty+proton")) {
-            makePrefix(h + QStringLiteral("/.wine"), Game::EmptyValue);
-            makePrefix(h + QStringLiteral("/.local/share/Steam/steamapps/compatdata/99/pfx"), Game::View32);
+            QVERIFY(makePrefix(h + QStringLiteral("/.wine"), Game::EmptyValue));
+            QVERIFY(makePrefix(h + QStringLiteral("/.local/share/Steam/steamapps/compatdata/99/pfx"), Game::View32));
         }
         QCOMPARE(findWinePrefix(config), h + u'/' + expected);
     }
@@ -133,7 +134,7 @@ private Q_SLOTS:
         QFETCH(bool, xdgSet);
         QTemporaryDir home;
         const QString h = home.path();
-        makePrefix(h + QStringLiteral("/Games/wow"), Game::View32);
+        QVERIFY(makePrefix(h + QStringLiteral("/Games/wow"), Game::View32));
         QVERIFY(QDir().mkpath(h + QStringLiteral("/Games/wow/drive_c/Program Files (x86)/World of Warcraft/WTF")));
         PlatformConfig config;
         config.homeDir = h;
@@ -184,7 +185,7 @@ private Q_SLOTS:
         PlatformConfig config;
         config.homeDir = home.path();
         if (layout == QStringLiteral("wine"))
-            makePrefix(home.filePath(QStringLiteral(".wine")), Game::Absent);
+            QVERIFY(makePrefix(home.filePath(QStringLiteral(".wine")), Game::Absent));
         else if (layout == QStringLiteral("empty wine"))
             QVERIFY(QDir().mkpath(home.filePath(QStringLiteral(".wine/drive_c"))));
         else if (layout == QStringLiteral("WINEPREFIX"))

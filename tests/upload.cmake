@@ -5,5 +5,4 @@ rostrel_add_test(test_watcher SOURCES test_watcher.cpp uploadworld.h
 if(NOT WIN32) # the site's TLS server reads PEM keys, which the Windows TLS backend does not
     rostrel_add_test(test_tls SOURCES test_tls.cpp uploadworld.h
         LIBS rostrel_upload rostrel_addon rostrel_platform rostrel_guildsite LABELS upload)
-    target_compile_definitions(test_tls PRIVATE ROSTREL_TLS_FIXTURES="${CMAKE_CURRENT_SOURCE_DIR}/data/tls")
 endif()

@@ -1,6 +1,7 @@
 #include "addon/addonupdater.h"
 
 #include "catalogue/gamefolders.h"
+#include "core/config.h"
 #include "core/fileio.h"
 #include "core/seams.h"
 #include "core/textlines.h"
@@ -12,10 +13,6 @@
 #include <QUrl>
 #include <algorithm>
 #include <array>
-
-#ifndef ROSTREL_DEFAULT_FILE_HOST
-#error "ROSTREL_DEFAULT_FILE_HOST comes from the build (the ROSTREL_FILE_HOST cache variable)"
-#endif
 
 Q_LOGGING_CATEGORY(lcAddon, "rostrel.addon", QtInfoMsg)
 
@@ -93,7 +90,7 @@ QString fileHostBase(const QString& override)
     while (host.endsWith(u'/'))
         host.chop(1);
     if (host.isEmpty())
-        host = QStringLiteral(ROSTREL_DEFAULT_FILE_HOST);
+        host = QString::fromUtf8(config::kFileHost);
     return scheme + host + QStringLiteral("/files/Rostrel/");
 }
 

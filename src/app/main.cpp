@@ -3,6 +3,7 @@
 #include "app/form1.h"
 #include "app/program.h"
 #include "catalogue/characterlist.h"
+#include "core/config.h"
 #include "tray/trayicon.h"
 
 #include <QApplication>
@@ -38,7 +39,7 @@ int main(int argc, char* argv[])
     services.network = &network;
     services.settingsFolder = services.platform.settingsFolder;
     services.fileHostBase = rostrel::fileHostBase(qEnvironmentVariable("ROSTREL_FILE_HOST"));
-    services.demoSite = QStringLiteral(ROSTREL_DEMO_SITE);
+    services.demoSite = QString::fromUtf8(rostrel::config::kDemoSite);
     services.trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
 
     rostrel::Program program(std::move(services));

@@ -102,7 +102,7 @@ at_least() { # count login
 }
 stop_program() {
     wineserver -k > /dev/null 2>&1
-    sleep 1
+    timeout 30 wineserver -w > /dev/null 2>&1 # until every Wine process has ended
 }
 # The site stored each upload as a file; does one hold exactly these bytes?
 stored() {
@@ -177,17 +177,24 @@ click_box() {
     top=$((height - 466 - border))
     xdotool windowfocus --sync "$wid" > /dev/null 2>&1
     xdotool mousemove --window "$wid" $((border + 226)) $((top + 136)) click 1 > /dev/null 2>&1
-    sleep 1
+}
+# clicks the box until the command after it succeeds, up to five times, giving each click a moment
+click_until() {
+    for _ in 1 2 3 4 5; do
+        "$@" && return 0
+        click_box
+        wait_for 2 "$@" && return 0
+    done
+    "$@"
 }
 ticked() { [ "$(run_value)" = 1 ]; }
-sleep 2
+viewable() { xwininfo -id "$wid" 2> /dev/null | grep -q 'Map State: IsViewable'; }
+wait_for 10 viewable
 import -window "$wid" "$WIN_BUILD/e2e-window.png" 2> /dev/null
 cleared() { [ "$(run_value)" = 0 ]; }
-for _ in 1 2 3 4 5; do ticked && break; click_box; done
-ticked
+click_until ticked
 check $? "ticking Run on Startup writes the Run value ($(wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' /v RostrelUploader /reg:32 2> /dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p'))"
-for _ in 1 2 3 4 5; do cleared && break; click_box; done
-cleared
+click_until cleared
 check $? "clearing it removes the value"
 stop_program
 
