@@ -86,8 +86,11 @@ struct World
     QString addons() const { return gameDir() + QStringLiteral("/Interface/AddOns"); }
     QString addon(const QString& name = {}) const { return addons() + QStringLiteral("/Rostrel/") + name; }
 
-    void installToc(const QByteArray& toc) { QVERIFY(writeFile(addon(QStringLiteral("Rostrel.toc")), toc)); }
-    void publish(const QString& name, const QByteArray& bytes) { QVERIFY(site.publishFile(name, bytes)); }
+    [[nodiscard]] bool installToc(const QByteArray& toc)
+    {
+        return writeFile(addon(QStringLiteral("Rostrel.toc")), toc);
+    }
+    [[nodiscard]] bool publish(const QString& name, const QByteArray& bytes) { return site.publishFile(name, bytes); }
 
     QStringList boxTexts() const
     {
@@ -172,8 +175,8 @@ private Q_SLOTS:
 void TestAddonUpdate::quickDownload()
 {
     World world;
-    world.publish(QStringLiteral("abc"), "abc");
-    world.publish(QStringLiteral("empty"), "");
+    QVERIFY(world.publish(QStringLiteral("abc"), "abc"));
+    QVERIFY(world.publish(QStringLiteral("empty"), ""));
     AddonUpdater& updater = *world.updater;
 
     QCOMPARE(updater.QuickDownload(updater.fileUrl(QStringLiteral("abc"))), QStringLiteral("abc"));
@@ -217,7 +220,7 @@ void TestAddonUpdate::storedBytes()
     QFETCH(QByteArray, stored);
 
     World world;
-    world.publish(QStringLiteral("Icon.tga"), body);
+    QVERIFY(world.publish(QStringLiteral("Icon.tga"), body));
     QVERIFY(writeFile(world.addon(QStringLiteral("Icon.tga")), "an older, longer version of the file"));
     QVERIFY(world.updater->QuickDownloadToFile(
         world.updater->fileUrl(QStringLiteral("Icon.tga")), kGameAddonFolder + QStringLiteral("Icon.tga")));
@@ -244,7 +247,7 @@ void TestAddonUpdate::saveFailures()
     QFETCH(QString, blocker);
 
     World world;
-    world.publish(QStringLiteral("a.lua"), "abc");
+    QVERIFY(world.publish(QStringLiteral("a.lua"), "abc"));
     if (!blocker.isEmpty())
         QVERIFY(writeFile(world.gameDir() + u'/' + blocker, "not a folder"));
     const QStringList before = world.gameFiles();
@@ -265,7 +268,7 @@ void TestAddonUpdate::fullDisk()
     World world;
     const QByteArray old("the installed file, intact");
     QVERIFY(writeFile(world.addon(QStringLiteral("Big.blp")), old));
-    world.publish(QStringLiteral("Big.blp"), QByteArray(256 * 1024, 'b'));
+    QVERIFY(world.publish(QStringLiteral("Big.blp"), QByteArray(256 * 1024, 'b')));
     bool written = true;
     {
         FileSizeLimit limit(64 * 1024);
@@ -360,10 +363,10 @@ void TestAddonUpdate::versions()
 
     World world;
     if (!toc.isNull())
-        world.installToc(toc);
-    world.publish(QStringLiteral("RostrelVersion"), published);
-    world.publish(QStringLiteral("RostrelFiles"), "Rostrel.lua\r\n");
-    world.publish(QStringLiteral("Rostrel.lua"), "-- new");
+        QVERIFY(world.installToc(toc));
+    QVERIFY(world.publish(QStringLiteral("RostrelVersion"), published));
+    QVERIFY(world.publish(QStringLiteral("RostrelFiles"), "Rostrel.lua\r\n"));
+    QVERIFY(world.publish(QStringLiteral("Rostrel.lua"), "-- new"));
 
     world.updater->CheckVersionAndDownload();
 
@@ -389,12 +392,12 @@ void TestAddonUpdate::versions()
 void TestAddonUpdate::listOrder()
 {
     World world;
-    world.installToc("## Version: 1.0\r\n");
-    world.publish(QStringLiteral("RostrelVersion"), "1.1\r\n");
-    world.publish(QStringLiteral("RostrelFiles"), "Rostrel.toc\r\n\r\nRostrel.lua\r\nRostrel.xml\r\n");
-    world.publish(QStringLiteral("Rostrel.toc"), "## Version: 1.1");
-    world.publish(QStringLiteral("Rostrel.lua"), "lua");
-    world.publish(QStringLiteral("Rostrel.xml"), "xml");
+    QVERIFY(world.installToc("## Version: 1.0\r\n"));
+    QVERIFY(world.publish(QStringLiteral("RostrelVersion"), "1.1\r\n"));
+    QVERIFY(world.publish(QStringLiteral("RostrelFiles"), "Rostrel.toc\r\n\r\nRostrel.lua\r\nRostrel.xml\r\n"));
+    QVERIFY(world.publish(QStringLiteral("Rostrel.toc"), "## Version: 1.1"));
+    QVERIFY(world.publish(QStringLiteral("Rostrel.lua"), "lua"));
+    QVERIFY(world.publish(QStringLiteral("Rostrel.xml"), "xml"));
 
     world.updater->CheckVersionAndDownload();
 
@@ -423,8 +426,8 @@ void TestAddonUpdate::emptyList()
 {
     QFETCH(QByteArray, list);
     World world;
-    world.publish(QStringLiteral("RostrelVersion"), "3.0");
-    world.publish(QStringLiteral("RostrelFiles"), list);
+    QVERIFY(world.publish(QStringLiteral("RostrelVersion"), "3.0"));
+    QVERIFY(world.publish(QStringLiteral("RostrelFiles"), list));
 
     world.updater->CheckVersionAndDownload();
 
@@ -438,10 +441,10 @@ void TestAddonUpdate::unusualNames()
     World world;
     const QString spaced = QStringLiteral("My Texture.tga");
     const QString accented = QStringLiteral("\u00c9t\u00e9 \u00e4rger.lua");
-    world.publish(QStringLiteral("RostrelVersion"), "2");
-    world.publish(QStringLiteral("RostrelFiles"), (spaced + QStringLiteral("\r\n") + accented).toUtf8());
-    world.publish(spaced, allBytes());
-    world.publish(accented, "-- \xc3\xa9");
+    QVERIFY(world.publish(QStringLiteral("RostrelVersion"), "2"));
+    QVERIFY(world.publish(QStringLiteral("RostrelFiles"), (spaced + QStringLiteral("\r\n") + accented).toUtf8()));
+    QVERIFY(world.publish(spaced, allBytes()));
+    QVERIFY(world.publish(accented, "-- \xc3\xa9"));
 
     world.updater->CheckVersionAndDownload();
 
@@ -459,9 +462,9 @@ void TestAddonUpdate::manyNames()
     for (int i = 0; i < 3000; ++i)
         list += "f" + QByteArray::number(i) + ".lua\r\n";
     for (int i = 0; i < 3000; i += 1000)
-        world.publish(QStringLiteral("f%1.lua").arg(i), QByteArray::number(i));
-    world.publish(QStringLiteral("RostrelVersion"), "9");
-    world.publish(QStringLiteral("RostrelFiles"), list);
+        QVERIFY(world.publish(QStringLiteral("f%1.lua").arg(i), QByteArray::number(i)));
+    QVERIFY(world.publish(QStringLiteral("RostrelVersion"), "9"));
+    QVERIFY(world.publish(QStringLiteral("RostrelFiles"), list));
 
     world.updater->CheckVersionAndDownload();
 
@@ -483,10 +486,10 @@ void TestAddonUpdate::refusedNames()
     const QStringList bad { QStringLiteral("..\\Coffrin\\Coffrin.lua"), QStringLiteral("../../WTF/Config.wtf"),
         QStringLiteral("/etc/passwd"), QStringLiteral("C:\\evil.lua"), QStringLiteral("C:evil.lua"),
         QStringLiteral(".."), QStringLiteral("Art\\Icon.tga"), QStringLiteral("Art/Icon.tga") };
-    world.publish(QStringLiteral("RostrelVersion"), "2");
-    world.publish(QStringLiteral("RostrelFiles"),
-        (bad.join(QStringLiteral("\r\n")) + QStringLiteral("\r\nRostrel.lua")).toUtf8());
-    world.publish(QStringLiteral("Rostrel.lua"), "ok");
+    QVERIFY(world.publish(QStringLiteral("RostrelVersion"), "2"));
+    QVERIFY(world.publish(QStringLiteral("RostrelFiles"),
+        (bad.join(QStringLiteral("\r\n")) + QStringLiteral("\r\nRostrel.lua")).toUtf8()));
+    QVERIFY(world.publish(QStringLiteral("Rostrel.lua"), "ok"));
     const QStringList before = world.gameFiles();
 
     world.updater->CheckVersionAndDownload();
@@ -522,9 +525,9 @@ void TestAddonUpdate::versionFetchFails()
     QFETCH(QString, reason);
 
     World world(500ms);
-    world.installToc("## Version: 1.0\r\n");
-    world.publish(QStringLiteral("RostrelFiles"), "Rostrel.lua");
-    world.publish(QStringLiteral("Rostrel.lua"), "x");
+    QVERIFY(world.installToc("## Version: 1.0\r\n"));
+    QVERIFY(world.publish(QStringLiteral("RostrelFiles"), "Rostrel.lua"));
+    QVERIFY(world.publish(QStringLiteral("Rostrel.lua"), "x"));
     std::unique_ptr<FaultServer> server;
     if (fault >= 0) {
         server = std::make_unique<FaultServer>(FaultServer::Mode(fault));
@@ -552,7 +555,7 @@ void TestAddonUpdate::versionFetchFails()
 void TestAddonUpdate::listFetchFails()
 {
     World world;
-    world.publish(QStringLiteral("RostrelVersion"), "2.0");
+    QVERIFY(world.publish(QStringLiteral("RostrelVersion"), "2.0"));
     const QString url = world.updater->fileUrl(QStringLiteral("RostrelFiles"));
 
     world.updater->CheckVersionAndDownload();
@@ -567,12 +570,12 @@ void TestAddonUpdate::listFetchFails()
 void TestAddonUpdate::fileFails()
 {
     World world;
-    world.installToc("## Version: 1.0\r\n");
+    QVERIFY(world.installToc("## Version: 1.0\r\n"));
     QVERIFY(writeFile(world.addon(QStringLiteral("Gone.lua")), "installed"));
-    world.publish(QStringLiteral("RostrelVersion"), "2.0");
-    world.publish(QStringLiteral("RostrelFiles"), "a.lua\r\nGone.lua\r\nb.lua");
-    world.publish(QStringLiteral("a.lua"), "a");
-    world.publish(QStringLiteral("b.lua"), "b");
+    QVERIFY(world.publish(QStringLiteral("RostrelVersion"), "2.0"));
+    QVERIFY(world.publish(QStringLiteral("RostrelFiles"), "a.lua\r\nGone.lua\r\nb.lua"));
+    QVERIFY(world.publish(QStringLiteral("a.lua"), "a"));
+    QVERIFY(world.publish(QStringLiteral("b.lua"), "b"));
 
     world.updater->CheckVersionAndDownload();
 
@@ -591,9 +594,9 @@ void TestAddonUpdate::addonFolderIsAFile()
 {
     World world;
     QVERIFY(writeFile(world.addons() + QStringLiteral("/Rostrel"), "a file where the folder belongs"));
-    world.publish(QStringLiteral("RostrelVersion"), "2.0");
-    world.publish(QStringLiteral("RostrelFiles"), "a.lua");
-    world.publish(QStringLiteral("a.lua"), "a");
+    QVERIFY(world.publish(QStringLiteral("RostrelVersion"), "2.0"));
+    QVERIFY(world.publish(QStringLiteral("RostrelFiles"), "a.lua"));
+    QVERIFY(world.publish(QStringLiteral("a.lua"), "a"));
 
     world.updater->CheckVersionAndDownload();
 
@@ -628,8 +631,8 @@ void TestAddonUpdate::oldAddonRemovedFirst()
     QVERIFY(writeFile(coffrin + QStringLiteral("Coffrin.lua"), "-- Varnhold\r\n"));
     QVERIFY(writeFile(coffrin + QStringLiteral("Coffrin.toc"), "x"));
     QVERIFY(writeFile(coffrin + QStringLiteral("Coffrin.xml"), "x"));
-    world.publish(QStringLiteral("RostrelVersion"), "2.0");
-    world.publish(QStringLiteral("RostrelFiles"), "");
+    QVERIFY(world.publish(QStringLiteral("RostrelVersion"), "2.0"));
+    QVERIFY(world.publish(QStringLiteral("RostrelFiles"), ""));
 
     world.updater->CheckVersionAndDownload();
 
@@ -641,10 +644,10 @@ void TestAddonUpdate::oldAddonRemovedFirst()
 void TestAddonUpdate::noNesting()
 {
     World world;
-    world.publish(QStringLiteral("RostrelVersion"), "2.0");
-    world.publish(QStringLiteral("RostrelFiles"), "a.lua\r\nb.lua");
-    world.publish(QStringLiteral("a.lua"), "a");
-    world.publish(QStringLiteral("b.lua"), "b");
+    QVERIFY(world.publish(QStringLiteral("RostrelVersion"), "2.0"));
+    QVERIFY(world.publish(QStringLiteral("RostrelFiles"), "a.lua\r\nb.lua"));
+    QVERIFY(world.publish(QStringLiteral("a.lua"), "a"));
+    QVERIFY(world.publish(QStringLiteral("b.lua"), "b"));
 
     // A timer tick while the check waits for the network, and another while the announcement
     // box is up: both return at once.

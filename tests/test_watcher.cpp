@@ -10,11 +10,10 @@ using namespace rostrel::fakes;
 using namespace std::chrono_literals;
 
 namespace {
-void touch(const QString& path, const QDateTime& when)
+[[nodiscard]] bool touch(const QString& path, const QDateTime& when)
 {
     QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadWrite));
-    QVERIFY(file.setFileTime(when, QFileDevice::FileModificationTime));
+    return file.open(QIODevice::ReadWrite) && file.setFileTime(when, QFileDevice::FileModificationTime);
 }
 
 struct WatchedWorld : UploadWorld
@@ -58,7 +57,7 @@ private Q_SLOTS:
             QStringList({ QStringLiteral("Profile for ACC\\Realm\\Anna changed and was uploaded"),
                 QStringLiteral("Profile for ACC\\Realm\\Cato changed and was uploaded") }));
 
-        touch(a, QDateTime::currentDateTime().addSecs(-3600)); // a time that went back counts too
+        QVERIFY(touch(a, QDateTime::currentDateTime().addSecs(-3600))); // a time that went back counts too
         world.watcher.UpdateTimer_Timer(); // Anna
         world.watcher.UpdateTimer_Timer(); // Cato, unchanged
         QCOMPARE(world.uploads(), 3);
@@ -162,7 +161,7 @@ private Q_SLOTS:
         QCOMPARE(world.uploads(), 1);
         const std::optional<QDateTime> uploadedTime = world.list.fileDate(0);
         QVERIFY(uploadedTime);
-        touch(path, uploadedTime->addSecs(60));
+        QVERIFY(touch(path, uploadedTime->addSecs(60)));
 
         FaultServer holding(FaultServer::Mode::NeverAnswer);
         QVERIFY(holding.listen());
