@@ -1,0 +1,174 @@
+// The update check when something fails: the version or the list cannot be fetched, a file
+// cannot be fetched or saved, the version is absurd, or there is no request object at all.
+
+#include "support/addonworld.h"
+#include "support/faultserver.h"
+#include "testfiles.h"
+
+#include <QFileInfo>
+#include <QTest>
+#include <memory>
+
+using namespace rostrel;
+using namespace rostrel::testing;
+using namespace rostrel::fakes;
+using namespace std::chrono_literals;
+
+namespace {
+
+class NoRequests : public RequestFactory
+{
+public:
+    std::unique_ptr<XmlHttpRequest> create() override { return nullptr; }
+};
+
+} // namespace
+
+class TestAddonUpdateFailures : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void versionFetchFails_data();
+    void versionFetchFails();
+    void listFetchFails();
+    void fileFails();
+    void addonFolderIsAFile();
+    void oversizedVersion();
+    void noRequestObject();
+};
+
+void TestAddonUpdateFailures::versionFetchFails_data()
+{
+    QTest::addColumn<int>("fault"); // -1: the reference site without a version file
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("not published") << -1 << QStringLiteral("HTTP 404");
+    QTest::newRow("error page") << int(FaultServer::Mode::Error500Html) << QStringLiteral("HTTP 500");
+    QTest::newRow("refused") << int(FaultServer::Mode::Refuse) << QString();
+    QTest::newRow("stalls") << int(FaultServer::Mode::StallMidFile) << QString();
+    QTest::newRow("never answers") << int(FaultServer::Mode::NeverAnswer) << QString();
+}
+
+void TestAddonUpdateFailures::versionFetchFails()
+{
+    QFETCH(int, fault);
+    QFETCH(QString, reason);
+
+    AddonWorld world(500ms);
+    QVERIFY(world.installToc("## Version: 1.0\r\n"));
+    QVERIFY(world.publish(QStringLiteral("RostrelFiles"), "Rostrel.lua"));
+    QVERIFY(world.publish(QStringLiteral("Rostrel.lua"), "x"));
+    std::unique_ptr<FaultServer> server;
+    if (fault >= 0) {
+        server = std::make_unique<FaultServer>(FaultServer::Mode(fault));
+        QVERIFY(server->listen());
+        world.useHost(server->hostAndPort());
+    }
+    const QString url = world.updater->fileUrl(QStringLiteral("RostrelVersion"));
+
+    world.updater->CheckVersionAndDownload();
+
+    QCOMPARE(world.dialogs.shown.size(), 1);
+    QVERIFY(world.dialogs.shown.first().text.startsWith(kDownloadError + url + QStringLiteral("\r\n\r\n")));
+    QCOMPARE(world.log.messages.size(), 1);
+    const QString stop = QStringLiteral("Addon update check stopped: could not fetch ") + url + QStringLiteral(" (");
+    QVERIFY2(world.log.messages.first().startsWith(stop), qPrintable(world.log.messages.first()));
+    if (!reason.isEmpty())
+        QCOMPARE(world.log.messages.first(), stop + reason + u')');
+    QVERIFY(!world.requested.contains(QStringLiteral("RostrelFiles")));
+    if (server)
+        QCOMPARE(server->requestCount() <= 1, true);
+    QVERIFY(!QFileInfo::exists(world.addon(QStringLiteral("Rostrel.lua"))));
+    QVERIFY(!world.updater->isChecking());
+}
+
+void TestAddonUpdateFailures::listFetchFails()
+{
+    AddonWorld world;
+    QVERIFY(world.publish(QStringLiteral("RostrelVersion"), "2.0"));
+    const QString url = world.updater->fileUrl(QStringLiteral("RostrelFiles"));
+
+    world.updater->CheckVersionAndDownload();
+
+    QCOMPARE(world.requested, QStringList({ QStringLiteral("RostrelVersion"), QStringLiteral("RostrelFiles") }));
+    QCOMPARE(world.boxTexts(), QStringList { kDownloadError + url + QStringLiteral("\r\n\r\nHTTP 404") });
+    QCOMPARE(world.log.messages,
+        QStringList {
+            QStringLiteral("Addon update check stopped: could not fetch ") + url + QStringLiteral(" (HTTP 404)") });
+}
+
+void TestAddonUpdateFailures::fileFails()
+{
+    AddonWorld world;
+    QVERIFY(world.installToc("## Version: 1.0\r\n"));
+    QVERIFY(writeFile(world.addon(QStringLiteral("Gone.lua")), "installed"));
+    QVERIFY(world.publish(QStringLiteral("RostrelVersion"), "2.0"));
+    QVERIFY(world.publish(QStringLiteral("RostrelFiles"), "a.lua\r\nGone.lua\r\nb.lua"));
+    QVERIFY(world.publish(QStringLiteral("a.lua"), "a"));
+    QVERIFY(world.publish(QStringLiteral("b.lua"), "b"));
+
+    world.updater->CheckVersionAndDownload();
+
+    // The files before and after the failed one are stored; the failed one stays as it was.
+    QCOMPARE(readFile(world.addon(QStringLiteral("a.lua"))), QByteArray("a\r\n"));
+    QCOMPARE(readFile(world.addon(QStringLiteral("b.lua"))), QByteArray("b\r\n"));
+    QCOMPARE(readFile(world.addon(QStringLiteral("Gone.lua"))), QByteArray("installed"));
+    QCOMPARE(world.boxTexts(),
+        QStringList {
+            kDownloadError + world.updater->fileUrl(QStringLiteral("Gone.lua")) + QStringLiteral("\r\n\r\nHTTP 404") });
+    QCOMPARE(world.log.messages,
+        QStringList { QStringLiteral("Rostrel update to version 2.0 incomplete: 1 of 3 files could not be updated") });
+}
+
+void TestAddonUpdateFailures::addonFolderIsAFile()
+{
+    AddonWorld world;
+    QVERIFY(writeFile(world.addons() + QStringLiteral("/Rostrel"), "a file where the folder belongs"));
+    QVERIFY(world.publish(QStringLiteral("RostrelVersion"), "2.0"));
+    QVERIFY(world.publish(QStringLiteral("RostrelFiles"), "a.lua"));
+    QVERIFY(world.publish(QStringLiteral("a.lua"), "a"));
+
+    world.updater->CheckVersionAndDownload();
+
+    QCOMPARE(world.dialogs.shown.size(), 1);
+    QVERIFY(world.dialogs.shown.first().text.startsWith(QStringLiteral("Saving of file ") + kGameAddonFolder
+        + QStringLiteral("a.lua Failed for the following reason: ")));
+    QCOMPARE(readFile(world.addons() + QStringLiteral("/Rostrel")), QByteArray("a file where the folder belongs"));
+    QCOMPARE(world.log.messages.size(), 1);
+    QVERIFY(world.log.messages.first().startsWith(QStringLiteral("Rostrel update to version 2.0 incomplete")));
+}
+
+void TestAddonUpdateFailures::oversizedVersion()
+{
+    AddonWorld world;
+    FaultServer server(FaultServer::Mode::Huge10MBBinary);
+    QVERIFY(server.listen());
+    world.useHost(server.hostAndPort());
+
+    world.updater->CheckVersionAndDownload();
+
+    QCOMPARE(server.requestCount(), 1); // the list is not asked for
+    QVERIFY(world.dialogs.shown.isEmpty());
+    QCOMPARE(world.log.messages.size(), 1);
+    QVERIFY(world.log.messages.first().startsWith(QStringLiteral("Addon update check stopped: ")));
+    QVERIFY(world.log.messages.first().size() < 200);
+}
+
+void TestAddonUpdateFailures::noRequestObject()
+{
+    AddonWorld world;
+    NoRequests none;
+    RequestSource noSource(none, world.dialogs, world.browser, world.exit);
+    AddonUpdater updater(world.folders, noSource, world.dialogs, world.log, fileHostBase(world.site.hostAndPort()));
+
+    QVERIFY_THROWS_EXCEPTION(ProgramExited, updater.CheckVersionAndDownload());
+    QCOMPARE(world.exit.codes.size(), 1);
+    QCOMPARE(world.browser.opened.size(), 1);
+    QCOMPARE(world.dialogs.shown.size(), 1);
+    QCOMPARE(world.dialogs.shown.first().icon, BoxIcon::Critical);
+    QVERIFY(!updater.isChecking());
+}
+
+QTEST_GUILESS_MAIN(TestAddonUpdateFailures)
+#include "test_addon_update_failures.moc"
