@@ -9,7 +9,8 @@ if(NOT WIN32)
 endif()
 # Kills the built program while it writes; looks at it through /proc, so Linux only.
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
-    rostrel_add_test(test_crashsafety SOURCES test_crashsafety.cpp support/slowfilehost.cpp support/slowfilehost.h
+    rostrel_add_test(test_crashsafety SOURCES test_crashsafety.cpp support/crashworld.h support/slowfilehost.cpp
+        support/slowfilehost.h
         LIBS rostrel_guildsite LABELS faults TIMEOUT 180)
     add_dependencies(test_crashsafety RostrelUploader)
 endif()

@@ -1,0 +1,169 @@
+#pragma once
+// For the tests that kill the built program while it writes: file contents that tell their origin
+// at every offset, and a watch on the program's open files through /proc (Linux only) that stops
+// and kills it in the middle of a write.
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <initializer_list>
+#include <set>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <unistd.h>
+
+namespace rostrel::testing::crash {
+
+// Bytes that tell their origin at every offset: a cut or a splice of two of them matches neither.
+inline QByteArray pattern(char tag, qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char(tag + (i / 4096) % 23);
+    return bytes;
+}
+
+inline bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+inline QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// --- Looking at another process through /proc (plain system calls: this runs in a busy loop) ---
+
+inline std::string procPath(pid_t pid, const char* rest)
+{
+    return "/proc/" + std::to_string(pid) + rest;
+}
+
+inline bool readSmallFile(const std::string& path, std::string& text)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char buffer[1024];
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    ::close(fd);
+    if (n <= 0)
+        return false;
+    text.assign(buffer, static_cast<size_t>(n));
+    return true;
+}
+
+// The state letter of /proc/<pid>/stat ('R', 'S', 'T' stopped, 'Z' ended); '?' when gone.
+inline char processState(pid_t pid)
+{
+    std::string stat;
+    if (!readSmallFile(procPath(pid, "/stat"), stat))
+        return '?';
+    const size_t paren = stat.rfind(')');
+    return paren != std::string::npos && paren + 2 < stat.size() ? stat[paren + 2] : '?';
+}
+
+// "<fd> <target>" for every file the process holds open for writing below the folder (given with
+// a trailing slash). Files it reads there, such as the settings at start-up, do not count.
+inline std::set<std::string> openWrites(pid_t pid, const std::string& folder)
+{
+    std::set<std::string> found;
+    const std::string fdDir = procPath(pid, "/fd");
+    DIR* dir = ::opendir(fdDir.c_str());
+    if (!dir)
+        return found;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        char target[4096];
+        const ssize_t n = ::readlink((fdDir + '/' + entry->d_name).c_str(), target, sizeof target);
+        if (n <= 0 || std::string_view(target, static_cast<size_t>(n)).substr(0, folder.size()) != folder)
+            continue;
+        std::string info;
+        if (!readSmallFile(procPath(pid, "/fdinfo/") + entry->d_name, info))
+            continue;
+        const size_t flags = info.find("flags:");
+        if (flags == std::string::npos)
+            continue;
+        const long mode = std::strtol(info.c_str() + flags + 6, nullptr, 8) & O_ACCMODE;
+        if (mode != O_RDONLY)
+            found.insert(entry->d_name + (' ' + std::string(target, static_cast<size_t>(n))));
+    }
+    ::closedir(dir);
+    return found;
+}
+
+// Stops the process, tells whether it was writing below one of the folders at that moment, and
+// kills it.
+inline bool stopLookAndKill(pid_t pid, std::initializer_list<std::string> folders)
+{
+    using namespace std::chrono_literals;
+    ::kill(pid, SIGSTOP);
+    const auto giveUp = std::chrono::steady_clock::now() + 500ms;
+    char state = processState(pid);
+    while (state != 'T' && state != 'Z' && state != '?' && std::chrono::steady_clock::now() < giveUp)
+        state = processState(pid);
+    bool writing = false;
+    for (const std::string& folder : folders)
+        writing = writing || (state == 'T' && !openWrites(pid, folder).empty());
+    ::kill(pid, SIGKILL);
+    return writing;
+}
+
+// Watches the program from a thread of its own and kills it during the (n+1)-th write it starts
+// below a folder, a given time after the write was first seen.
+class WriteKiller
+{
+public:
+    WriteKiller(pid_t pid, std::string folder, int writesToLetPass, std::chrono::microseconds delay)
+        : m_thread([=, this] { run(pid, folder, writesToLetPass, delay); })
+    { }
+    ~WriteKiller()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+    bool fired() const { return m_fired; }
+    bool landedInWrite() const { return m_inWrite; }
+
+private:
+    void run(pid_t pid, const std::string& folder, int writesToLetPass, std::chrono::microseconds delay)
+    {
+        std::set<std::string> seen;
+        while (!m_stop) {
+            const char state = processState(pid);
+            if (state == 'Z' || state == '?')
+                return;
+            for (const std::string& write : openWrites(pid, folder)) {
+                if (!seen.insert(write).second || static_cast<int>(seen.size()) <= writesToLetPass)
+                    continue;
+                const auto until = std::chrono::steady_clock::now() + delay;
+                while (std::chrono::steady_clock::now() < until) { } // a moment into the write
+                m_inWrite = stopLookAndKill(pid, { folder });
+                m_fired = true;
+                return;
+            }
+        }
+    }
+
+    std::atomic<bool> m_stop { false };
+    std::atomic<bool> m_fired { false };
+    std::atomic<bool> m_inWrite { false };
+    std::thread m_thread; // last: starts once the flags exist
+};
+
+} // namespace rostrel::testing::crash
