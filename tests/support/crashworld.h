@@ -3,6 +3,8 @@
 // at every offset, and a watch on the program's open files through /proc (Linux only) that stops
 // and kills it in the middle of a write.
 
+#include "testfiles.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -33,14 +35,7 @@ inline QByteArray pattern(char tag, qsizetype size)
     return bytes;
 }
 
-inline bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-inline QByteArray readFile(const QString& path)
+inline QByteArray readOrMissing(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
