@@ -109,9 +109,7 @@ private:
         const QFileInfo info(m_path);
         if (!info.exists())
             return kFileNotFound;
-        // Not only folders: a pipe or a device is no registry, and opening a pipe would wait.
-        if (!info.isFile())
-            return kAccessDenied;
+        // A folder, a pipe or a device is refused like an unreadable file.
         auto text = io::readFile(m_path, kMaxFileSize);
         if (!text)
             return kAccessDenied;
