@@ -6,3 +6,5 @@ if(NOT WIN32) # the site's TLS server reads PEM keys, which the Windows TLS back
     rostrel_add_test(test_tls SOURCES test_tls.cpp uploadworld.h
         LIBS rostrel_upload rostrel_addon rostrel_platform rostrel_guildsite LABELS upload)
 endif()
+rostrel_add_test(test_flavours SOURCES test_flavours.cpp uploadworld.h
+    LIBS rostrel_upload rostrel_settings rostrel_platform rostrel_guildsite rostrel_testsupport LABELS upload)

@@ -82,12 +82,23 @@ void CharacterList::setChecked(int index, bool checked)
     Q_EMIT dataChanged(changed, changed, { Qt::CheckStateRole });
 }
 
+QString CharacterList::key(const EntryPlace& place)
+{
+    const QString relative = place.relative.toUpper();
+    return place.flavourName.isEmpty() ? relative : place.flavourName.toUpper() + u'\\' + relative;
+}
+
 int CharacterList::append(const QString& text)
+{
+    return append(text, EntryPlace { {}, {}, text });
+}
+
+int CharacterList::append(const QString& text, const EntryPlace& place)
 {
     const int index = count();
     beginInsertRows({}, index, index);
-    m_entries.push_back({ text, true });
-    m_upperTexts.insert(text.toUpper());
+    m_entries.push_back({ text, place, true });
+    m_upperTexts.insert(key(place));
     endInsertRows();
     // FileDates may be a spare element longer than the list (after resetFileDates); the new
     // entry's element is the last one and holds no time.
@@ -99,6 +110,18 @@ int CharacterList::append(const QString& text)
 bool CharacterList::InListAlready(const QString& text) const
 {
     return m_upperTexts.contains(text.toUpper());
+}
+
+bool CharacterList::InListAlready(const EntryPlace& place) const
+{
+    return m_upperTexts.contains(key(place));
+}
+
+EntryPlace CharacterList::place(int index) const
+{
+    if (index < 0 || index >= count())
+        return {};
+    return m_entries[static_cast<std::size_t>(index)].place;
 }
 
 std::optional<QDateTime> CharacterList::fileDate(int index) const
@@ -144,11 +167,18 @@ void CharacterList::CompareToHardDrive(const QString& settingsDir)
 
     QSet<QString> unchecked;
     if (const auto bytes = io::readFile(QDir(settingsDir).filePath(kNoUploadFile), kMaxNoUploadBytes)) {
-        for (const QByteArray& line : splitLines(*bytes))
+        for (const QByteArray& line : splitLines(io::decodeLocalText(*bytes).toUtf8()))
             unchecked.insert(trimSpaces(QString::fromUtf8(line)));
     }
+    // A line written before the game had several flavours names the folder alone: it keeps
+    // that folder private in every flavour, and a line naming a flavour holds for that one.
+    const auto named = [&unchecked](const Entry& entry) {
+        const EntryPlace& place = entry.place;
+        return unchecked.contains(entry.text) || unchecked.contains(place.relative)
+            || (!place.flavourName.isEmpty() && unchecked.contains(place.flavourName + u'\\' + place.relative));
+    };
     for (Entry& entry : m_entries) {
-        if (unchecked.contains(entry.text))
+        if (named(entry))
             entry.checked = false;
     }
     if (count() > 0)

@@ -17,6 +17,15 @@ namespace rostrel {
 // The unchecked entries, one text a line, in the settings folder.
 inline const QString kNoUploadFile = QStringLiteral("noupload.txt");
 
+// Where an entry's profile lives: its flavour (see GameFolders) and its folder relative to that
+// flavour's account folder, "\\SavedVariables" removed.
+struct EntryPlace
+{
+    QString flavourName;
+    QString flavourFolder;
+    QString relative;
+};
+
 class CharacterList : public QAbstractListModel
 {
     Q_OBJECT
@@ -35,10 +44,15 @@ public:
     void setChecked(int index, bool checked);
 
     // Appends a checked entry and grows FileDates so that its last index is the new entry's,
-    // with no time recorded. Returns the new index.
+    // with no time recorded. Returns the new index. Without a place, the text is the folder
+    // relative to the game folder's account folder.
     int append(const QString& text);
-    // True when an entry with this text, ignoring case, is in the list.
+    int append(const QString& text, const EntryPlace& place);
+    EntryPlace place(int index) const;
+    // True when an entry for this folder, ignoring case, is in the list (the text alone: an
+    // entry of the game folder without flavours).
     bool InListAlready(const QString& text) const;
+    bool InListAlready(const EntryPlace& place) const;
 
     // FileDates: absent means no time recorded yet (differs from every file time).
     int fileDatesSize() const { return static_cast<int>(m_fileDates.size()); }
@@ -53,7 +67,8 @@ public:
     void GetNextListIndexnoupload();
 
     // Checks every entry, then unchecks those named (after trimming spaces, exact case) by the
-    // lines of noupload.txt in the given folder. A missing file leaves all checked.
+    // lines of noupload.txt in the given folder. A missing file leaves all checked. A line that
+    // names no flavour unchecks that folder in every flavour.
     void CompareToHardDrive(const QString& settingsDir);
     // Texts of the unchecked entries, in list order.
     QStringList uncheckedTexts() const;
@@ -62,8 +77,10 @@ private:
     struct Entry
     {
         QString text;
+        EntryPlace place;
         bool checked = true;
     };
+    static QString key(const EntryPlace& place);
     std::vector<Entry> m_entries;
     QSet<QString> m_upperTexts;
     std::vector<std::optional<QDateTime>> m_fileDates;

@@ -7,6 +7,7 @@
 
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <algorithm>
 
 Q_LOGGING_CATEGORY(lcCatalogue, "rostrel.catalogue", QtInfoMsg)
 
@@ -39,54 +40,76 @@ Discovery::Discovery(GameFolders& folders, CharacterList& list, std::unique_ptr<
 
 Discovery::~Discovery()
 {
-    m_tree.reset(); // before the watch it listens to
+    m_trees.clear(); // before the watch they listen to
 }
 
 int Discovery::keptFolders() const
 {
-    return m_tree ? m_tree->folderCount() : 0;
+    int folders = 0;
+    for (const KeptTree& kept : m_trees)
+        folders += kept.tree ? kept.tree->folderCount() : 0;
+    return folders;
 }
 
 int Discovery::unwatchedFolders() const
 {
-    return m_tree ? m_tree->unwatchedCount() : 0;
+    int folders = 0;
+    for (const KeptTree& kept : m_trees)
+        folders += kept.tree ? kept.tree->unwatchedCount() : 0;
+    return folders;
 }
 
 void Discovery::LoadfilesFromHardDrive()
 {
-    // The account folder is asked for once per walk; the walk then carries the game's name of
-    // each folder and its host path side by side, so nothing is mapped or read per file.
-    const QString accountDir = m_folders.GetAccountDir();
-    m_accountPrefix = accountDir + QLatin1Char('\\');
+    // The flavours are asked for once per walk; the walk then carries the game's name of each
+    // folder and its host path side by side, so nothing is mapped or read per file.
+    const QList<Flavour> flavours = m_folders.flavours();
+    std::vector<KeptTree> trees;
+    for (const Flavour& flavour : flavours) {
+        m_flavour = flavour;
+        m_textPrefix = flavours.size() > 1 ? flavour.name + QLatin1Char('\\') : QString();
+        const QString accountDir = flavour.folder + QStringLiteral("WTF\\Account");
+        m_accountPrefix = accountDir + QLatin1Char('\\');
+        KeptTree kept;
+        const auto old = std::find_if(m_trees.begin(), m_trees.end(),
+            [&accountDir](const KeptTree& tree) { return tree.accountDir == accountDir; });
+        if (old != m_trees.end())
+            kept = std::move(*old);
+        walkFlavour(accountDir, kept);
+        trees.push_back(std::move(kept));
+    }
+    m_trees = std::move(trees); // the listings of flavours gone are let go
+    Q_EMIT walked(m_list.count() > 0);
+}
+
+void Discovery::walkFlavour(const QString& accountDir, KeptTree& kept)
+{
     const QString hostRoot = m_folders.toHost(accountDir);
     const QString canonicalRoot = QFileInfo(hostRoot).canonicalFilePath();
     if (canonicalRoot.isEmpty()) {
-        m_tree.reset();
-    } else if (watchable(hostRoot, canonicalRoot)) {
-        walkKept(accountDir, hostRoot, canonicalRoot);
+        kept.tree.reset();
+    } else if (watchable(hostRoot, canonicalRoot, kept)) {
+        walkKept(accountDir, hostRoot, canonicalRoot, kept);
     } else {
-        m_tree.reset();
+        kept.tree.reset();
         m_openFolders.insert(canonicalRoot);
         LoadFilesFromDir(accountDir, hostRoot, canonicalRoot, 0);
         m_openFolders.clear();
     }
-    Q_EMIT walked(m_list.count() > 0);
 }
 
-bool Discovery::watchable(const QString& hostRoot, const QString& canonicalRoot)
+bool Discovery::watchable(const QString& hostRoot, const QString& canonicalRoot, const KeptTree& kept)
 {
     if (!m_watch)
         return false;
-    if (m_unwatchableRoot == canonicalRoot)
+    if (m_unwatchableRoots.contains(canonicalRoot))
         return false;
-    if (m_tree && m_tree->isRootedAt(hostRoot, canonicalRoot))
+    if (kept.tree && kept.tree->isRootedAt(hostRoot, canonicalRoot))
         return true; // asked when the kept listing was made
     QString why;
-    if (m_watch->reportsChanges(canonicalRoot, &why)) {
-        m_unwatchableRoot.clear();
+    if (m_watch->reportsChanges(canonicalRoot, &why))
         return true;
-    }
-    m_unwatchableRoot = canonicalRoot;
+    m_unwatchableRoots.insert(canonicalRoot);
     if (!m_unwatchableReported) {
         m_unwatchableReported = true;
         m_folders.log().AddMessage(QStringLiteral("Changes to the game folders are not reported on this file system (")
@@ -95,28 +118,31 @@ bool Discovery::watchable(const QString& hostRoot, const QString& canonicalRoot)
     return false;
 }
 
-void Discovery::walkKept(const QString& accountDir, const QString& hostRoot, const QString& canonicalRoot)
+void Discovery::walkKept(
+    const QString& accountDir, const QString& hostRoot, const QString& canonicalRoot, KeptTree& kept)
 {
-    if (m_tree && m_treeAccountDir == accountDir && m_tree->isRootedAt(hostRoot, canonicalRoot)) {
+    if (kept.tree && kept.accountDir == accountDir && kept.tree->isRootedAt(hostRoot, canonicalRoot)) {
         m_watch->deliverPending();
-        if (!m_tree->refresh())
+        if (!kept.tree->refresh())
             return; // nothing changed that could add an entry
     } else {
-        m_tree.reset();
-        m_tree = std::make_unique<FolderTree>(*m_watch, m_folders.paths(), m_folders.log(), kMaxDepth);
-        m_treeAccountDir = accountDir;
-        m_tree->build(hostRoot, canonicalRoot);
+        kept.tree.reset();
+        kept.tree = std::make_unique<FolderTree>(*m_watch, m_folders.paths(), m_folders.log(), kMaxDepth);
+        kept.accountDir = accountDir;
+        kept.tree->build(hostRoot, canonicalRoot);
     }
     // The list only grows, so every profile of an unchanged folder is listed already; the walk
     // over the kept listing costs no disk access.
-    m_tree->forEachProfileFolder(accountDir, [this](const QString& gamePath) { addEntry(gamePath); });
+    kept.tree->forEachProfileFolder(accountDir, [this](const QString& gamePath) { addEntry(gamePath); });
 }
 
 void Discovery::addEntry(const QString& gamePath)
 {
-    const QString text = removeFolderNames(gamePath, m_accountPrefix);
-    if (!m_list.InListAlready(text))
-        m_list.append(text);
+    // A game folder without flavours is looked up anew whenever the entry is used.
+    const QString folder = m_flavour.name.isEmpty() ? QString() : m_flavour.folder;
+    const EntryPlace place { m_flavour.name, folder, removeFolderNames(gamePath, m_accountPrefix) };
+    if (!m_list.InListAlready(place))
+        m_list.append(m_textPrefix + place.relative, place);
 }
 
 QString Discovery::FormatIt(const QString& path)

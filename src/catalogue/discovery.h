@@ -1,20 +1,23 @@
 #pragma once
-// Finds every "Rostrel.lua" (any case) under the account folder and appends one entry per folder
-// holding one. Never removes, renames or re-orders entries, nor changes an existing tick.
+// Finds every "Rostrel.lua" (any case) under each flavour's account folder and appends one entry
+// per folder holding one, flavour by flavour. Never removes, renames or re-orders entries, nor
+// changes an existing tick. With several flavours an entry's text starts with its flavour's name.
 //
 // The first walk lists the whole tree; later walks re-list only the folders the system reports
 // changed, with the same result as listing everything again. Where changes cannot be reported,
 // those folders (or the whole tree) are listed on every walk.
 
+#include "catalogue/characterlist.h"
+#include "catalogue/gamefolders.h"
+
 #include <QObject>
 #include <QSet>
 #include <QString>
 #include <memory>
+#include <vector>
 
 namespace rostrel {
 
-class GameFolders;
-class CharacterList;
 class FolderWatch;
 class FolderTree;
 
@@ -53,18 +56,28 @@ private:
     // this machine, canonicalPath its real location (for spotting links that loop).
     void LoadFilesFromDir(const QString& gamePath, const QString& hostPath, const QString& canonicalPath, int depth);
     void addEntry(const QString& gamePath);
+    // One flavour's account folder and its kept listing.
+    struct KeptTree
+    {
+        QString accountDir;
+        std::unique_ptr<FolderTree> tree;
+    };
+    void walkFlavour(const QString& accountDir, KeptTree& kept);
     // Brings the kept listing up to date (or makes it) and appends what it holds that is new.
-    void walkKept(const QString& accountDir, const QString& hostRoot, const QString& canonicalRoot);
-    bool watchable(const QString& hostRoot, const QString& canonicalRoot);
+    void walkKept(const QString& accountDir, const QString& hostRoot, const QString& canonicalRoot, KeptTree& kept);
+    bool watchable(const QString& hostRoot, const QString& canonicalRoot, const KeptTree& kept);
 
     GameFolders& m_folders;
     CharacterList& m_list;
     std::unique_ptr<FolderWatch> m_watch;
-    std::unique_ptr<FolderTree> m_tree;
-    QString m_treeAccountDir;
-    QString m_unwatchableRoot; // a root on a file system that reports no changes
+    std::vector<KeptTree> m_trees; // one per flavour of the last walk
+    QSet<QString> m_unwatchableRoots; // roots on file systems that report no changes
     bool m_unwatchableReported = false;
-    QString m_accountPrefix; // account folder and "\", for the walk in progress
+    // The walk in progress: the flavour, what its entries' texts start with, and its account
+    // folder and "\".
+    Flavour m_flavour;
+    QString m_textPrefix;
+    QString m_accountPrefix;
     QSet<QString> m_openFolders; // canonical paths of the folders the walk is inside
 };
 

@@ -1,6 +1,7 @@
 #include "catalogue/gamefolders.h"
 
 #include <QFileInfo>
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -46,6 +47,64 @@ QString GameFolders::GetAccountDir()
 QString GameFolders::addonFolder()
 {
     return gameFolderWithSeparator() + QStringLiteral("Interface\\Addons\\Rostrel");
+}
+
+namespace {
+
+bool isFlavourName(const QString& name)
+{
+    return name.size() >= 2 && name.startsWith(u'_') && name.endsWith(u'_');
+}
+
+bool flavourBefore(const Flavour& a, const Flavour& b)
+{
+    static const QString kRetail = QStringLiteral("_retail_");
+    const bool aRetail = a.name.compare(kRetail, Qt::CaseInsensitive) == 0;
+    const bool bRetail = b.name.compare(kRetail, Qt::CaseInsensitive) == 0;
+    if (aRetail != bRetail)
+        return aRetail;
+    const int byName = a.name.compare(b.name, Qt::CaseInsensitive);
+    return byName != 0 ? byName < 0 : a.name < b.name;
+}
+
+} // namespace
+
+QList<Flavour> GameFolders::flavours()
+{
+    const QString folder = gameFolderWithSeparator();
+    QString bare = folder;
+    while (bare.endsWith(u'\\') || bare.endsWith(u'/'))
+        bare.chop(1);
+    const qsizetype cut = std::max(bare.lastIndexOf(u'\\'), bare.lastIndexOf(u'/'));
+    const QString named = bare.mid(cut + 1);
+    if (cut < 0 || !isFlavourName(named))
+        return { Flavour { {}, folder } };
+
+    // The flavour the registry names counts even before the game made its account folder: that
+    // is where the addon goes.
+    const QString root = bare.left(cut + 1);
+    const QString hostRoot = m_paths.toHost(root);
+    const FolderListing listing = m_paths.list(hostRoot);
+    QList<Flavour> found;
+    bool namedSeen = false;
+    for (const QString& name : listing.all) {
+        if (!isFlavourName(name) || listing.files.contains(name))
+            continue;
+        const bool isNamed = name.compare(named, Qt::CaseInsensitive) == 0;
+        if (!isNamed && !QFileInfo(m_paths.toHost(root + name + QStringLiteral("\\WTF\\Account"))).isDir())
+            continue;
+        namedSeen = namedSeen || isNamed;
+        found.append({ name, isNamed ? folder : root + name + u'\\' });
+    }
+    if (!namedSeen)
+        found.append({ named, folder });
+    std::sort(found.begin(), found.end(), flavourBefore);
+    return found;
+}
+
+QString GameFolders::folderOf(const Flavour& flavour)
+{
+    return flavour.folder.isEmpty() ? gameFolderWithSeparator() : flavour.folder;
 }
 
 void GameFolders::InitializeFolders()

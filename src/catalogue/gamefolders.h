@@ -1,15 +1,24 @@
 #pragma once
-// The game's folders: the install folder from the registry, the account folder and the addon
-// folder. Nothing is cached: every call reads the registry again.
+// The game's folders: the install folder from the registry, the game's flavours, and each one's
+// account and addon folders. Nothing is cached: every call reads the registry again.
 
 #include "core/gamekey.h"
 #include "core/pathlayer.h"
 #include "core/registry.h"
 #include "core/seams.h"
 
+#include <QList>
 #include <QString>
 
 namespace rostrel {
+
+// One flavour of the game (retail, classic …): a folder with its own WTF\Account and
+// Interface\AddOns. A game folder laid out without flavour folders is one flavour with no name.
+struct Flavour
+{
+    QString name; // the flavour folder's name as on disk ("_retail_"); empty without flavour folders
+    QString folder; // game path ending in "\"; empty: the game folder, as the registry names it now
+};
 
 inline const QString kGameMissingText = QStringLiteral(
     "We were unable to locate your World of Warcraft Folder.  Apparently WoW is not properly installed."
@@ -32,6 +41,18 @@ public:
     QString addonFolder();
     // Makes sure the addon folder exists; a failure is logged and the program goes on.
     void InitializeFolders();
+
+    // The flavours: when the game folder is a flavour folder ("_classic_era_", a name that starts
+    // and ends with "_"), it and every folder beside it whose name does and that holds
+    // WTF\Account, "_retail_" first, then by name ignoring case. Otherwise the game folder alone.
+    QList<Flavour> flavours();
+    // A flavour's folder, ending in "\" (the game folder for a flavour without a folder of its own).
+    QString folderOf(const Flavour& flavour);
+    QString accountDirOf(const Flavour& flavour) { return folderOf(flavour) + QStringLiteral("WTF\\Account"); }
+    QString addonFolderOf(const Flavour& flavour)
+    {
+        return folderOf(flavour) + QStringLiteral("Interface\\Addons\\Rostrel");
+    }
 
     // A game path on the host's file system.
     QString toHost(const QString& gamePath) const { return m_paths.toHost(gamePath); }

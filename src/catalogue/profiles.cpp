@@ -32,7 +32,9 @@ ProfileReader::ProfileReader(GameFolders& folders, const CharacterList& list, Me
 
 QString ProfileReader::profilePath(int index)
 {
-    return m_folders.GetAccountDir() + QLatin1Char('\\') + m_list.text(index)
+    // The entry's own flavour, whichever one the game was launched as since.
+    const EntryPlace place = m_list.place(index);
+    return m_folders.accountDirOf({ place.flavourName, place.flavourFolder }) + QLatin1Char('\\') + place.relative
         + QStringLiteral("\\SavedVariables\\Rostrel.lua");
 }
 

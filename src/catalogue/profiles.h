@@ -21,7 +21,7 @@ class ProfileReader
 public:
     ProfileReader(GameFolders& folders, const CharacterList& list, MessageSink& log);
 
-    // Account folder, "\", entry text, "\SavedVariables\Rostrel.lua".
+    // The entry's flavour's account folder, "\", its folder, "\SavedVariables\Rostrel.lua".
     QString profilePath(int index);
     // The profile of a checked entry; empty for an unchecked entry or an index outside the list.
     QByteArray LoadDataFromHardDrive(int index);

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStringConverter>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -28,6 +29,33 @@ Result<void> writeFileAtomically(const QString& path, const QByteArray& bytes, Q
     if (!file.commit())
         return Failure { file.errorString() };
     return {};
+}
+
+QByteArray encodeLocalText(const QString& text)
+{
+    QStringEncoder toLocal(QStringConverter::System);
+    QByteArray local = toLocal(text);
+    // A code page writes what it cannot hold as "?" without always saying so: only a round trip
+    // shows that the text fits.
+    QStringDecoder fromLocal(QStringConverter::System);
+    const QString back = fromLocal(local);
+    if (toLocal.hasError() || fromLocal.hasError() || back != text)
+        return text.toUtf8();
+    // Code-page bytes that happen to be valid UTF-8 would be read back as UTF-8.
+    const QByteArray utf8 = text.toUtf8();
+    if (local != utf8 && decodeLocalText(local) != text)
+        return utf8;
+    return local;
+}
+
+QString decodeLocalText(const QByteArray& bytes)
+{
+    QStringDecoder fromUtf8(QStringConverter::Utf8);
+    QString text = fromUtf8(bytes);
+    if (!fromUtf8.hasError())
+        return text;
+    QStringDecoder fromLocal(QStringConverter::System);
+    return fromLocal(bytes);
 }
 
 Result<QByteArray> readFile(const QString& path, qint64 maxBytes)

@@ -17,6 +17,13 @@ namespace rostrel::io {
 Result<void> writeFileAtomically(
     const QString& path, const QByteArray& bytes, QFileDevice::Permissions permissions = {});
 
+// Text of the settings files: in the system's code page when every character fits (what other
+// programs of the platform expect), otherwise UTF-8, so that nothing typed is lost. On Linux the
+// code page is UTF-8.
+QByteArray encodeLocalText(const QString& text);
+// Bytes that are valid UTF-8 are read as UTF-8, anything else in the system's code page.
+QString decodeLocalText(const QByteArray& bytes);
+
 // Reads a whole ordinary file of at most maxBytes bytes. A folder, a pipe or device, a missing or
 // unreadable file and a larger file are failures.
 Result<QByteArray> readFile(const QString& path, qint64 maxBytes);

@@ -5,6 +5,7 @@
 #include "platform/backends.h"
 
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 namespace rostrel {
@@ -42,8 +43,11 @@ Platform makePlatform(const PlatformConfig& config);
 QString chooseSettingsFolder(const QString& workingDir, const QString& systemDir, const QString& programDir);
 
 // Finds the Wine prefix that holds the game: $WINEPREFIX when set; otherwise the first of
-// ~/.wine, the Lutris prefixes and Steam's Proton prefixes whose system.reg holds the game's key.
-// Falls back to ~/.wine when none does, whether or not it exists.
+// winePrefixCandidates whose system.reg holds the game's key. Falls back to ~/.wine when none
+// does, whether or not it exists.
 QString findWinePrefix(const PlatformConfig& config);
+// The prefixes looked through, in order: ~/.wine; Lutris's (its game files, ~/Games/*); Steam's
+// Proton ones; Bottles (native, then Flatpak); Heroic; Steam as a Flatpak; Lutris as a Flatpak.
+QStringList winePrefixCandidates(const QString& home);
 
 } // namespace rostrel

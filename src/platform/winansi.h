@@ -1,5 +1,5 @@
 #pragma once
-// UTF-8 to and from the Windows system code page, for the ANSI functions. Windows only.
+// UTF-8 to and from UTF-16 (the wide functions) and the Windows system code page. Windows only.
 
 #include <string>
 
@@ -7,16 +7,24 @@
 
 namespace rostrel::winansi {
 
-inline std::string convert(const std::string& text, UINT from, UINT to)
+inline std::wstring toWide(const std::string& utf8, UINT from = CP_UTF8)
 {
-    if (text.empty())
+    if (utf8.empty())
         return {};
-    const int length = static_cast<int>(text.size());
-    const int wideLength = MultiByteToWideChar(from, 0, text.data(), length, nullptr, 0);
+    const int length = static_cast<int>(utf8.size());
+    const int wideLength = MultiByteToWideChar(from, 0, utf8.data(), length, nullptr, 0);
     if (wideLength <= 0)
         return {};
     std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
-    MultiByteToWideChar(from, 0, text.data(), length, wide.data(), wideLength);
+    MultiByteToWideChar(from, 0, utf8.data(), length, wide.data(), wideLength);
+    return wide;
+}
+
+inline std::string fromWide(const std::wstring& wide, UINT to = CP_UTF8)
+{
+    if (wide.empty())
+        return {};
+    const int wideLength = static_cast<int>(wide.size());
     const int outLength = WideCharToMultiByte(to, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
     if (outLength <= 0)
         return {};
@@ -28,11 +36,11 @@ inline std::string convert(const std::string& text, UINT from, UINT to)
 // Embedded and terminating NULs are kept: the length is explicit.
 inline std::string toAnsi(const std::string& utf8)
 {
-    return convert(utf8, CP_UTF8, CP_ACP);
+    return fromWide(toWide(utf8), CP_ACP);
 }
 inline std::string fromAnsi(const std::string& ansi)
 {
-    return convert(ansi, CP_ACP, CP_UTF8);
+    return fromWide(toWide(ansi, CP_ACP));
 }
 
 } // namespace rostrel::winansi

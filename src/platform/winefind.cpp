@@ -33,12 +33,14 @@ QStringList subfolders(const QString& folder)
 
 // Lutris names a game's prefix in its game file ("prefix:"); installers that keep the prefix
 // in the game's own folder give only "game_path:".
-QStringList lutrisPrefixes(const QString& home)
+// Lutris keeps its game files in its configuration and data folders (inside its sandbox when it
+// runs as a Flatpak).
+QStringList lutrisPrefixes(const QString& home, const QString& configHome, const QString& dataHome)
 {
     static const QRegularExpression line(QStringLiteral(R"(^\s*(?:prefix|game_path)\s*:\s*(.*?)\s*$)"));
     QStringList prefixes;
-    for (const QString& folder : QStringList {
-             home + QStringLiteral("/.config/lutris/games"), home + QStringLiteral("/.local/share/lutris/games") }) {
+    for (const QString& folder :
+        QStringList { configHome + QStringLiteral("/lutris/games"), dataHome + QStringLiteral("/lutris/games") }) {
         const QDir dir(folder);
         for (const QString& name : dir.entryList({ QStringLiteral("*.yml") }, QDir::Files, QDir::Name)) {
             QFile file(dir.filePath(name));
@@ -59,32 +61,48 @@ QStringList lutrisPrefixes(const QString& home)
             }
         }
     }
-    for (const QString& name : subfolders(home + QStringLiteral("/Games")))
-        prefixes << home + QStringLiteral("/Games/") + name;
     return prefixes;
 }
 
-QStringList protonPrefixes(const QString& home)
+// Every sub-folder of each folder, followed by suffix: launchers keep one prefix per game there.
+QStringList prefixesIn(const QStringList& folders, const QString& suffix = {})
 {
     QStringList prefixes;
-    for (const QString& folder : QStringList { home + QStringLiteral("/.steam/steam/steamapps/compatdata"),
-             home + QStringLiteral("/.local/share/Steam/steamapps/compatdata") }) {
+    for (const QString& folder : folders) {
         for (const QString& name : subfolders(folder))
-            prefixes << folder + u'/' + name + QStringLiteral("/pfx");
+            prefixes << folder + u'/' + name + suffix;
     }
     return prefixes;
 }
 
 } // namespace
 
+QStringList winePrefixCandidates(const QString& home)
+{
+    const QString flatpak = home + QStringLiteral("/.var/app/");
+    const QString pfx = QStringLiteral("/pfx");
+    QStringList candidates { home + QStringLiteral("/.wine") };
+    candidates += lutrisPrefixes(home, home + QStringLiteral("/.config"), home + QStringLiteral("/.local/share"));
+    candidates += prefixesIn({ home + QStringLiteral("/Games") });
+    candidates += prefixesIn({ home + QStringLiteral("/.steam/steam/steamapps/compatdata"),
+                                 home + QStringLiteral("/.local/share/Steam/steamapps/compatdata") },
+        pfx);
+    candidates += prefixesIn({ home + QStringLiteral("/.local/share/bottles/bottles"),
+        flatpak + QStringLiteral("com.usebottles.bottles/data/bottles/bottles") });
+    candidates += prefixesIn({ home + QStringLiteral("/Games/Heroic/Prefixes") });
+    candidates
+        += prefixesIn({ flatpak + QStringLiteral("com.valvesoftware.Steam/data/Steam/steamapps/compatdata") }, pfx);
+    const QString lutris = flatpak + QStringLiteral("net.lutris.Lutris");
+    candidates += lutrisPrefixes(home, lutris + QStringLiteral("/config"), lutris + QStringLiteral("/data"));
+    return candidates;
+}
+
 QString findWinePrefix(const PlatformConfig& config)
 {
     if (!config.winePrefix.isEmpty())
         return QDir::cleanPath(config.winePrefix);
     const QString fallback = QDir::cleanPath(config.homeDir + QStringLiteral("/.wine"));
-    QStringList candidates { fallback };
-    candidates += lutrisPrefixes(config.homeDir);
-    candidates += protonPrefixes(config.homeDir);
+    const QStringList candidates = winePrefixCandidates(config.homeDir);
     // ~/.steam/steam is usually a link to ~/.local/share/Steam: each prefix is read once.
     QSet<QString> seen;
     for (const QString& candidate : std::as_const(candidates)) {

@@ -19,9 +19,9 @@ const QString kWarningTitle = QStringLiteral("Warning!");
 // settings.txt holds three short lines; anything near this size is not ours.
 constexpr qint64 kMaxSettingsBytes = 16 * 1024 * 1024;
 
-QByteArray crlfLine(const QString& text)
+QString crlfLine(const QString& text)
 {
-    return text.toUtf8() + "\r\n";
+    return text + QStringLiteral("\r\n");
 }
 
 } // namespace
@@ -40,7 +40,7 @@ bool SettingsFiles::LoadSettings()
     // (a file saved by a Unix editor) ends a line here too.
     QList<QByteArray> lines;
     if (const auto bytes = io::readFile(QDir(m_folder).filePath(kSettingsFile), kMaxSettingsBytes))
-        lines = splitLines(*bytes, true);
+        lines = splitLines(io::decodeLocalText(*bytes).toUtf8(), true);
     const auto line = [&lines](int i) { return i < lines.size() ? QString::fromUtf8(lines.at(i)) : QString(); };
 
     m_view.setLogin(line(0));
@@ -62,16 +62,16 @@ bool SettingsFiles::LoadSettings()
 void SettingsFiles::SaveSettings()
 {
     // A failed write leaves the old file as it was; neither failure stops the other file.
-    const QByteArray settings = crlfLine(m_view.login()) + crlfLine(m_view.url())
-        + crlfLine(m_view.rememberPassword() ? m_view.password() : QString());
+    const QByteArray settings = io::encodeLocalText(crlfLine(m_view.login()) + crlfLine(m_view.url())
+        + crlfLine(m_view.rememberPassword() ? m_view.password() : QString()));
     // Owner-only (it may hold the password), set before a byte is written.
     (void)io::writeFileAtomically(
         QDir(m_folder).filePath(kSettingsFile), settings, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 
-    QByteArray noUpload;
+    QString noUpload;
     for (const QString& text : m_list.uncheckedTexts())
         noUpload += crlfLine(text);
-    (void)io::writeFileAtomically(QDir(m_folder).filePath(kNoUploadFile), noUpload);
+    (void)io::writeFileAtomically(QDir(m_folder).filePath(kNoUploadFile), io::encodeLocalText(noUpload));
 }
 
 void SettingsFiles::RememberPassword_Click()
