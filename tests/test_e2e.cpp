@@ -44,10 +44,12 @@ struct World
     QString prefix() const { return dir.path() + QStringLiteral("/prefix"); }
     QString game() const { return prefix() + QStringLiteral("/drive_c/Games/World of Warcraft"); }
     QString home() const { return dir.path() + QStringLiteral("/home"); }
-    QString profile(const QString& entry) const
+    // The profile of an entry; below the game folder itself when the entry names its flavour's
+    // account folder.
+    QString profile(const QString& entry, bool inGameFolder = false) const
     {
-        return game() + QStringLiteral("/WTF/Account/") + QString(entry).replace(u'\\', u'/')
-            + QStringLiteral("/SavedVariables/Rostrel.lua");
+        return game() + (inGameFolder ? QStringLiteral("/") : QStringLiteral("/WTF/Account/"))
+            + QString(entry).replace(u'\\', u'/') + QStringLiteral("/SavedVariables/Rostrel.lua");
     }
 
     [[nodiscard]] bool setGameKey(bool present)
@@ -176,6 +178,31 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(world.uploads(), 5, 3 * kWatcherTurn + 4000);
         QCOMPARE(world.site->received().last().profile(), newcomer);
         QCOMPARE(world.uploads(), 5); // nothing unchanged went up again
+    }
+
+    void everyFlavourOfTheGameRoot()
+    {
+        World world;
+        QVERIFY(world.setUp());
+        QByteArray reg = readFile(world.prefix() + QStringLiteral("/system.reg"));
+        reg.replace("World of Warcraft\\\\\"", "World of Warcraft\\\\_retail_\\\\\"");
+        QVERIFY(writeFile(world.prefix() + QStringLiteral("/system.reg"), reg));
+        const QByteArray retail = "retail\r\n";
+        const QByteArray classic = "classic\r\n";
+        QVERIFY(writeFile(world.profile(QStringLiteral("_retail_\\WTF\\Account\\KESTREL77"), true), retail));
+        QVERIFY(writeFile(world.profile(QStringLiteral("_classic_era_\\WTF\\Account\\KESTREL77"), true), classic));
+        for (const QString flavour : { QStringLiteral("_retail_"), QStringLiteral("_classic_era_") })
+            QVERIFY(writeFile(
+                world.profile(flavour + QStringLiteral("\\WTF\\Account\\KESTREL77\\Realm\\Alt"), true), "alt"));
+        QVERIFY(writeFile(world.home() + QStringLiteral("/noupload.txt"), "KESTREL77\\Realm\\Alt\r\n"));
+        QVERIFY(world.rememberLogin(QStringLiteral("gryphon")));
+        QVERIFY(world.start());
+        QTRY_COMPARE_WITH_TIMEOUT(world.uploads(), 3, 3 * kWatcherTurn + 8000);
+        QCOMPARE(world.receivedProfiles(), QSet<QByteArray>({ retail, classic }));
+        world.stop();
+        // The old line named no flavour and kept the folder private in both; the login's save names each.
+        QCOMPARE(readFile(world.home() + QStringLiteral("/noupload.txt")),
+            QByteArray("_retail_\\KESTREL77\\Realm\\Alt\r\n_classic_era_\\KESTREL77\\Realm\\Alt\r\n"));
     }
 
     void uncheckedEntryStaysUncheckedAcrossRestarts()

@@ -73,6 +73,12 @@ private Q_SLOTS:
         QTest::newRow("empty install path does not count")
             << QStringLiteral("empty+proton") << QStringLiteral(".local/share/Steam/steamapps/compatdata/99/pfx");
         QTest::newRow("nothing anywhere") << QStringLiteral("none") << QStringLiteral(".wine");
+        // Launchers that keep a prefix per game in a folder of their own: the game's prefix alone.
+        for (const char* prefix :
+            { ".local/share/bottles/bottles/WoW", ".var/app/com.usebottles.bottles/data/bottles/bottles/Battle",
+                "Games/Heroic/Prefixes/wow", ".var/app/com.valvesoftware.Steam/data/Steam/steamapps/compatdata/7/pfx" })
+            QTest::newRow(prefix) << QStringLiteral("plain") << QString::fromUtf8(prefix);
+        QTest::newRow("Lutris as a Flatpak") << QStringLiteral("lutris-flatpak") << QStringLiteral("lutris/flat");
     }
 
     void find()
@@ -115,6 +121,12 @@ private Q_SLOTS:
             QVERIFY(makePrefix(h + QStringLiteral("/.steam/steam/steamapps/compatdata/1234/pfx"), Game::View32));
         } else if (layout == QStringLiteral("proton-share")) {
             QVERIFY(makePrefix(h + QStringLiteral("/.local/share/Steam/steamapps/compatdata/99/pfx"), Game::View64));
+        } else if (layout == QStringLiteral("plain")) {
+            QVERIFY(makePrefix(h + u'/' + expected, Game::View32));
+        } else if (layout == QStringLiteral("lutris-flatpak")) {
+            QVERIFY(makePrefix(h + QStringLiteral("/lutris/flat"), Game::View32));
+            QVERIFY(writeAll(h + QStringLiteral("/.var/app/net.lutris.Lutris/config/lutris/games/wow.yml"),
+                "game:\n  prefix: " + h.toUtf8() + "/lutris/flat\n"));
         } else if (layout == QStringLiteral("empty+proton")) {
             QVERIFY(makePrefix(h + QStringLiteral("/.wine"), Game::EmptyValue));
             QVERIFY(makePrefix(h + QStringLiteral("/.local/share/Steam/steamapps/compatdata/99/pfx"), Game::View32));

@@ -9,6 +9,7 @@
 #include "core/registry.h"
 #include "fakes.h"
 #include "platform/platform.h"
+#include "settings/settingsfiles.h"
 #include "settings/startup.h"
 #include "testfiles.h"
 
@@ -183,6 +184,43 @@ private Q_SLOTS:
         QVERIFY(setRaw(HKEY_LOCAL_MACHINE, view64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY, kTestKey, name.constData(),
             DWORD(type), data));
         QCOMPARE(describe(m_registry->ReadRegValue(registry::kLocalMachine, kTestKey, name.toStdString())), expected);
+    }
+
+    void textOutsideTheCodePageRoundTrips()
+    {
+        const std::string path = "C:\\Игры\\Wörld of Warcraft\\"; // Cyrillic does not fit code page 1252
+        QCOMPARE(m_registry->SaveRegString(registry::kLocalMachine, kTestKey, "Wide", path), registry::kSuccess);
+        QCOMPARE(describe(m_registry->ReadRegValue(registry::kLocalMachine, kTestKey, "Wide")),
+            u"text "_s + QString::fromStdString(path));
+    }
+
+    // settings.txt as an older version wrote it, in the code page; and text the code page cannot
+    // hold, which goes to UTF-8 instead of being lost.
+    void settingsKeepEveryCharacter_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("password");
+        QTest::newRow("code page 1252") << QByteArray("T\xF6vrin\r\nguild.example\r\np\xE4ss\r\n") << u"päss"_s;
+        QTest::newRow("beyond it, UTF-8")
+            << QStringLiteral("Tövrin\r\nguild.example\r\nпароль\r\n").toUtf8() << u"пароль"_s;
+    }
+    void settingsKeepEveryCharacter()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, password);
+        if (GetACP() != 1252)
+            QSKIP("needs a system whose code page is 1252");
+        QTemporaryDir dir;
+        QVERIFY(writeFile(dir.filePath(u"settings.txt"_s), file));
+        fakes::FakeFormView view;
+        fakes::FakeDialogs dialogs;
+        CharacterList list;
+        SettingsFiles settings(view, list, dialogs, dir.path());
+        QVERIFY(settings.LoadSettings());
+        QCOMPARE(view.login(), u"Tövrin"_s);
+        QCOMPARE(view.password(), password);
+        settings.SaveSettings();
+        QCOMPARE(readFile(dir.filePath(u"settings.txt"_s)), file);
     }
 
     void writesNeverMakeKeys()
