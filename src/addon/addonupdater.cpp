@@ -77,6 +77,30 @@ bool isWindowsDeviceName(const QString& name)
 
 } // namespace
 
+// Sets the check's mode for its duration and, when a background check ends without a failure,
+// ends the run of failures so that the next one is logged again.
+class CheckScope
+{
+public:
+    CheckScope(AddonUpdater& updater, AddonUpdater::CheckMode mode)
+        : m_updater(updater)
+    {
+        m_updater.m_background = mode == AddonUpdater::CheckMode::Background;
+        m_updater.m_checkFailed = false;
+    }
+    ~CheckScope()
+    {
+        if (m_updater.m_background && !m_updater.m_checkFailed)
+            m_updater.m_failingInBackground = false;
+        m_updater.m_background = false;
+    }
+    CheckScope(const CheckScope&) = delete;
+    CheckScope& operator=(const CheckScope&) = delete;
+
+private:
+    AddonUpdater& m_updater;
+};
+
 QString fileHostBase(const QString& override)
 {
     QString host = override.trimmed();
@@ -176,6 +200,8 @@ Result<QByteArray> AddonUpdater::fetch(const QString& url)
     }();
     qCDebug(lcAddon) << "GET" << url << (result ? u"ok"_s : result.error());
     if (!result)
+        m_checkFailed = true;
+    if (!result && !m_background)
         m_dialogs.message(u"Error Downloading File: "_s + url + kCrLf + kCrLf + result.error());
     return result;
 }
@@ -202,6 +228,8 @@ bool AddonUpdater::storeFile(const QString& toFile, const QByteArray& bytes)
     // Never half-written: a full disk or a crash leaves the installed file as it was.
     const Result<void> written = io::writeFileAtomically(m_folders.toHost(toFile), bytes);
     if (!written)
+        m_checkFailed = true;
+    if (!written && !m_background)
         m_dialogs.message(u"Saving of file "_s + toFile + u" Failed for the following reason: "_s + written.error());
     return written.ok();
 }
@@ -229,18 +257,28 @@ void AddonUpdater::FindOldAddonAndDelete()
     }
 }
 
-void AddonUpdater::CheckVersionAndDownload()
+void AddonUpdater::reportFailure(const QString& line)
+{
+    m_checkFailed = true;
+    if (m_background && m_failingInBackground)
+        return;
+    m_failingInBackground = m_background;
+    m_log.AddMessage(line);
+}
+
+void AddonUpdater::CheckVersionAndDownload(CheckMode mode)
 {
     // A check started while another waits for the network would race it over the same files.
     const NestingGuard guard(m_checking);
     if (!guard.entered())
         return;
+    const CheckScope scope(*this, mode);
 
     FindOldAddonAndDelete();
     const QString folder = m_folders.GetWoWDir() + QStringLiteral("\\Interface\\Addons\\Rostrel\\");
 
     const auto stop = [this](const QString& url, const QString& why) {
-        m_log.AddMessage(
+        reportFailure(
             QStringLiteral("Addon update check stopped: could not fetch ") + url + QStringLiteral(" (") + why + u')');
     };
 
@@ -252,7 +290,7 @@ void AddonUpdater::CheckVersionAndDownload()
     }
     const QString serverVersion = cleanVersion(*versionReply);
     if (serverVersion.size() > kMaxVersionLength) {
-        m_log.AddMessage(QStringLiteral("Addon update check stopped: ") + versionUrl
+        reportFailure(QStringLiteral("Addon update check stopped: ") + versionUrl
             + QStringLiteral(" holds %1 characters, which is no version").arg(serverVersion.size()));
         return;
     }
@@ -298,6 +336,13 @@ void AddonUpdater::CheckVersionAndDownload()
     }
     if (toc && failed == 0 && !storeFile(folder + toc->first, toc->second))
         ++failed;
+    if (tried == 0) {
+        // Nothing was installed, so there is nothing to announce; the same list would otherwise
+        // announce the same version again at every check.
+        reportFailure(QStringLiteral("Addon update check stopped: ") + listUrl
+            + QStringLiteral(" names no file to fetch for version ") + serverVersion);
+        return;
+    }
 
     if (failed > 0) {
         // The user has seen a box for each failed file; saying "updated" now would be untrue.
@@ -306,7 +351,7 @@ void AddonUpdater::CheckVersionAndDownload()
         if (toc)
             line += QStringLiteral("; ") + toc->first
                 + QStringLiteral(" keeps the installed version, so the next check tries again");
-        m_log.AddMessage(line);
+        reportFailure(line);
         return;
     }
     m_dialogs.message(QStringLiteral("Rostrel has been updated to version ") + serverVersion);

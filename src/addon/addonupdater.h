@@ -48,9 +48,18 @@ public:
     // cannot be removed) when Coffrin.lua carries the service's marker. Silent otherwise.
     void FindOldAddonAndDelete();
 
+    // Who is there to see a failure: the check at start-up shows each failed fetch in a box; the
+    // one repeated from the tray writes to the log only, one line for a run of failing checks (an
+    // offline laptop would otherwise meet a box every half hour). An update is announced either way.
+    enum class CheckMode
+    {
+        Attended,
+        Background
+    };
+
     // The update check: old addon removal, then version comparison and, when the versions differ,
     // the download of every listed file. A call while a check runs returns at once.
-    void CheckVersionAndDownload();
+    void CheckVersionAndDownload(CheckMode mode = CheckMode::Attended);
     bool isChecking() const { return m_checking; }
 
     QString fileHostBase() const { return m_base; }
@@ -70,6 +79,9 @@ private:
     // boxes and log lines). A failure is shown in the download error box.
     Result<QByteArray> fetch(const QString& url);
     bool storeFile(const QString& toFile, const QByteArray& bytes);
+    // A line about a check that failed; in the background only the first of a run is written.
+    void reportFailure(const QString& line);
+    friend class CheckScope;
 
     GameFolders& m_folders;
     RequestSource& m_requests;
@@ -78,6 +90,9 @@ private:
     QString m_base;
     bool m_lastDownloadOk = false;
     bool m_checking = false;
+    bool m_background = false;
+    bool m_checkFailed = false; // something failed in the check under way
+    bool m_failingInBackground = false; // the last background check failed and said so
 };
 
 } // namespace rostrel

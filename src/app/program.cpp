@@ -135,7 +135,7 @@ void Program::Timer1_Timer()
         if (m_addon->isChecking())
             return; // the check still running from the last turn; try again next tick
         m_checkTicks = 0;
-        m_addon->CheckVersionAndDownload();
+        m_addon->CheckVersionAndDownload(AddonUpdater::CheckMode::Background);
     }
     ++m_checkTicks;
 }
