@@ -14,6 +14,7 @@ using namespace rostrel;
 using namespace rostrel::testing;
 using namespace rostrel::fakes;
 using namespace std::chrono_literals;
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 const QString kNothingListed = QStringLiteral("Addon update check stopped: %1 names no file to fetch for version %2");
@@ -34,6 +35,7 @@ private Q_SLOTS:
     void refusedNames();
     void oldAddonRemovedFirst();
     void noNesting();
+    void everyFlavourThatHasTheAddon();
 };
 
 void TestAddonUpdate::versions_data()
@@ -281,3 +283,33 @@ void TestAddonUpdate::noNesting()
 
 QTEST_GUILESS_MAIN(TestAddonUpdate)
 #include "test_addon_update.moc"
+
+void TestAddonUpdate::everyFlavourThatHasTheAddon()
+{
+    AddonWorld world;
+    world.registry.setInstallPath(QStringLiteral("C:\\Games\\World of Warcraft\\_retail_\\"));
+    const QString game = world.gameDir() + u'/';
+    for (const char* made : { "_retail_/Interface/AddOns", "_classic_/WTF/Account", "_ptr_/WTF/Account" })
+        QVERIFY(QDir().mkpath(game + QLatin1String(made)));
+    QVERIFY(writeFile(game + QStringLiteral("_classic_/Interface/AddOns/Rostrel/Rostrel.toc"), "## Version: 1\r\n"));
+    QVERIFY(world.publish(QStringLiteral("RostrelVersion"), "2"));
+    QVERIFY(world.publish(QStringLiteral("RostrelFiles"), "Rostrel.toc\r\nRostrel.lua"));
+    QVERIFY(world.publish(QStringLiteral("Rostrel.toc"), "## Version: 2"));
+    QVERIFY(world.publish(QStringLiteral("Rostrel.lua"), "lua"));
+
+    world.updater->CheckVersionAndDownload();
+
+    // One fetch of each; the flavour without the addon is left alone.
+    QCOMPARE(
+        world.requested, QStringList({ u"RostrelVersion"_s, u"RostrelFiles"_s, u"Rostrel.toc"_s, u"Rostrel.lua"_s }));
+    QStringList files = world.gameFiles();
+    files.removeAll(QStringLiteral("Interface/AddOns/Rostrel/Rostrel.toc")); // the world's own install
+    QCOMPARE(files,
+        QStringList({ u"_classic_/Interface/AddOns/Rostrel/Rostrel.lua"_s,
+            u"_classic_/Interface/AddOns/Rostrel/Rostrel.toc"_s, u"_retail_/Interface/AddOns/Rostrel/Rostrel.lua"_s,
+            u"_retail_/Interface/AddOns/Rostrel/Rostrel.toc"_s }));
+    QCOMPARE(world.log.messages,
+        QStringList(
+            { u"_retail_: Rostrel Mod Updated to version 2"_s, u"_classic_: Rostrel Mod Updated to version 2"_s }));
+    QCOMPARE(world.boxTexts(), QStringList({ kAnnounce + u"2"_s }));
+}

@@ -9,6 +9,7 @@
 #include "http/xmlhttp.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QUrl>
 #include <algorithm>
@@ -169,7 +170,12 @@ QStringList AddonUpdater::splitFileList(const QByteArray& fileList)
 std::optional<QString> AddonUpdater::GetMyVersion()
 {
     m_folders.InitializeFolders();
-    const QString toc = m_folders.addonFolder() + u"\\Rostrel.toc"_s;
+    return installedVersion(m_folders.addonFolder() + u'\\');
+}
+
+std::optional<QString> AddonUpdater::installedVersion(const QString& addonFolder)
+{
+    const QString toc = addonFolder + u"Rostrel.toc"_s;
     const Result<QByteArray> bytes = io::readFile(m_folders.toHost(toc), kMaxAddonTextBytes);
     if (!bytes)
         return std::nullopt;
@@ -236,7 +242,12 @@ bool AddonUpdater::storeFile(const QString& toFile, const QByteArray& bytes)
 
 void AddonUpdater::FindOldAddonAndDelete()
 {
-    const QString folder = m_folders.GetWoWDir() + u"\\Interface\\Addons\\Coffrin"_s;
+    removeOldAddon(m_folders.GetWoWDir() + u"\\Interface\\Addons"_s, QString());
+}
+
+void AddonUpdater::removeOldAddon(const QString& addons, const QString& logPrefix)
+{
+    const QString folder = addons + u"\\Coffrin"_s;
     const Result<QByteArray> code = io::readFile(m_folders.toHost(folder + u"\\Coffrin.lua"_s), kMaxAddonTextBytes);
     if (!code)
         return;
@@ -246,7 +257,7 @@ void AddonUpdater::FindOldAddonAndDelete()
     if (!marked)
         return;
 
-    m_log.AddMessage(QStringLiteral("Old 'Coffrin' addon found.  Removing"));
+    m_log.AddMessage(logPrefix + QStringLiteral("Old 'Coffrin' addon found.  Removing"));
     const std::array<QString, 3> names { QStringLiteral("\\Coffrin.lua"), QStringLiteral("\\Coffrin.toc"),
         QStringLiteral("\\Coffrin.xml") };
     for (const QString& name : names) {
@@ -266,6 +277,25 @@ void AddonUpdater::reportFailure(const QString& line)
     m_log.AddMessage(line);
 }
 
+std::vector<AddonUpdater::Target> AddonUpdater::targets()
+{
+    const QList<Flavour> flavours = m_folders.flavours();
+    std::vector<Target> found;
+    for (const Flavour& flavour : flavours) {
+        const QString prefix = flavours.size() > 1 ? flavour.name + u": "_s : QString();
+        if (flavour.named) {
+            // Spelled as the game folder is stored, which may end in a backslash of its own.
+            found.push_back({ m_folders.GetWoWDir() + u"\\Interface\\Addons\\Rostrel\\"_s, prefix, true, 0, {} });
+        } else {
+            // A flavour without the addon is the player's choice; it is left alone.
+            const QString folder = m_folders.addonFolderOf(flavour);
+            if (QFileInfo(m_folders.toHost(folder)).isDir())
+                found.push_back({ folder + u'\\', prefix, false, 0, {} });
+        }
+    }
+    return found;
+}
+
 void AddonUpdater::CheckVersionAndDownload(CheckMode mode)
 {
     // A check started while another waits for the network would race it over the same files.
@@ -274,8 +304,12 @@ void AddonUpdater::CheckVersionAndDownload(CheckMode mode)
         return;
     const CheckScope scope(*this, mode);
 
-    FindOldAddonAndDelete();
-    const QString folder = m_folders.GetWoWDir() + QStringLiteral("\\Interface\\Addons\\Rostrel\\");
+    std::vector<Target> all = targets();
+    for (const Target& target : all) {
+        const QString addons = target.named ? m_folders.GetWoWDir() + u"\\Interface\\Addons"_s
+                                            : target.addonFolder.chopped(u"Rostrel\\"_s.size() + 1);
+        removeOldAddon(addons, target.logPrefix);
+    }
 
     const auto stop = [this](const QString& url, const QString& why) {
         reportFailure(
@@ -295,8 +329,13 @@ void AddonUpdater::CheckVersionAndDownload(CheckMode mode)
         return;
     }
 
-    const std::optional<QString> installed = GetMyVersion();
-    if (installed && *installed == serverVersion)
+    std::vector<Target> pending;
+    for (Target& target : all) {
+        const std::optional<QString> installed = target.named ? GetMyVersion() : installedVersion(target.addonFolder);
+        if (!installed || *installed != serverVersion)
+            pending.push_back(std::move(target));
+    }
+    if (pending.empty())
         return;
 
     const QString listUrl = fileUrl(kFileList);
@@ -307,12 +346,39 @@ void AddonUpdater::CheckVersionAndDownload(CheckMode mode)
     }
 
     int tried = 0;
-    int failed = 0;
-    // The table of contents names the installed version, so it is stored after every other file
-    // and only when they all were: an update cut short (a file that failed, the program ended half
-    // way) then leaves the old version in place and the next check tries again.
-    std::optional<std::pair<QString, QByteArray>> toc;
-    const QStringList names = splitFileList(*listReply);
+    install(splitFileList(*listReply), pending, tried);
+    if (tried == 0) {
+        // Nothing was installed, so there is nothing to announce; the same list would otherwise
+        // announce the same version again at every check.
+        reportFailure(QStringLiteral("Addon update check stopped: ") + listUrl
+            + QStringLiteral(" names no file to fetch for version ") + serverVersion);
+        return;
+    }
+
+    const bool updated = std::any_of(pending.begin(), pending.end(), [](const Target& t) { return t.failed == 0; });
+    if (updated)
+        m_dialogs.message(QStringLiteral("Rostrel has been updated to version ") + serverVersion);
+    for (const Target& target : pending) {
+        if (target.failed > 0) {
+            // The user has seen a box for each failed file; saying "updated" now would be untrue.
+            QString line = target.logPrefix + QStringLiteral("Rostrel update to version ") + serverVersion
+                + QStringLiteral(" incomplete: %1 of %2 files could not be updated").arg(target.failed).arg(tried);
+            if (target.toc)
+                line += QStringLiteral("; ") + target.toc->first
+                    + QStringLiteral(" keeps the installed version, so the next check tries again");
+            reportFailure(line);
+            continue;
+        }
+        m_log.AddMessage(target.logPrefix + QStringLiteral("Rostrel Mod Updated to version ") + serverVersion);
+    }
+}
+
+void AddonUpdater::install(const QStringList& names, std::vector<Target>& pending, int& tried)
+{
+    // Each file is fetched once and stored in every flavour that needs it. The table of contents
+    // names the installed version, so it is stored after every other file and only when they all
+    // were: an update cut short (a file that failed, the program ended half way) then leaves the
+    // old version in place and the next check tries again.
     for (const QString& name : names) {
         if (name.isEmpty())
             continue;
@@ -322,40 +388,22 @@ void AddonUpdater::CheckVersionAndDownload(CheckMode mode)
             continue;
         }
         ++tried;
-        if (name.compare(kTocName, Qt::CaseInsensitive) == 0) {
-            const Result<QByteArray> reply = fetch(fileUrl(name));
-            m_lastDownloadOk = reply.ok();
-            if (reply)
-                toc.emplace(name, *reply + QByteArrayLiteral("\r\n"));
-            else
-                ++failed;
-            continue;
+        const Result<QByteArray> reply = fetch(fileUrl(name));
+        m_lastDownloadOk = reply.ok();
+        const bool isToc = name.compare(kTocName, Qt::CaseInsensitive) == 0;
+        for (Target& target : pending) {
+            if (!reply)
+                ++target.failed; // the installed file stays as it was
+            else if (isToc)
+                target.toc.emplace(name, *reply + QByteArrayLiteral("\r\n"));
+            else if (!storeFile(target.addonFolder + name, *reply + QByteArrayLiteral("\r\n")))
+                ++target.failed;
         }
-        if (!QuickDownloadToFile(fileUrl(name), folder + name))
-            ++failed;
     }
-    if (toc && failed == 0 && !storeFile(folder + toc->first, toc->second))
-        ++failed;
-    if (tried == 0) {
-        // Nothing was installed, so there is nothing to announce; the same list would otherwise
-        // announce the same version again at every check.
-        reportFailure(QStringLiteral("Addon update check stopped: ") + listUrl
-            + QStringLiteral(" names no file to fetch for version ") + serverVersion);
-        return;
+    for (Target& target : pending) {
+        if (target.toc && target.failed == 0 && !storeFile(target.addonFolder + target.toc->first, target.toc->second))
+            ++target.failed;
     }
-
-    if (failed > 0) {
-        // The user has seen a box for each failed file; saying "updated" now would be untrue.
-        QString line = QStringLiteral("Rostrel update to version ") + serverVersion
-            + QStringLiteral(" incomplete: %1 of %2 files could not be updated").arg(failed).arg(tried);
-        if (toc)
-            line += QStringLiteral("; ") + toc->first
-                + QStringLiteral(" keeps the installed version, so the next check tries again");
-        reportFailure(line);
-        return;
-    }
-    m_dialogs.message(QStringLiteral("Rostrel has been updated to version ") + serverVersion);
-    m_log.AddMessage(QStringLiteral("Rostrel Mod Updated to version ") + serverVersion);
 }
 
 } // namespace rostrel

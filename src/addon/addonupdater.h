@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 #include <optional>
+#include <vector>
 
 namespace rostrel {
 
@@ -33,6 +34,8 @@ public:
     // The version named by the first "Version:" line of the installed Rostrel.toc; absent when
     // there is no such line or the file cannot be read. Makes sure the addon folder exists first.
     std::optional<QString> GetMyVersion();
+    // The same for the addon folder of another flavour ("...\Interface\Addons\Rostrel\").
+    std::optional<QString> installedVersion(const QString& addonFolder);
 
     // Fetches an address and returns the reply decoded as UTF-8. A failure (no answer or an HTTP
     // error status) is shown to the user and gives the empty text; lastDownloadOk() tells the two
@@ -58,7 +61,9 @@ public:
     };
 
     // The update check: old addon removal, then version comparison and, when the versions differ,
-    // the download of every listed file. A call while a check runs returns at once.
+    // the download of every listed file. A call while a check runs returns at once. It keeps the
+    // addon current in the flavour the registry names and in every other flavour that has it,
+    // with one fetch of the version and of the list.
     void CheckVersionAndDownload(CheckMode mode = CheckMode::Attended);
     bool isChecking() const { return m_checking; }
 
@@ -79,6 +84,19 @@ private:
     // boxes and log lines). A failure is shown in the download error box.
     Result<QByteArray> fetch(const QString& url);
     bool storeFile(const QString& toFile, const QByteArray& bytes);
+    // Removes the older addon from an "...\Interface\Addons" folder (no trailing "\").
+    void removeOldAddon(const QString& addons, const QString& logPrefix);
+    // A flavour whose addon the check keeps current.
+    struct Target
+    {
+        QString addonFolder; // ends in "\"
+        QString logPrefix; // names the flavour when the game has several
+        bool named = false;
+        int failed = 0;
+        std::optional<std::pair<QString, QByteArray>> toc;
+    };
+    std::vector<Target> targets();
+    void install(const QStringList& names, std::vector<Target>& pending, int& tried);
     // A line about a check that failed; in the background only the first of a run is written.
     void reportFailure(const QString& line);
     friend class CheckScope;

@@ -78,7 +78,7 @@ QList<Flavour> GameFolders::flavours()
     const qsizetype cut = std::max(bare.lastIndexOf(u'\\'), bare.lastIndexOf(u'/'));
     const QString named = bare.mid(cut + 1);
     if (cut < 0 || !isFlavourName(named))
-        return { Flavour { {}, folder } };
+        return { Flavour { {}, folder, true } };
 
     // The flavour the registry names counts even before the game made its account folder: that
     // is where the addon goes.
@@ -94,10 +94,10 @@ QList<Flavour> GameFolders::flavours()
         if (!isNamed && !QFileInfo(m_paths.toHost(root + name + QStringLiteral("\\WTF\\Account"))).isDir())
             continue;
         namedSeen = namedSeen || isNamed;
-        found.append({ name, isNamed ? folder : root + name + u'\\' });
+        found.append({ name, isNamed ? folder : root + name + u'\\', isNamed });
     }
     if (!namedSeen)
-        found.append({ named, folder });
+        found.append({ named, folder, true });
     std::sort(found.begin(), found.end(), flavourBefore);
     return found;
 }

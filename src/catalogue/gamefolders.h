@@ -17,7 +17,10 @@ namespace rostrel {
 struct Flavour
 {
     QString name; // the flavour folder's name as on disk ("_retail_"); empty without flavour folders
-    QString folder; // game path ending in "\"; empty: the game folder, as the registry names it now
+    // Game path ending in "\\". Empty stands for the game folder as the registry names it at the
+    // time of use (a flavour without a name always is that).
+    QString folder;
+    bool named = false; // the one the registry names now
 };
 
 inline const QString kGameMissingText = QStringLiteral(
