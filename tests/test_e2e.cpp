@@ -44,12 +44,10 @@ struct World
     QString prefix() const { return dir.path() + QStringLiteral("/prefix"); }
     QString game() const { return prefix() + QStringLiteral("/drive_c/Games/World of Warcraft"); }
     QString home() const { return dir.path() + QStringLiteral("/home"); }
-    // The profile of an entry; below the game folder itself when the entry names its flavour's
-    // account folder.
-    QString profile(const QString& entry, bool inGameFolder = false) const
+    QString profile(const QString& entry) const
     {
-        return game() + (inGameFolder ? QStringLiteral("/") : QStringLiteral("/WTF/Account/"))
-            + QString(entry).replace(u'\\', u'/') + QStringLiteral("/SavedVariables/Rostrel.lua");
+        return game() + QStringLiteral("/WTF/Account/") + QString(entry).replace(u'\\', u'/')
+            + QStringLiteral("/SavedVariables/Rostrel.lua");
     }
 
     [[nodiscard]] bool setGameKey(bool present)
@@ -185,22 +183,20 @@ private Q_SLOTS:
         World world;
         QVERIFY(world.setUp());
         QByteArray reg = readFile(world.prefix() + QStringLiteral("/system.reg"));
-        reg.replace("World of Warcraft\\\\\"", "World of Warcraft\\\\_retail_\\\\\"");
-        QVERIFY(writeFile(world.prefix() + QStringLiteral("/system.reg"), reg));
-        const QByteArray retail = "retail\r\n";
-        const QByteArray classic = "classic\r\n";
-        QVERIFY(writeFile(world.profile(QStringLiteral("_retail_\\WTF\\Account\\KESTREL77"), true), retail));
-        QVERIFY(writeFile(world.profile(QStringLiteral("_classic_era_\\WTF\\Account\\KESTREL77"), true), classic));
-        for (const QString flavour : { QStringLiteral("_retail_"), QStringLiteral("_classic_era_") })
-            QVERIFY(writeFile(
-                world.profile(flavour + QStringLiteral("\\WTF\\Account\\KESTREL77\\Realm\\Alt"), true), "alt"));
+        QVERIFY(writeFile(world.prefix() + QStringLiteral("/system.reg"),
+            reg.replace("Warcraft\\\\\"", "Warcraft\\\\_retail_\\\\\"")));
+        for (const QString flavour : { QStringLiteral("_retail_"), QStringLiteral("_classic_era_") }) {
+            for (const QString folder : { QStringLiteral("KESTREL77"), QStringLiteral("KESTREL77/Realm/Alt") })
+                QVERIFY(writeFile(world.game() + u'/' + flavour + QStringLiteral("/WTF/Account/") + folder
+                        + QStringLiteral("/SavedVariables/Rostrel.lua"),
+                    QString(flavour + folder + u"\r\n").toUtf8()));
+        }
         QVERIFY(writeFile(world.home() + QStringLiteral("/noupload.txt"), "KESTREL77\\Realm\\Alt\r\n"));
         QVERIFY(world.rememberLogin(QStringLiteral("gryphon")));
         QVERIFY(world.start());
         QTRY_COMPARE_WITH_TIMEOUT(world.uploads(), 3, 3 * kWatcherTurn + 8000);
-        QCOMPARE(world.receivedProfiles(), QSet<QByteArray>({ retail, classic }));
-        world.stop();
-        // The old line named no flavour and kept the folder private in both; the login's save names each.
+        QCOMPARE(world.receivedProfiles(), QSet<QByteArray>({ "_retail_KESTREL77\r\n", "_classic_era_KESTREL77\r\n" }));
+        world.stop(); // the old line kept Alt private in both flavours; the login's save names each
         QCOMPARE(readFile(world.home() + QStringLiteral("/noupload.txt")),
             QByteArray("_retail_\\KESTREL77\\Realm\\Alt\r\n_classic_era_\\KESTREL77\\Realm\\Alt\r\n"));
     }
