@@ -225,24 +225,19 @@ check $? "the program ends after it"
 stop_program
 
 echo "e2e-windows: two flavours of the game, a realm named beyond the code page"
-FLAVOURED="$C/Games/Flavoured"
-in_flavour() { # flavour text
-    local folder="$FLAVOURED/$1/WTF/Account/NORTH/Гордунни/Вера/SavedVariables"
-    mkdir -p "$folder" && printf 'RostrelDB = { ["flavour"] = "%s" }\r\n' "$2" > "$folder/Rostrel.lua"
-}
-in_flavour _retail_ retail
-in_flavour _classic_era_ classic
+REALM="WTF/Account/NORTH/Гордунни/Вера/SavedVariables"
+for f in _retail_ _classic_era_; do
+    mkdir -p "$C/Games/Flavoured/$f/$REALM" && printf '%s\r\n' "$f" > "$C/Games/Flavoured/$f/$REALM/Rostrel.lua"
+done
 wine reg add 'HKLM\Software\Blizzard Entertainment\World of Warcraft' /v InstallPath /t REG_SZ \
     /d 'C:\Games\Flavoured\_classic_era_\' /reg:32 /f > /dev/null 2>&1
 printf 'graywing\r\n%s\r\nember\r\n' "$SITE" > "$APP/settings.txt"
 before=$(received_by graywing)
 (cd "$APP" && exec wine RostrelUploader.exe > "$work/program6.log" 2>&1) &
-prog=$!
-disown "$prog" # killed by wineserver -k, unreported
+disown $! # killed by wineserver -k, unreported
 wait_for 60 at_least $((before + 3)) graywing
-all=0
-for f in _retail_ _classic_era_; do stored "$FLAVOURED/$f/WTF/Account/NORTH/Гордунни/Вера/SavedVariables/Rostrel.lua" || all=1; done
-check $all "each flavour's profile arrived byte for byte from its Cyrillic realm folder"
+stored "$C/Games/Flavoured/_retail_/$REALM/Rostrel.lua" && stored "$C/Games/Flavoured/_classic_era_/$REALM/Rostrel.lua"
+check $? "each flavour's profile arrived byte for byte from its Cyrillic realm folder"
 stop_program
 
 if [ -n "$SETUP" ]; then
