@@ -1,4 +1,5 @@
 #include "catalogue/characterlist.h"
+#include "core/fileio.h"
 #include "fakes.h"
 #include "settings/settingsfiles.h"
 #include "testfiles.h"
@@ -118,8 +119,9 @@ private Q_SLOTS:
         } else {
             // Ticking the box saves both files once, with what was just loaded.
             QCOMPARE(f.clicks, 1);
-            QCOMPARE(readFile(f.settingsFile()),
-                login.toUtf8() + "\r\n" + url.toUtf8() + "\r\n" + password.toUtf8() + "\r\n");
+            // In the system's code page, which on Linux is UTF-8.
+            QCOMPARE(
+                readFile(f.settingsFile()), io::encodeLocalText(login + u"\r\n" + url + u"\r\n" + password + u"\r\n"));
             QCOMPARE(readFile(f.noUploadFile()), QByteArray("KESTREL77\\Mossgate\\Tovrin\r\n"));
         }
     }
@@ -159,7 +161,7 @@ private Q_SLOTS:
         QVERIFY(writeFile(f.noUploadFile(), "OLD\r\nLINES\r\n"));
 
         f.settings.SaveSettings();
-        QCOMPARE(readFile(f.settingsFile()), settings);
+        QCOMPARE(readFile(f.settingsFile()), io::encodeLocalText(QString::fromUtf8(settings)));
         QCOMPARE(readFile(f.noUploadFile()), noUpload);
 
         // What was saved comes back.
