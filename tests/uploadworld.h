@@ -21,6 +21,10 @@
 
 namespace rostrel::fakes {
 
+// Profiles written by a test are posted at once and a failed post pauses nothing.
+inline constexpr WatcherTimings kQuickWatcher { std::chrono::milliseconds(0), std::chrono::milliseconds(0),
+    std::chrono::milliseconds(0) };
+
 struct UploadWorld
 {
     explicit UploadWorld(std::chrono::milliseconds stall = std::chrono::milliseconds(3000))
@@ -30,6 +34,7 @@ struct UploadWorld
         QDir().mkpath(accountHost());
         view.setLogin(QStringLiteral("kestrel"));
         view.setPassword(QStringLiteral("secret"));
+        watcher.setTimings(kQuickWatcher);
     }
 
     QString accountHost() const { return dir.path() + QStringLiteral("/Games/WoW/WTF/Account"); }
