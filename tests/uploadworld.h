@@ -25,6 +25,21 @@ namespace rostrel::fakes {
 inline constexpr WatcherTimings kQuickWatcher { std::chrono::milliseconds(0), std::chrono::milliseconds(0),
     std::chrono::milliseconds(0) };
 
+// Counts the request objects handed out: one per post.
+struct CountingFactory : RequestFactory
+{
+    explicit CountingFactory(RequestFactory& to)
+        : inner(to)
+    { }
+    std::unique_ptr<XmlHttpRequest> create() override
+    {
+        ++made;
+        return inner.create();
+    }
+    RequestFactory& inner;
+    int made = 0;
+};
+
 struct UploadWorld
 {
     explicit UploadWorld(std::chrono::milliseconds stall = std::chrono::milliseconds(3000))
@@ -70,7 +85,8 @@ struct UploadWorld
     ProfileReader profiles { folders, list, log };
     QNetworkAccessManager network;
     NetworkRequestFactory factory;
-    RequestSource requests { factory, dialogs, browser, exit };
+    CountingFactory counting { factory };
+    RequestSource requests { counting, dialogs, browser, exit };
     Uploader uploader { view, requests, dialogs, log };
     Watcher watcher { discovery, list, profiles, folders, uploader, log };
     LoginCommand login { view, uploader, list, profiles, watcher, dialogs, log, [this] { ++saves; } };
