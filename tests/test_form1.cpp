@@ -221,6 +221,13 @@ private Q_SLOTS:
         form.setSessionEnding();
         QVERIFY(form.close());
         QCOMPARE(ending.count(), 1);
+
+        // Another program cancelled the log-off: once the session has not ended, closing hides.
+        form.show();
+        form.setSessionEnding(std::chrono::milliseconds(10));
+        QTRY_VERIFY(!form.sessionEnding());
+        QVERIFY(!form.close());
+        QCOMPARE(ending.count(), 1);
     }
 
     void trayClicksToggleTheWindow()
