@@ -277,6 +277,24 @@ private Q_SLOTS:
         QCOMPARE(world.log.messages.size(), 1);
     }
 
+    void leavesNothingBehind()
+    {
+        // Nothing of the watch's own outside the game folder, which a run ended without unwinding
+        // would leave there.
+        const auto ours = [] {
+            return QDir::temp().entryList({ QCoreApplication::applicationName() + QStringLiteral("*") },
+                QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        };
+        const QStringList before = ours();
+        World world(makeSystemFolderWatch());
+        QVERIFY(profile(world.account + QStringLiteral("/A/SavedVariables")));
+        world.discovery->LoadfilesFromHardDrive();
+        QStringList expected = before + QStringList { QFileInfo(world.dir.path()).fileName() };
+        expected.sort();
+        QCOMPARE(ours(), expected);
+        QCOMPARE(world.texts(), QStringList { QStringLiteral("A") });
+    }
+
     void overflowOfTheSystemQueue()
     {
         // The kernel's queue of reports runs over while the program is busy: reports are lost,
