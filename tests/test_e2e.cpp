@@ -25,7 +25,6 @@ struct World
     // file could not be written.
     [[nodiscard]] bool setUp()
     {
-        GuildSiteConfig config;
         config.users.insert(QStringLiteral("kestrel"), QStringLiteral("gryphon"));
         config.dataDir = dir.path() + QStringLiteral("/site");
         config.filesDir = dir.path() + QStringLiteral("/files");
@@ -131,6 +130,7 @@ struct World
     int uploads() const { return static_cast<int>(site->received().size()); }
 
     QTemporaryDir dir;
+    GuildSiteConfig config;
     std::unique_ptr<GuildSite> site;
     std::unique_ptr<QProcess> process;
     QString output;
@@ -176,6 +176,31 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(world.uploads(), 5, 3 * kWatcherTurn + 4000);
         QCOMPARE(world.site->received().last().profile(), newcomer);
         QCOMPARE(world.uploads(), 5); // nothing unchanged went up again
+    }
+
+    void siteAwayForAMinute()
+    {
+        World world;
+        QVERIFY(world.setUp());
+        const QString entry = QStringLiteral("KESTREL77\\Mossgate\\Tovrin");
+        QVERIFY(writeFile(world.profile(entry), "before\r\n"));
+        QVERIFY(world.rememberLogin(QStringLiteral("gryphon")));
+        QVERIFY(world.start());
+        QTRY_COMPARE_WITH_TIMEOUT(world.uploads(), 2, 2 * kWatcherTurn + 8000);
+
+        // The site goes away while the player plays on; the tray program says nothing on screen.
+        const quint16 port = world.site->port();
+        world.site.reset();
+        QVERIFY(writeFile(world.profile(entry), "played while the site was away\r\n"));
+        QVERIFY(!QTest::qWaitFor([&] { return World::boxOnScreen(); }, 60000));
+        world.site = std::make_unique<GuildSite>(world.config);
+        QCOMPARE(world.site->listen(QHostAddress::LocalHost, port), port);
+
+        // Back: the change arrives within the longest pause between attempts and a turn.
+        QTRY_COMPARE_WITH_TIMEOUT(world.uploads(), 1, 5 * 60 * 1000 + 2 * kWatcherTurn);
+        QCOMPARE(world.site->received().first().profile(), QByteArray("played while the site was away\r\n"));
+        QVERIFY2(!world.output.contains(QStringLiteral("Rostrel Uploader: ")), qPrintable(world.output));
+        QVERIFY(world.output.contains(QStringLiteral("Uploads to 127.0.0.1:%1 work again").arg(port)));
     }
 
     void uncheckedEntryStaysUncheckedAcrossRestarts()
