@@ -244,6 +244,22 @@ private Q_SLOTS:
         QCOMPARE(world.dialogs.shown.first().text, result.error());
     }
 
+    void everyRequestHasAnEnd()
+    {
+        // Long before the stall limit, the overall limit (with a second for this body at the
+        // slowest rate allowed) ends the request through its failure path.
+        QNetworkAccessManager network;
+        FaultServer silent(FaultServer::Mode::NeverAnswer);
+        QVERIFY(silent.listen());
+        XmlHttpRequest request(network, 60s, 300ms);
+        QVERIFY(request.Open(QStringLiteral("POST"), silent.baseUrl() + QStringLiteral("/memberbankupload.php")));
+        QVERIFY(request.send(QByteArray(kSlowestRate, 'x')));
+        QVERIFY(!request.waitForCompletion());
+        QVERIFY(request.failed());
+        QVERIFY2(request.errorString().contains(QStringLiteral("not complete after 1.3 seconds")),
+            qPrintable(request.errorString()));
+    }
+
     void secondPressDuringALoginIsIgnored()
     {
         UploadWorld world(400ms);
