@@ -21,25 +21,6 @@
 
 namespace rostrel::fakes {
 
-// Profiles written by a test are posted at once and a failed post pauses nothing.
-inline constexpr WatcherTimings kQuickWatcher { std::chrono::milliseconds(0), std::chrono::milliseconds(0),
-    std::chrono::milliseconds(0) };
-
-// Counts the request objects handed out: one per post.
-struct CountingFactory : RequestFactory
-{
-    explicit CountingFactory(RequestFactory& to)
-        : inner(to)
-    { }
-    std::unique_ptr<XmlHttpRequest> create() override
-    {
-        ++made;
-        return inner.create();
-    }
-    RequestFactory& inner;
-    int made = 0;
-};
-
 struct UploadWorld
 {
     explicit UploadWorld(std::chrono::milliseconds stall = std::chrono::milliseconds(3000))
@@ -49,7 +30,7 @@ struct UploadWorld
         QDir().mkpath(accountHost());
         view.setLogin(QStringLiteral("kestrel"));
         view.setPassword(QStringLiteral("secret"));
-        watcher.setTimings(kQuickWatcher);
+        watcher.setTimings({ {}, {}, {} }); // profiles go up as written, failures pause nothing
     }
 
     QString accountHost() const { return dir.path() + QStringLiteral("/Games/WoW/WTF/Account"); }
@@ -85,8 +66,7 @@ struct UploadWorld
     ProfileReader profiles { folders, list, log };
     QNetworkAccessManager network;
     NetworkRequestFactory factory;
-    CountingFactory counting { factory };
-    RequestSource requests { counting, dialogs, browser, exit };
+    RequestSource requests { factory, dialogs, browser, exit };
     Uploader uploader { view, requests, dialogs, log };
     Watcher watcher { discovery, list, profiles, folders, uploader, log };
     LoginCommand login { view, uploader, list, profiles, watcher, dialogs, log, [this] { ++saves; } };

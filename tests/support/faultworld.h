@@ -130,9 +130,7 @@ struct FaultWorld
         view.setPassword(kPassword);
         site.listen();
         useFileHost(site.hostAndPort());
-        // Profiles written by the test are posted at once; a failed post pauses nothing.
-        watcher.setTimings(
-            { std::chrono::milliseconds(0), std::chrono::milliseconds(0), std::chrono::milliseconds(0) });
+        watcher.setTimings({ {}, {}, {} }); // profiles go up as written, failures pause nothing
     }
 
     QString gameHost() const { return dir.path() + QStringLiteral("/Games/WoW"); }
