@@ -136,21 +136,20 @@ void Watcher::look(int index)
     QByteArray profile = m_profiles.LoadDataFromHardDrive(index);
     if (profile.isEmpty() && info.size() > 0)
         return;
-    if (!settled(index, path, hostPath, info.size(), modified, profile.size()))
+    if (!settled(index, path, hostPath, info.size(), modified))
         return;
     post(index, std::move(profile), modified);
 }
 
-bool Watcher::settled(int index, const QString& path, const QString& hostPath, qint64 sizeBefore,
-    const QDateTime& modifiedBefore, qsizetype bytesRead)
+bool Watcher::settled(
+    int index, const QString& path, const QString& hostPath, qint64 sizeBefore, const QDateTime& modifiedBefore)
 {
     // The game rewrites a profile on logout, reload and loading screens, taking seconds for a big
     // one; bytes read meanwhile are a prefix or a mix. They count only when the file stood still
     // across the read and had already stood still for a while before it.
     const QFileInfo after(hostPath);
     const Look now { index, path, after.size(), after.lastModified(), SteadyClock::now() };
-    const bool stoodStill
-        = after.exists() && now.size == sizeBefore && now.modified == modifiedBefore && bytesRead == sizeBefore;
+    const bool stoodStill = after.exists() && now.size == sizeBefore && now.modified == modifiedBefore;
     // Old enough by this machine's clock; or, for a file system whose clock runs ahead of ours (a
     // share), found unchanged by a look at least as long ago.
     const bool oldEnough = modifiedBefore.msecsTo(QDateTime::currentDateTimeUtc()) >= m_timings.settle.count();

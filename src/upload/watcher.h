@@ -75,8 +75,8 @@ private:
     void tick();
     void lookAgain();
     void look(int index);
-    bool settled(int index, const QString& path, const QString& hostPath, qint64 sizeBefore,
-        const QDateTime& modifiedBefore, qsizetype bytesRead);
+    bool settled(
+        int index, const QString& path, const QString& hostPath, qint64 sizeBefore, const QDateTime& modifiedBefore);
     void post(int index, QByteArray profile, const QDateTime& modified);
     void postFailed(const QString& entry, const QString& url, const QString& why);
     void postWorked(const QString& url);
