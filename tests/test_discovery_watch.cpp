@@ -279,8 +279,7 @@ private Q_SLOTS:
 
     void leavesNothingBehind()
     {
-        // Nothing of the watch's own in the temporary folder, where a run ended without unwinding
-        // would leave it.
+        // Nothing in the temporary folder that a run ended without unwinding would leave behind.
         const auto ours = [] { return QDir::temp().entryList({ QCoreApplication::applicationName() + u'*' }); };
         const QStringList before = ours();
         World world(makeSystemFolderWatch());

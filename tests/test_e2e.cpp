@@ -15,6 +15,7 @@
 
 using namespace rostrel;
 using namespace rostrel::testing;
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 constexpr int kWatcherTurn = 5000;
@@ -25,6 +26,7 @@ struct World
     // file could not be written.
     [[nodiscard]] bool setUp()
     {
+        GuildSiteConfig config;
         config.users.insert(QStringLiteral("kestrel"), QStringLiteral("gryphon"));
         config.dataDir = dir.path() + QStringLiteral("/site");
         config.filesDir = dir.path() + QStringLiteral("/files");
@@ -130,7 +132,6 @@ struct World
     int uploads() const { return static_cast<int>(site->received().size()); }
 
     QTemporaryDir dir;
-    GuildSiteConfig config;
     std::unique_ptr<GuildSite> site;
     std::unique_ptr<QProcess> process;
     QString output;
@@ -181,26 +182,20 @@ private Q_SLOTS:
     void siteAwayForAMinute()
     {
         World world;
-        QVERIFY(world.setUp());
         const QString entry = QStringLiteral("KESTREL77\\Mossgate\\Tovrin");
-        QVERIFY(writeFile(world.profile(entry), "before\r\n"));
-        QVERIFY(world.rememberLogin(QStringLiteral("gryphon")));
+        QVERIFY(world.setUp() && writeFile(world.profile(entry), "before\r\n") && world.rememberLogin("gryphon"_L1));
         QVERIFY(world.start());
         QTRY_COMPARE_WITH_TIMEOUT(world.uploads(), 2, 2 * kWatcherTurn + 8000);
-
-        // The site goes away while the player plays on; the tray program says nothing on screen.
+        // The site goes away while the player plays on: no box, and the change arrives once it is back.
+        const GuildSiteConfig config = world.site->config();
         const quint16 port = world.site->port();
         world.site.reset();
-        QVERIFY(writeFile(world.profile(entry), "played while the site was away\r\n"));
-        QVERIFY(!QTest::qWaitFor([&] { return World::boxOnScreen(); }, 60000));
-        world.site = std::make_unique<GuildSite>(world.config);
+        QVERIFY(writeFile(world.profile(entry), "played\r\n") && !QTest::qWaitFor(&World::boxOnScreen, 60000));
+        world.site = std::make_unique<GuildSite>(config);
         QCOMPARE(world.site->listen(QHostAddress::LocalHost, port), port);
-
-        // Back: the change arrives within the longest pause between attempts and a turn.
         QTRY_COMPARE_WITH_TIMEOUT(world.uploads(), 1, 5 * 60 * 1000 + 2 * kWatcherTurn);
-        QCOMPARE(world.site->received().first().profile(), QByteArray("played while the site was away\r\n"));
-        QVERIFY2(!world.output.contains(QStringLiteral("Rostrel Uploader: ")), qPrintable(world.output));
-        QVERIFY(world.output.contains(QStringLiteral("Uploads to 127.0.0.1:%1 work again").arg(port)));
+        QVERIFY(world.site->received().first().profile() == "played\r\n"
+            && !world.output.contains("Rostrel Uploader: "_L1));
     }
 
     void uncheckedEntryStaysUncheckedAcrossRestarts()

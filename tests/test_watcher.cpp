@@ -191,12 +191,7 @@ private Q_SLOTS:
 
         QVERIFY(ticked);
         QCOMPARE(holding.requestCount(), 1);
-        QVERIFY(world.dialogs.shown.isEmpty());
-        const QString why = world.log.messages.last();
-        QVERIFY2(
-            why.startsWith(QStringLiteral("Profile for ACC could not be uploaded to http://") + holding.hostAndPort())
-                && why.contains(QStringLiteral("cut short")),
-            qPrintable(why));
+        QVERIFY(world.dialogs.shown.isEmpty() && world.log.messages.last().contains("cut short"_L1));
         QCOMPARE(world.list.fileDate(0), uploadedTime);
     }
 
