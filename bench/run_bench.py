@@ -137,6 +137,18 @@ def bench_stall():
         f"wall {float(vals['stall_wall_seconds']):.1f} s", "-", "< 0.1 s", cpu < 0.1)
 
 
+def bench_unattended():
+    out = subprocess.run([str(BIN / "bench_unattended"), "6000"], capture_output=True, text=True,
+                         timeout=300).stdout
+    vals = dict(l.split(" ", 1) for l in out.strip().splitlines() if " " in l)
+    down, allowed = int(vals["posts_while_down"]), int(vals["posts_allowed"])
+    row(f"posts while the site is down {vals['outage_real_minutes']} min (timings scaled 1/500)", str(down),
+        f"back-off allows {allowed}", "-", "<= back-off", down <= allowed)
+    growth = int(vals["memory_growth_kb"])
+    row(f"resident memory over {vals['turns']} watcher turns, {vals['posts']} posts", f"{growth:+d} KB",
+        f"from {int(vals['memory_from_kb']) // 1024} MB", "-", "< 4 MB", growth < 4096)
+
+
 def make_realistic_tree(accounts):
     """The realistic tree: 27 profiles among 22 000 files. Returns the entry texts."""
     texts = []
@@ -310,6 +322,7 @@ def main():
             "rescan": bench_rescan,
             "upload": lambda: bench_upload(tmp / "u"),
             "stall": bench_stall,
+            "unattended": bench_unattended,
             "startup": lambda: bench_startup_and_idle(tmp / "s"),
             "idle": lambda: (bench_idle_beside_find(tmp / "i1", "realistic", REALISTIC_NAME),
                              bench_idle_beside_find(tmp / "i2", 1000, "the 1000-entry tree")),

@@ -277,6 +277,16 @@ private Q_SLOTS:
         QCOMPARE(world.log.messages.size(), 1);
     }
 
+    void leavesNothingBehind()
+    {
+        // Nothing in the temporary folder that a run ended without unwinding would leave behind.
+        const auto ours = [] { return QDir::temp().entryList({ QCoreApplication::applicationName() + u'*' }); };
+        const QStringList before = ours();
+        World world(makeSystemFolderWatch());
+        world.discovery->LoadfilesFromHardDrive();
+        QCOMPARE(ours().size(), before.size() + 1); // the test's own game folder
+    }
+
     void overflowOfTheSystemQueue()
     {
         // The kernel's queue of reports runs over while the program is busy: reports are lost,

@@ -15,6 +15,7 @@
 
 using namespace rostrel;
 using namespace rostrel::testing;
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 constexpr int kWatcherTurn = 5000;
@@ -199,6 +200,25 @@ private Q_SLOTS:
         world.stop(); // the old line kept Alt private in both flavours; the login's save names each
         QCOMPARE(readFile(world.home() + QStringLiteral("/noupload.txt")),
             QByteArray("_retail_\\KESTREL77\\Realm\\Alt\r\n_classic_era_\\KESTREL77\\Realm\\Alt\r\n"));
+    }
+
+    void siteAwayForAMinute()
+    {
+        World world;
+        const QString entry = QStringLiteral("KESTREL77\\Mossgate\\Tovrin");
+        QVERIFY(world.setUp() && writeFile(world.profile(entry), "before\r\n") && world.rememberLogin("gryphon"_L1));
+        QVERIFY(world.start());
+        QTRY_COMPARE_WITH_TIMEOUT(world.uploads(), 2, 2 * kWatcherTurn + 8000);
+        // The site goes away while the player plays on: no box, and the change arrives once it is back.
+        const GuildSiteConfig config = world.site->config();
+        const quint16 port = world.site->port();
+        world.site.reset();
+        QVERIFY(writeFile(world.profile(entry), "played\r\n") && !QTest::qWaitFor(&World::boxOnScreen, 60000));
+        world.site = std::make_unique<GuildSite>(config);
+        QCOMPARE(world.site->listen(QHostAddress::LocalHost, port), port);
+        QTRY_COMPARE_WITH_TIMEOUT(world.uploads(), 1, 5 * 60 * 1000 + 2 * kWatcherTurn);
+        QVERIFY(world.site->received().first().profile() == "played\r\n"
+            && !world.output.contains("Rostrel Uploader: "_L1));
     }
 
     void uncheckedEntryStaysUncheckedAcrossRestarts()

@@ -221,6 +221,11 @@ private Q_SLOTS:
         form.setSessionEnding();
         QVERIFY(form.close());
         QCOMPARE(ending.count(), 1);
+
+        form.show();
+        form.setSessionEnding(std::chrono::milliseconds(10)); // and then the log-off is cancelled
+        QTRY_VERIFY(!form.sessionEnding());
+        QVERIFY(!form.close() && ending.count() == 1);
     }
 
     void trayClicksToggleTheWindow()

@@ -10,6 +10,7 @@
 using namespace rostrel;
 using namespace rostrel::fakes;
 using namespace std::chrono_literals;
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 const QString kInvalidUrl = QStringLiteral("Invalid URL.  Please make sure you've entered it correctly");
@@ -242,6 +243,17 @@ private Q_SLOTS:
         QVERIFY2(result.error().contains(QStringLiteral("timed out")), qPrintable(result.error()));
         QVERIFY(ticks >= 5); // the event loop kept running while the request waited
         QCOMPARE(world.dialogs.shown.first().text, result.error());
+    }
+
+    void everyRequestHasAnEnd()
+    {
+        // Long before the stall limit, the overall one (plus a second for this body) ends it.
+        UploadWorld world;
+        FaultServer silent(FaultServer::Mode::NeverAnswer);
+        XmlHttpRequest request(world.network, 60s, 300ms);
+        QVERIFY(silent.listen() && request.Open(QStringLiteral("POST"), silent.baseUrl() + QStringLiteral("/x")));
+        QVERIFY(request.send(QByteArray(kSlowestRate, 'x')) && !request.waitForCompletion());
+        QCOMPARE(request.errorString().section(": "_L1, 0, 0).section(" after "_L1, 1), "1.3 seconds"_L1);
     }
 
     void secondPressDuringALoginIsIgnored()

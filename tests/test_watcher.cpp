@@ -2,12 +2,14 @@
 #include "support/faultserver.h"
 #include "uploadworld.h"
 
+#include <QRandomGenerator>
 #include <QTest>
 #include <QTimer>
 
 using namespace rostrel;
 using namespace rostrel::fakes;
 using namespace std::chrono_literals;
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 [[nodiscard]] bool touch(const QString& path, const QDateTime& when)
@@ -33,6 +35,13 @@ struct WatchedWorld : UploadWorld
     int uploads() const { return static_cast<int>(site.received().size()); }
     GuildSite site;
 };
+
+// Every version of every profile differs and has a size of its own; its first line names it.
+QByteArray version(int entry, int number)
+{
+    return "-- " + QByteArray::number(entry) + ' ' + QByteArray::number(number) + "\r\n"
+        + QByteArray(1000 + number * 7919 % 40000, char('a' + entry)) + "\r\n-- end\r\n";
+}
 } // namespace
 
 class TestWatcher : public QObject
@@ -161,7 +170,7 @@ private Q_SLOTS:
         QCOMPARE(world.uploads(), 1);
         const std::optional<QDateTime> uploadedTime = world.list.fileDate(0);
         QVERIFY(uploadedTime);
-        QVERIFY(touch(path, uploadedTime->addSecs(60)));
+        QVERIFY(touch(path, uploadedTime->addSecs(-60)));
 
         FaultServer holding(FaultServer::Mode::NeverAnswer);
         QVERIFY(holding.listen());
@@ -182,13 +191,86 @@ private Q_SLOTS:
 
         QVERIFY(ticked);
         QCOMPARE(holding.requestCount(), 1);
-        QCOMPARE(world.dialogs.shown.size(), 1);
-        const QString why = world.dialogs.shown.first().text;
-        QVERIFY2(why.contains(QStringLiteral("cut short")), qPrintable(why));
-        QCOMPARE(world.log.messages.last(),
-            QStringLiteral("Profile for ACC changed but could not be uploaded: ") + why
-                + QStringLiteral(" (will try again)"));
+        QVERIFY(world.dialogs.shown.isEmpty() && world.log.messages.last().contains("cut short"_L1));
         QCOMPARE(world.list.fileDate(0), uploadedTime);
+    }
+
+    // Weeks in the tray, compressed: 2000 turns over 20 entries while the site goes away and comes
+    // back, refuses the password, fails with 500 and stalls, and a writer rewrites profiles in
+    // slow chunks as the game does, so that turns meet half-written files.
+    void longRun()
+    {
+        UploadWorld world(150ms);
+        world.watcher.setTimings({ 100ms, 10ms, 80ms });
+        world.watcher.UpdateTimer().setInterval(1);
+        GuildSiteConfig config, broken; // broken: a data folder it cannot store in, so every upload is a 500
+        config.users.insert(QStringLiteral("kestrel"), QStringLiteral("secret"));
+        config.dataDir = world.dir.path() + QStringLiteral("/site");
+        broken.dataDir = world.profileHost(QStringLiteral("0"));
+        broken.users = config.users;
+        std::unique_ptr<GuildSite> site;
+        QHash<int, QByteArray> stored, written;
+        int partial = 0, notices = 0, turns = 0, chunk = 0, entry = 0, number = 0, port = 0;
+        const auto restart = [&](const GuildSiteConfig& with) {
+            site.reset();
+            site = std::make_unique<GuildSite>(with);
+            port = site->listen(QHostAddress::LocalHost, quint16(port));
+            connect(site.get(), &GuildSite::uploadReceived, [&](const ReceivedUpload& upload) {
+                const QList<QByteArray> head = upload.profile().split('\r').first().split(' ');
+                partial += upload.profile() != version(head.value(1).toInt(), head.value(2).toInt());
+                stored[head.value(1).toInt()] = upload.profile();
+            });
+        };
+        restart(config);
+        world.view.setUrl(site->hostAndPort());
+        for (int i = 0; i < 20; ++i)
+            world.writeProfile(QString::number(i), written[i] = version(i, 0));
+        world.discovery.LoadfilesFromHardDrive();
+        QCOMPARE(world.list.text(0), QStringLiteral("0"));
+        world.list.setChecked(0, false);
+        world.list.resetFileDates();
+        connect(&world.watcher, &Watcher::uploadsFailing, [&] { ++notices; });
+        FaultServer stalling(FaultServer::Mode::NeverAnswer);
+        QRandomGenerator random(19);
+        const auto write = [&](bool start) { // the next fifth of a rewrite, or a new rewrite
+            if (chunk == 0 && !start)
+                return;
+            entry = chunk == 0 ? int(random.bounded(20)) : entry;
+            written[entry] = chunk == 0 ? version(entry, ++number) : written[entry];
+            QFile file(world.profileHost(QString::number(entry)));
+            QVERIFY(file.open(chunk == 0 ? QIODevice::WriteOnly : QIODevice::Append));
+            const qsizetype size = written[entry].size();
+            file.write(written[entry].mid(chunk * size / 5, (chunk + 1) * size / 5 - chunk * size / 5));
+            chunk = (chunk + 1) % 5;
+        };
+        QTimer writer;
+        connect(&writer, &QTimer::timeout, [&] { write(random.bounded(20) == 0); });
+        const std::map<int, std::function<void()>> events { { 250, [&] { site.reset(); } },
+            { 650, [&] { restart(config); } },
+            { 850, [&] { site->setUser(QStringLiteral("kestrel"), QStringLiteral("changed")); } },
+            { 1050, [&] { site->setUser(QStringLiteral("kestrel"), QStringLiteral("secret")); } },
+            { 1200, [&] { restart(broken); } }, { 1400, [&] { restart(config); } },
+            { 1500, [&] { world.view.setUrl(stalling.hostAndPort()); } },
+            { 1650, [&] { world.view.setUrl(site->hostAndPort()); } },
+            { 1800, [&] { writer.stop(), write(false), write(false), write(false), write(false); } } };
+        connect(&world.watcher, &Watcher::tickFinished, [&] {
+            if (const auto event = events.find(++turns); event != events.end())
+                event->second();
+        });
+        QVERIFY(stalling.listen() && port != 0);
+        writer.start(2);
+        world.watcher.start();
+        QTRY_VERIFY_WITH_TIMEOUT(turns >= 2000 && stored.size() == 19
+                && std::all_of(stored.keyBegin(), stored.keyEnd(), [&](int i) { return stored[i] == written[i]; }),
+            50000);
+        QVERIFY(partial == 0 && !stored.contains(0) && world.dialogs.shown.isEmpty());
+        // A line when uploads start failing or the reason changes, one when they work again, and
+        // one notice when they start failing.
+        const QStringList lines = world.log.messages.filter(QStringLiteral(" could not be uploaded to "));
+        for (const char* why : { "Invalid Login/Password", "HTTP 500", "timed out" })
+            QCOMPARE(lines.filter(QLatin1String(why)).size(), 1);
+        QCOMPARE(world.log.messages.count("Uploads to "_L1 + site->hostAndPort() + " work again"_L1), 4);
+        QCOMPARE(notices, 4);
     }
 
     void unreadableProfileIsNotPostedEmpty()

@@ -40,6 +40,8 @@ Form1::Form1(const QString& demoSite, QWidget* parent)
         Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
             | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint)
 {
+    m_sessionEndTimer.setSingleShot(true);
+    connect(&m_sessionEndTimer, &QTimer::timeout, this, [this] { m_sessionEnding = false; });
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(kFormCaption);
     setFixedSize(twips(5295), twips(6990));
@@ -193,6 +195,14 @@ void Form1::changeEvent(QEvent* event)
             if (windowState() & Qt::WindowMinimized)
                 hide();
         });
+}
+
+void Form1::setSessionEnding(std::chrono::milliseconds lasting)
+{
+    m_sessionEnding = true;
+    // A desktop that went on without ending the session (another program refused the log-off)
+    // gets here with the program still running: the close box and Alt+F4 hide the window again.
+    m_sessionEndTimer.start(lasting);
 }
 
 void Form1::closeEvent(QCloseEvent* event)

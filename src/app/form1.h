@@ -11,7 +11,9 @@
 #include <QListView>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QWidget>
+#include <chrono>
 
 namespace rostrel {
 
@@ -23,6 +25,8 @@ constexpr int twips(int value)
 
 inline const QString kFormCaption = QStringLiteral("Rostrel Profile Uploader");
 inline const QString kSiteName = QStringLiteral("Varnhold");
+// How long after the desktop's commit-data request a close still ends the program.
+inline constexpr std::chrono::milliseconds kSessionEndLasting { 10000 };
 
 // A text box that selects its whole text when it receives the focus.
 class SelectAllLineEdit : public QLineEdit
@@ -66,8 +70,11 @@ public:
     void setLogOutEnabled(bool enabled) override { Command3->setEnabled(enabled); }
     void minimizeWindow() override;
 
-    // The desktop session is ending: a close request then ends the program.
-    void setSessionEnding() { m_sessionEnding = true; }
+    // The desktop session is ending: a close request then ends the program. Qt says when a session
+    // starts to end but not when another program cancelled it, so the state lasts only as long as
+    // a session takes to end; after that a close hides the window again.
+    void setSessionEnding(std::chrono::milliseconds lasting = kSessionEndLasting);
+    bool sessionEnding() const { return m_sessionEnding; }
 
     // The first show centres the window on the screen that holds the mouse pointer.
     void setVisible(bool visible) override;
@@ -106,6 +113,7 @@ private:
 
     bool m_trayAvailable = true;
     bool m_sessionEnding = false;
+    QTimer m_sessionEndTimer;
     bool m_placed = false;
 };
 

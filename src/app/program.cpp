@@ -64,6 +64,7 @@ Program::Program(ProgramServices services, QObject* parent)
     m_addon = std::make_unique<AddonUpdater>(*m_folders, *m_requests, *s.dialogs, *m_log, s.fileHostBase);
     m_tray = std::make_unique<TrayIcon>(*m_form, applicationIcon());
 
+    connect(m_watcher.get(), &Watcher::uploadsFailing, m_tray.get(), &TrayIcon::notify);
     connect(m_log.get(), &MessageLog::textChanged, m_form.get(), &Form1::showLogText);
     connect(m_discovery.get(), &Discovery::walked, m_form.get(), &Form1::showCharacters);
     connect(m_form->Command1, &QPushButton::clicked, this, [this] { m_login->Command1_Click(); });

@@ -1,11 +1,11 @@
 #include "catalogue/folderwatch.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileSystemWatcher>
 #include <QLoggingCategory>
 #include <QSocketNotifier>
 #include <QStorageInfo>
-#include <QTemporaryDir>
 
 Q_DECLARE_LOGGING_CATEGORY(lcCatalogue)
 
@@ -39,9 +39,10 @@ public:
 
     bool watch(const QString& folder) override
     {
-        if (m_sentinelPath.isEmpty() && !makeSentinel())
+        if (m_sentinelPath.isEmpty() && !watchSentinel())
             return false;
-        return m_watcher.addPath(folder);
+        // Already watched as the sentinel: its changes come as lost reports, which re-list all.
+        return folder == m_sentinelPath || m_watcher.addPath(folder);
     }
 
     void unwatch(const QString& folder) override { m_watcher.removePath(folder); }
@@ -71,21 +72,24 @@ public:
 
 private:
     // Qt's inotify engine reports a queue overflow (watch descriptor -1) as a change of the
-    // folder holding descriptor 1, which is why a private, otherwise quiet folder is watched
-    // first: a change reported for it means reports were lost.
-    bool makeSentinel()
+    // folder holding descriptor 1, which is why a quiet folder is watched first: a change reported
+    // for it means reports were lost. A folder of its own would be left behind by every run that
+    // ends without unwinding (Exit Program, a signal, a crash), so an existing folder that seldom
+    // changes stands in: the program's own, or the root. Should it change after all, the only cost
+    // is one walk of every game folder.
+    bool watchSentinel()
     {
-        m_sentinel = std::make_unique<QTemporaryDir>();
-        if (!m_sentinel->isValid() || !m_watcher.addPath(m_sentinel->path())) {
-            qCWarning(lcCatalogue) << "No folder to learn of lost change reports:" << m_sentinel->errorString();
-            return false;
+        for (const QString& quiet : { QCoreApplication::applicationDirPath(), QDir::rootPath() }) {
+            if (!quiet.isEmpty() && m_watcher.addPath(quiet)) {
+                m_sentinelPath = quiet;
+                return true;
+            }
         }
-        m_sentinelPath = m_sentinel->path();
-        return true;
+        qCWarning(lcCatalogue) << "No folder to learn of lost change reports";
+        return false;
     }
 
     QFileSystemWatcher m_watcher;
-    std::unique_ptr<QTemporaryDir> m_sentinel;
     QString m_sentinelPath;
 };
 

@@ -38,10 +38,12 @@ bool isTransportError(QNetworkReply::NetworkError error)
 }
 } // namespace
 
-XmlHttpRequest::XmlHttpRequest(QNetworkAccessManager& network, std::chrono::milliseconds stallTimeout, QObject* parent)
+XmlHttpRequest::XmlHttpRequest(QNetworkAccessManager& network, std::chrono::milliseconds stallTimeout,
+    std::chrono::milliseconds overallTimeout, QObject* parent)
     : QObject(parent)
     , m_network(network)
     , m_stallTimeout(stallTimeout)
+    , m_overallTimeout(overallTimeout)
 { }
 
 XmlHttpRequest::~XmlHttpRequest()
@@ -78,6 +80,17 @@ bool XmlHttpRequest::send(const QByteArray& body)
     if (m_readyState != Opened || m_reply)
         return false;
     m_requestBody = body;
+    // One deadline for the whole request, redirects included.
+    m_deadlineTimer = new QTimer(this);
+    m_deadlineTimer->setSingleShot(true);
+    m_deadlineTimer->setInterval(m_overallTimeout + std::chrono::milliseconds(body.size() * 1000 / kSlowestRate));
+    connect(m_deadlineTimer, &QTimer::timeout, this, [this] {
+        m_timedOut = true;
+        m_pastDeadline = true;
+        if (m_reply)
+            m_reply->abort();
+    });
+    m_deadlineTimer->start();
     start();
     return true;
 }
@@ -206,13 +219,19 @@ void XmlHttpRequest::finish()
     if (!m_reply || m_readyState == Done)
         return;
     m_stallTimer->stop();
+    m_deadlineTimer->stop();
     if (m_error.isEmpty() && m_reply->isOpen())
         m_body += m_reply->readAll();
     m_status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (followRedirect())
         return;
     const auto error = m_reply->error();
-    if (m_timedOut) {
+    if (m_pastDeadline) {
+        m_failed = true;
+        m_error = QStringLiteral("The transfer with %1 was still not complete after %2 seconds: the request timed out.")
+                      .arg(m_url.host())
+                      .arg(m_deadlineTimer->interval() / 1000.0);
+    } else if (m_timedOut) {
         m_failed = true;
         if (m_bytesReceived > 0 && m_bytesSent + m_bytesReceived > m_progressMark)
             m_error
@@ -263,6 +282,8 @@ void XmlHttpRequest::cutShort()
 {
     if (m_stallTimer)
         m_stallTimer->stop();
+    if (m_deadlineTimer)
+        m_deadlineTimer->stop();
     if (m_reply) {
         m_reply->disconnect(this);
         m_reply->abort();

@@ -27,6 +27,11 @@ namespace rostrel {
 
 // A request that makes no progress for this long fails with a time-out.
 inline constexpr std::chrono::milliseconds kStallTimeout { 30000 };
+// However much progress it makes, a request ends after this long plus the time its body needs at
+// kSlowestRate bytes a second: a server trickling just enough to beat the stall limit would
+// otherwise hold the login, a watcher turn or the update check for days.
+inline constexpr std::chrono::milliseconds kOverallTimeout { 5 * 60 * 1000 };
+inline constexpr qint64 kSlowestRate = 16 * 1024;
 inline constexpr int kMaxRedirects = 5;
 
 class XmlHttpRequest : public QObject
@@ -43,7 +48,7 @@ public:
     };
 
     XmlHttpRequest(QNetworkAccessManager& network, std::chrono::milliseconds stallTimeout = kStallTimeout,
-        QObject* parent = nullptr);
+        std::chrono::milliseconds overallTimeout = kOverallTimeout, QObject* parent = nullptr);
     ~XmlHttpRequest() override;
 
     // Fails (returns false, sets errorString()) for an address that cannot be requested.
@@ -81,6 +86,7 @@ private:
 
     QNetworkAccessManager& m_network;
     std::chrono::milliseconds m_stallTimeout;
+    std::chrono::milliseconds m_overallTimeout;
     QString m_method;
     QUrl m_url;
     QList<QPair<QByteArray, QByteArray>> m_headers;
@@ -89,6 +95,8 @@ private:
     QString m_sslProblems; // why the server's certificate was refused, when it was
     QPointer<QNetworkReply> m_reply;
     QTimer* m_stallTimer = nullptr;
+    QTimer* m_deadlineTimer = nullptr;
+    bool m_pastDeadline = false;
     int m_readyState = Unsent;
     QByteArray m_body;
     int m_status = 0;
@@ -112,19 +120,22 @@ public:
 class NetworkRequestFactory final : public RequestFactory
 {
 public:
-    explicit NetworkRequestFactory(
-        QNetworkAccessManager& network, std::chrono::milliseconds stallTimeout = kStallTimeout)
+    explicit NetworkRequestFactory(QNetworkAccessManager& network,
+        std::chrono::milliseconds stallTimeout = kStallTimeout,
+        std::chrono::milliseconds overallTimeout = kOverallTimeout)
         : m_network(network)
         , m_stallTimeout(stallTimeout)
+        , m_overallTimeout(overallTimeout)
     { }
     std::unique_ptr<XmlHttpRequest> create() override
     {
-        return std::make_unique<XmlHttpRequest>(m_network, m_stallTimeout);
+        return std::make_unique<XmlHttpRequest>(m_network, m_stallTimeout, m_overallTimeout);
     }
 
 private:
     QNetworkAccessManager& m_network;
     std::chrono::milliseconds m_stallTimeout;
+    std::chrono::milliseconds m_overallTimeout;
 };
 
 class Dialogs;

@@ -23,6 +23,12 @@ void TrayIcon::AddTrayIcon()
         m_icon->show();
 }
 
+void TrayIcon::notify(const QString& text)
+{
+    if (m_icon && m_icon->isVisible())
+        m_icon->showMessage(kTrayTip, text);
+}
+
 void TrayIcon::RemoveTrayIcon()
 {
     if (m_icon)

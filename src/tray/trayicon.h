@@ -33,6 +33,8 @@ public:
     void InitTrayIcon();
     void AddTrayIcon();
     void RemoveTrayIcon();
+    // A notification balloon from the shown icon; nothing when there is no icon.
+    void notify(const QString& text);
     bool isShown() const { return m_icon && m_icon->isVisible(); }
     QString toolTip() const { return m_icon ? m_icon->toolTip() : QString(); }
 

@@ -78,10 +78,15 @@ QString Uploader::GetXML(const QString& /*Method: always POST*/, QByteArray Data
     return result ? result->reply : QString();
 }
 
-UploadResult Uploader::post(QByteArray Data)
+QString Uploader::uploadAddress() const
+{
+    return uploadUrl(m_view.url());
+}
+
+UploadResult Uploader::post(QByteArray Data, Reporting reporting)
 {
     auto request = m_requests.CreateXMLObject();
-    const QString url = uploadUrl(m_view.url());
+    const QString url = uploadAddress();
     const qsizetype profileSize = Data.size();
     // Kept for the failure entry of the log, which shows no more than the log holds.
     const QByteArray shown = Data.left(kMaxLoggedProfile * 4);
@@ -100,6 +105,8 @@ UploadResult Uploader::post(QByteArray Data)
     if (error.isEmpty())
         error = u"The request to %1 could not be sent."_s.arg(url);
     request.reset();
+    if (reporting == Reporting::Background)
+        return Failure { error };
 
     m_dialogs.message(error);
     QString profile = QString::fromUtf8(shown);

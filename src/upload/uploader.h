@@ -39,12 +39,22 @@ public:
     // "http://" + address + the upload script; an address typed with "https://" keeps its scheme.
     static QString uploadUrl(const QString& address);
 
+    // Whether a failed request is the player's to see: a post made for the player's own "OK" shows
+    // it in a box and logs the profile; one made in the background leaves the telling to its caller.
+    enum class Reporting
+    {
+        Attended,
+        Background
+    };
+
     // Posts the profile and returns the reply text. A failed request is shown in a message box
     // and logged with the posted profile; the result is then empty.
     QString GetXML(const QString& Method, QByteArray Data);
     // As GetXML, with the outcome spelled out. The profile is taken by value and let go once the
     // body is built, so a large profile is held twice at most.
-    UploadResult post(QByteArray Data);
+    UploadResult post(QByteArray Data, Reporting reporting = Reporting::Attended);
+    // Where a post goes now.
+    QString uploadAddress() const;
 
 private:
     FormView& m_view;
