@@ -2,7 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QLoggingCategory>
-#include <QSslServer>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -69,6 +69,35 @@ std::optional<qint64> parseLength(QByteArrayView text)
     }
     return value;
 }
+
+// Hands every accepted connection over at once, its TLS handshake started but not finished.
+// QSslServer holds a connection back until its handshake ends, and clients that connect and never
+// shake hands fill its pending queue until nothing more is accepted; here the connection's own
+// clock drops them like clients that never finish their headers.
+class TlsServer final : public QTcpServer
+{
+public:
+    TlsServer(QSslConfiguration tls, QObject* parent)
+        : QTcpServer(parent)
+        , m_tls(std::move(tls))
+    { }
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto* socket = new QSslSocket(this);
+        if (!socket->setSocketDescriptor(descriptor)) {
+            delete socket;
+            return;
+        }
+        socket->setSslConfiguration(m_tls);
+        socket->startServerEncryption();
+        addPendingConnection(socket);
+    }
+
+private:
+    QSslConfiguration m_tls;
+};
 
 } // namespace
 
@@ -137,8 +166,18 @@ public:
             = std::clamp(m_limits.headerTimeout / 4, std::chrono::milliseconds(50), std::chrono::milliseconds(1000));
         m_watchdog.setInterval(tick);
         connect(&m_watchdog, &QTimer::timeout, this, &HttpConnection::check);
+        // What the client sends while an answer waits for it to read stays in the kernel's buffers.
+        socket->setReadBufferSize(kReadBufferBytes);
         connect(socket, &QTcpSocket::readyRead, this, &HttpConnection::onReadyRead);
+        connect(socket, &QTcpSocket::bytesWritten, this, &HttpConnection::onBytesWritten);
         connect(socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
+        if (auto* tls = qobject_cast<QSslSocket*>(socket)) {
+            m_tls = tls;
+            connect(tls, &QSslSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+                if (error == QAbstractSocket::SslHandshakeFailedError)
+                    Q_EMIT m_server.clientRefused(QStringLiteral("TLS error"));
+            });
+        }
         m_clock.start();
         m_watchdog.start();
         onReadyRead();
@@ -154,9 +193,23 @@ private:
         Closed
     };
 
+    static constexpr qint64 kReadBufferBytes = 256 * 1024;
+
+    // An answer is still on its way out: the next request waits until the client has read it.
+    bool writeBacklogged() const { return m_socket->bytesToWrite() > 0; }
+
+    void onBytesWritten()
+    {
+        if (m_state != State::Head)
+            return;
+        m_clock.restart(); // the client reads: the next request's clock starts now
+        if (!writeBacklogged())
+            onReadyRead();
+    }
+
     void onReadyRead()
     {
-        if (m_state == State::Closed)
+        if (m_state == State::Closed || (m_state == State::Head && writeBacklogged()))
             return;
         const QByteArray chunk = m_socket->readAll();
         if (m_state == State::Draining)
@@ -181,10 +234,12 @@ private:
             if (m_request.body.size() < m_length)
                 return;
             respond(m_server.m_handler(m_request));
+            if (m_state == State::Closed)
+                return; // nothing after "Connection: close" is answered
             m_request = HttpRequest();
             m_state = State::Head;
             m_clock.restart();
-            if (m_in.isEmpty())
+            if (m_in.isEmpty() || writeBacklogged())
                 return;
         }
     }
@@ -222,7 +277,6 @@ private:
         }
         if (expectContinue && m_length > 0)
             m_socket->write("HTTP/1.1 100 Continue\r\n\r\n");
-        m_request.body.reserve(qsizetype(m_length));
         m_state = State::Body;
         m_clock.restart();
         return true;
@@ -274,7 +328,12 @@ private:
         const auto elapsed = std::chrono::milliseconds(m_clock.elapsed());
         switch (m_state) {
         case State::Head:
-            if (m_in.isEmpty() && elapsed > m_limits.idleTimeout) {
+            if (m_tls && !m_tls->isEncrypted() && elapsed > m_limits.headerTimeout) {
+                drop(QStringLiteral("TLS handshake not complete in time"));
+            } else if (writeBacklogged()) {
+                if (elapsed > m_limits.idleTimeout)
+                    drop(QStringLiteral("answer not read in time"));
+            } else if (m_in.isEmpty() && elapsed > m_limits.idleTimeout) {
                 m_state = State::Closed;
                 m_socket->disconnectFromHost();
             } else if (!m_in.isEmpty() && elapsed > m_limits.headerTimeout) {
@@ -301,6 +360,7 @@ private:
     HttpServer& m_server;
     const HttpLimits m_limits;
     QTcpSocket* m_socket;
+    QSslSocket* m_tls = nullptr;
     QTimer m_watchdog;
     QElapsedTimer m_clock;
     State m_state = State::Head;
@@ -326,18 +386,7 @@ HttpServer::~HttpServer()
 quint16 HttpServer::listen(const QHostAddress& address, quint16 port, const std::optional<QSslConfiguration>& tls)
 {
     delete m_server;
-    if (tls) {
-        auto* server = new QSslServer(this);
-        server->setSslConfiguration(*tls);
-        // A client that never finishes its handshake is dropped like one that never finishes its headers.
-        server->setHandshakeTimeout(int(m_limits.headerTimeout.count()));
-        // A handshake that fails leaves nothing to serve; the socket goes with it.
-        connect(server, &QSslServer::errorOccurred, this,
-            [this](QSslSocket*, QAbstractSocket::SocketError) { Q_EMIT clientRefused(QStringLiteral("TLS error")); });
-        m_server = server;
-    } else {
-        m_server = new QTcpServer(this);
-    }
+    m_server = tls ? new TlsServer(*tls, this) : new QTcpServer(this);
     connect(m_server, &QTcpServer::pendingConnectionAvailable, this, &HttpServer::accept);
     if (!m_server->listen(address, port))
         return 0;

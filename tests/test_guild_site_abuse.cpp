@@ -1,0 +1,137 @@
+// The rostrel-guild-site program under clients that misbehave as an attacker's would, bounded: it
+// keeps accepting, its memory stays flat, and what it logs or redirects to is its own.
+
+#include "support/guildsitecheck.h"
+#include "testdata.h"
+
+#include <QProcess>
+#include <QSslSocket>
+
+using namespace rostrel::testing::site;
+
+namespace {
+struct Fixture
+{
+    explicit Fixture(QStringList options = {})
+    {
+        QFile(dir.filePath(QStringLiteral("big"))).resize(2 * 1024 * 1024);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0:quarantine_size_mb=0"));
+        process.setProcessEnvironment(env);
+        process.start(qEnvironmentVariable("ROSTREL_BIN_DIR") + QStringLiteral("/rostrel-guild-site"),
+            options << QStringLiteral("--data") << dir.filePath(QStringLiteral("data")) << QStringLiteral("--files")
+                    << dir.path() << QStringLiteral("--port-file") << dir.filePath(QStringLiteral("port")));
+        QTRY_VERIFY_WITH_TIMEOUT((output += process.readAllStandardOutput()).contains('\n'), 20000);
+        port = readFile(dir.filePath(QStringLiteral("port"))).trimmed().toUShort();
+    }
+    ~Fixture() { process.kill(), process.waitForFinished(); }
+    // Kilobytes, resident or virtual, from the kernel's view of the process.
+    qint64 memory(const char* field) const
+    {
+        for (const QByteArray& line : readFile(QStringLiteral("/proc/%1/status").arg(process.processId())).split('\n'))
+            if (line.startsWith(field))
+                return line.mid(qstrlen(field)).trimmed().split(' ').constFirst().toLongLong();
+        return -1;
+    }
+    // A connection with these bytes sent whole.
+    std::unique_ptr<QTcpSocket> send(const QByteArray& bytes) const
+    {
+        auto socket = std::make_unique<QTcpSocket>();
+        socket->connectToHost(QStringLiteral("127.0.0.1"), port);
+        socket->write(bytes);
+        if (!socket->waitForConnected(5000))
+            return nullptr;
+        while (socket->bytesToWrite() > 0 && socket->waitForBytesWritten(5000)) { }
+        return socket;
+    }
+    // The answers on a new connection to requests sent after everything before: the site has read those.
+    QByteArray ask(const QByteArray& requests) const
+    {
+        auto socket = send(requests);
+        while (socket && socket->waitForReadyRead(5000)) { }
+        return socket ? socket->readAll() : QByteArray();
+    }
+
+    QTemporaryDir dir;
+    QProcess process;
+    QByteArray output;
+    quint16 port = 0;
+};
+const QByteArray kClose = " HTTP/1.1\r\nConnection: close\r\n\r\n";
+} // namespace
+
+class TestGuildSiteAbuse : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void abortedHandshakesDoNotStopAccepting()
+    {
+        Fixture site({ QStringLiteral("--tls-cert"), testDataPath(QStringLiteral("tls/server.pem")),
+            QStringLiteral("--tls-key"), testDataPath(QStringLiteral("tls/server.key")) });
+        for (int i = 0; i < 31; ++i)
+            QVERIFY(site.send({}));
+        QSslSocket tls;
+        tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+        tls.connectToHostEncrypted(QStringLiteral("127.0.0.1"), site.port);
+        tls.write("GET /files/Rostrel/big" + kClose);
+        QTRY_VERIFY_WITH_TIMEOUT(tls.bytesAvailable() > 0, 10000);
+        QVERIFY(tls.readAll().startsWith("HTTP/1.1 200"));
+    }
+
+    void memoryStaysFlat_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<int>("times");
+        QTest::addColumn<bool>("connectionEach");
+        QTest::addColumn<QByteArray>("field");
+        QTest::newRow("distinct long names") << "GET /files/Rostrel/%1" + QByteArray(60000, 'n') + " HTTP/1.1\r\n\r\n"
+                                             << 1000 << false << QByteArray("VmRSS:");
+        QTest::newRow("pipelined, never read")
+            << QByteArray("GET /files/Rostrel/big HTTP/1.1\r\n\r\n") << 200 << false << QByteArray("VmRSS:");
+        QTest::newRow("length without body")
+            << QByteArray("POST /memberbankupload.php HTTP/1.1\r\nContent-Length: 67108864\r\n\r\n") << 100 << true
+            << QByteArray("VmSize:");
+    }
+    void memoryStaysFlat()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(int, times);
+        QFETCH(bool, connectionEach);
+        QFETCH(QByteArray, field);
+        Fixture site;
+        const QByteArray served = "GET /files/Rostrel/big" + kClose;
+        QVERIFY(site.ask(served).contains("200 OK"));
+        const qint64 before = site.memory(field);
+        std::vector<std::unique_ptr<QTcpSocket>> clients;
+        QByteArray pipelined;
+        for (int i = 0; i < times; ++i) {
+            const QByteArray one = QByteArray(request).replace("%1", QByteArray::number(i));
+            connectionEach ? clients.push_back(site.send(one)) : void(pipelined += one);
+        }
+        if (!pipelined.isEmpty())
+            clients.push_back(site.send(pipelined));
+        QVERIFY(std::all_of(clients.begin(), clients.end(), [](const auto& client) { return client != nullptr; }));
+        QVERIFY(site.ask(served).contains("200 OK"));
+        QCOMPARE_LT(site.memory(field) - before, 8 * 1024);
+    }
+
+    void clientTextStaysItsOwn()
+    {
+        Fixture site({ QStringLiteral("--user"), QStringLiteral("kestrel:gryphon") });
+        const QByteArray body = programBody(QStringLiteral("x\r\nforged\x1b[2J"), QStringLiteral("pw"), "p");
+        QVERIFY(
+            site.ask("POST /memberbankupload.php HTTP/1.1\r\nContent-Type: " + kProgramContentType
+                    + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body)
+                .endsWith("Invalid Login/Password"));
+        QTRY_VERIFY((site.output += site.process.readAllStandardOutput()).contains("Rejected"));
+        QVERIFY(site.output.contains("Rejected login x\\x0d\\x0aforged\\x1b[2J\n"));
+
+        Fixture redirector({ QStringLiteral("--redirect"), QStringLiteral("301:https://127.0.0.1:8443") });
+        const QByteArray answer = redirector.ask("GET @evil.example/" + kClose + "GET /after-close HTTP/1.1\r\n\r\n");
+        QVERIFY(answer.contains("\r\nLocation: https://127.0.0.1:8443/\r\n"));
+        QCOMPARE(answer.count("HTTP/1.1"), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestGuildSiteAbuse)
+#include "test_guild_site_abuse.moc"
