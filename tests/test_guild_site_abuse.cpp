@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QSslSocket>
 
+using namespace rostrel::testing;
 using namespace rostrel::testing::site;
 
 namespace {
@@ -14,7 +15,8 @@ struct Fixture
 {
     explicit Fixture(QStringList options = {})
     {
-        QFile(dir.filePath(QStringLiteral("big"))).resize(2 * 1024 * 1024);
+        QFile big(dir.filePath(QStringLiteral("big")));
+        QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(2 * 1024 * 1024));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0:quarantine_size_mb=0"));
         process.setProcessEnvironment(env);
@@ -26,11 +28,11 @@ struct Fixture
     }
     ~Fixture() { process.kill(), process.waitForFinished(); }
     // Kilobytes, resident or virtual, from the kernel's view of the process.
-    qint64 memory(const char* field) const
+    qint64 memory(const QByteArray& field) const
     {
         for (const QByteArray& line : readFile(QStringLiteral("/proc/%1/status").arg(process.processId())).split('\n'))
             if (line.startsWith(field))
-                return line.mid(qstrlen(field)).trimmed().split(' ').constFirst().toLongLong();
+                return line.mid(field.size()).trimmed().split(' ').constFirst().toLongLong();
         return -1;
     }
     // A connection with these bytes sent whole.

@@ -207,17 +207,26 @@ private:
             onReadyRead();
     }
 
+    // Reads no more than one buffer ahead of the requests being answered, so a client that sends
+    // faster than it reads the answers waits in the kernel's buffers, not in ours.
     void onReadyRead()
     {
-        if (m_state == State::Closed || (m_state == State::Head && writeBacklogged()))
-            return;
-        const QByteArray chunk = m_socket->readAll();
-        if (m_state == State::Draining)
-            return;
-        if (!chunk.isEmpty() && m_state == State::Head && m_in.isEmpty())
-            m_clock.restart(); // the headers' clock starts at their first byte
-        m_in += chunk;
-        process();
+        for (;;) {
+            if (m_state == State::Closed || (m_state == State::Head && writeBacklogged()))
+                return;
+            const QByteArray chunk = m_socket->read(std::max<qint64>(0, kReadBufferBytes - m_in.size()));
+            if (m_state == State::Draining) {
+                if (chunk.isEmpty())
+                    return;
+                continue;
+            }
+            if (!chunk.isEmpty() && m_state == State::Head && m_in.isEmpty())
+                m_clock.restart(); // the headers' clock starts at their first byte
+            m_in += chunk;
+            process();
+            if (chunk.isEmpty())
+                return;
+        }
     }
 
     void process()
