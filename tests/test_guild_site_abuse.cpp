@@ -11,15 +11,15 @@ using namespace rostrel::testing;
 using namespace rostrel::testing::site;
 
 namespace {
+const QByteArray kClose = " HTTP/1.1\r\nConnection: close\r\n\r\n";
+
+// The program on a free port, serving a 2 MB file as "big".
 struct Fixture
 {
     explicit Fixture(QStringList options = {})
     {
         QFile big(dir.filePath(QStringLiteral("big")));
         QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(2 * 1024 * 1024));
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0:quarantine_size_mb=0"));
-        process.setProcessEnvironment(env);
         process.start(qEnvironmentVariable("ROSTREL_BIN_DIR") + QStringLiteral("/rostrel-guild-site"),
             options << QStringLiteral("--data") << dir.filePath(QStringLiteral("data")) << QStringLiteral("--files")
                     << dir.path() << QStringLiteral("--port-file") << dir.filePath(QStringLiteral("port")));
@@ -27,7 +27,7 @@ struct Fixture
         port = readFile(dir.filePath(QStringLiteral("port"))).trimmed().toUShort();
     }
     ~Fixture() { process.kill(), process.waitForFinished(); }
-    // Kilobytes, resident or virtual, from the kernel's view of the process.
+    // Kilobytes, as the kernel counts them for the process.
     qint64 memory(const QByteArray& field) const
     {
         for (const QByteArray& line : readFile(QStringLiteral("/proc/%1/status").arg(process.processId())).split('\n'))
@@ -35,18 +35,16 @@ struct Fixture
                 return line.mid(field.size()).trimmed().split(' ').constFirst().toLongLong();
         return -1;
     }
-    // A connection with these bytes sent whole.
+    // A connection with these bytes handed to the kernel.
     std::unique_ptr<QTcpSocket> send(const QByteArray& bytes) const
     {
         auto socket = std::make_unique<QTcpSocket>();
         socket->connectToHost(QStringLiteral("127.0.0.1"), port);
         socket->write(bytes);
-        if (!socket->waitForConnected(5000))
-            return nullptr;
         while (socket->bytesToWrite() > 0 && socket->waitForBytesWritten(5000)) { }
-        return socket;
+        return socket->state() == QAbstractSocket::ConnectedState ? std::move(socket) : nullptr;
     }
-    // The answers on a new connection to requests sent after everything before: the site has read those.
+    // The answers to requests on a new connection: by then the site has read what came before.
     QByteArray ask(const QByteArray& requests) const
     {
         auto socket = send(requests);
@@ -59,13 +57,15 @@ struct Fixture
     QByteArray output;
     quint16 port = 0;
 };
-const QByteArray kClose = " HTTP/1.1\r\nConnection: close\r\n\r\n";
 } // namespace
 
 class TestGuildSiteAbuse : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    // Freed memory goes back to use at once under AddressSanitizer too.
+    void initTestCase() { qputenv("ASAN_OPTIONS", "detect_leaks=0:quarantine_size_mb=0"); }
+
     void abortedHandshakesDoNotStopAccepting()
     {
         Fixture site({ QStringLiteral("--tls-cert"), testDataPath(QStringLiteral("tls/server.pem")),
@@ -84,22 +84,20 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<int>("times");
-        QTest::addColumn<bool>("connectionEach");
-        QTest::addColumn<QByteArray>("field");
         QTest::newRow("distinct long names") << "GET /files/Rostrel/%1" + QByteArray(60000, 'n') + " HTTP/1.1\r\n\r\n"
-                                             << 1000 << false << QByteArray("VmRSS:");
-        QTest::newRow("pipelined, never read")
-            << QByteArray("GET /files/Rostrel/big HTTP/1.1\r\n\r\n") << 200 << false << QByteArray("VmRSS:");
+                                             << 1000;
+        QTest::newRow("pipelined, never read") << QByteArray("GET /files/Rostrel/big HTTP/1.1\r\n\r\n") << 200;
         QTest::newRow("length without body")
-            << QByteArray("POST /memberbankupload.php HTTP/1.1\r\nContent-Length: 67108864\r\n\r\n") << 100 << true
-            << QByteArray("VmSize:");
+            << QByteArray("POST /memberbankupload.php HTTP/1.1\r\nContent-Length: 67108864\r\n\r\n") << 100;
     }
     void memoryStaysFlat()
     {
         QFETCH(QByteArray, request);
         QFETCH(int, times);
-        QFETCH(bool, connectionEach);
-        QFETCH(QByteArray, field);
+        // GETs go pipelined on one connection; each POST on its own, where a buffer reserved for
+        // its body would show in the address space before a page of it is touched.
+        const bool posts = request.startsWith("POST");
+        const QByteArray field = posts ? "VmSize:" : "VmRSS:";
         Fixture site;
         const QByteArray served = "GET /files/Rostrel/big" + kClose;
         QVERIFY(site.ask(served).contains("200 OK"));
@@ -108,9 +106,9 @@ private Q_SLOTS:
         QByteArray pipelined;
         for (int i = 0; i < times; ++i) {
             const QByteArray one = QByteArray(request).replace("%1", QByteArray::number(i));
-            connectionEach ? clients.push_back(site.send(one)) : void(pipelined += one);
+            posts ? clients.push_back(site.send(one)) : void(pipelined += one);
         }
-        if (!pipelined.isEmpty())
+        if (!posts)
             clients.push_back(site.send(pipelined));
         QVERIFY(std::all_of(clients.begin(), clients.end(), [](const auto& client) { return client != nullptr; }));
         QVERIFY(site.ask(served).contains("200 OK"));
