@@ -1,8 +1,8 @@
 // The built program as a player meets it: started as a process on a Wine prefix made here, talking
-// to the reference guild site on loopback, under an X display (xvfb-run). With ROSTREL_E2E_SITE
-// (host:port), the site is one already running, such as the PHP kit under nginx: its addon folder
-// is ROSTREL_E2E_SITE_FILES, and the profiles of the user kestrel (password gryphon) land in
-// ROSTREL_E2E_SITE_PROFILES, one file each, named in the order they came.
+// to the reference guild site on loopback, under an X display (xvfb-run). ROSTREL_E2E_SITE=host:port
+// points it at a site already running instead (the PHP kit under nginx), whose user kestrel has the
+// password gryphon: its addon folder is ROSTREL_E2E_SITE_FILES, its kestrel's profiles folder
+// ROSTREL_E2E_SITE_PROFILES.
 
 #include "guild-site/guildsite.h"
 #include "testdata.h"
@@ -22,62 +22,28 @@ using namespace rostrel::testing;
 namespace {
 constexpr int kWatcherTurn = 5000;
 
-// The guild site: the reference site started here, or the one named by the environment.
-struct Site
-{
-    explicit Site(const QString& folder)
-        : address(qEnvironmentVariable("ROSTREL_E2E_SITE"))
-        , files(address.isEmpty() ? folder + QStringLiteral("/files") : qEnvironmentVariable("ROSTREL_E2E_SITE_FILES"))
-        , profiles(qEnvironmentVariable("ROSTREL_E2E_SITE_PROFILES"))
-    {
-        QDir().mkpath(files);
-        if (!address.isEmpty()) {
-            earlier = QDir(profiles).entryList(QDir::Files);
-            return;
-        }
-        GuildSiteConfig config;
-        config.users.insert(QStringLiteral("kestrel"), QStringLiteral("gryphon"));
-        config.dataDir = folder + QStringLiteral("/site");
-        config.filesDir = files;
-        fixture = std::make_unique<GuildSite>(config);
-        fixture->listen();
-        address = fixture->hostAndPort();
-    }
-    [[nodiscard]] bool publish(const QString& name, const QByteArray& bytes) const
-    {
-        return writeFile(files + u'/' + name, bytes);
-    }
-    // The profiles received since this world began, oldest first.
-    QList<QByteArray> received() const
-    {
-        QList<QByteArray> bytes;
-        if (fixture) {
-            for (const auto& upload : fixture->received())
-                bytes.append(upload.profile());
-            return bytes;
-        }
-        for (const QString& name : QDir(profiles).entryList(QDir::Files, QDir::Name)) {
-            if (!earlier.contains(name))
-                bytes.append(readFile(profiles + u'/' + name));
-        }
-        return bytes;
-    }
-
-    QString address;
-    QString files;
-    QString profiles;
-    QStringList earlier;
-    std::unique_ptr<GuildSite> fixture;
-};
-
 struct World
 {
     // The site listening, the game installed under the prefix with its key written; false when a
     // file could not be written.
     [[nodiscard]] bool setUp()
     {
-        site = std::make_unique<Site>(dir.path());
-        if (!site->publish(QStringLiteral("RostrelVersion"), "3.0\r\n"))
+        address = qEnvironmentVariable("ROSTREL_E2E_SITE");
+        files = address.isEmpty() ? dir.path() + QStringLiteral("/files")
+                                  : qEnvironmentVariable("ROSTREL_E2E_SITE_FILES");
+        profiles = address.isEmpty() ? dir.path() + QStringLiteral("/site/kestrel")
+                                     : qEnvironmentVariable("ROSTREL_E2E_SITE_PROFILES");
+        earlier = QDir(profiles).entryList(QDir::Files);
+        if (address.isEmpty()) {
+            GuildSiteConfig config;
+            config.users.insert(QStringLiteral("kestrel"), QStringLiteral("gryphon"));
+            config.dataDir = dir.path() + QStringLiteral("/site");
+            config.filesDir = files;
+            site = std::make_unique<GuildSite>(config);
+            site->listen();
+            address = site->hostAndPort();
+        }
+        if (!writeFile(files + QStringLiteral("/RostrelVersion"), "3.0\r\n"))
             return false;
         QDir().mkpath(prefix() + QStringLiteral("/dosdevices"));
         QFile::link(QStringLiteral("../drive_c"), prefix() + QStringLiteral("/dosdevices/c:"));
@@ -105,7 +71,7 @@ struct World
     [[nodiscard]] bool rememberLogin(const QString& password)
     {
         return writeFile(home() + QStringLiteral("/settings.txt"),
-            "kestrel\r\n" + site->address.toUtf8() + "\r\n" + password.toUtf8() + "\r\n");
+            "kestrel\r\n" + address.toUtf8() + "\r\n" + password.toUtf8() + "\r\n");
     }
 
     [[nodiscard]] bool start()
@@ -117,7 +83,7 @@ struct World
         env.insert(QStringLiteral("WINEPREFIX"), prefix());
         env.insert(QStringLiteral("HOME"), home());
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), home() + QStringLiteral("/.config"));
-        env.insert(QStringLiteral("ROSTREL_FILE_HOST"), site->address);
+        env.insert(QStringLiteral("ROSTREL_FILE_HOST"), address);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"),
             qEnvironmentVariableIsEmpty("DISPLAY") ? QStringLiteral("offscreen") : QStringLiteral("xcb"));
         env.remove(QStringLiteral("http_proxy"));
@@ -169,13 +135,24 @@ struct World
 
     QSet<QByteArray> receivedProfiles() const
     {
-        const QList<QByteArray> received = site->received();
-        return QSet<QByteArray>(received.begin(), received.end());
+        const QList<QByteArray> all = received();
+        return QSet<QByteArray>(all.begin(), all.end());
     }
-    int uploads() const { return static_cast<int>(site->received().size()); }
+    // The profiles stored since setUp, oldest first: both sites name them in that order.
+    QList<QByteArray> received() const
+    {
+        QList<QByteArray> bytes;
+        for (const QString& name : QDir(profiles).entryList(QDir::Files, QDir::Name))
+            if (!earlier.contains(name))
+                bytes.append(readFile(profiles + u'/' + name));
+        return bytes;
+    }
+    int uploads() const { return static_cast<int>(received().size()); }
 
     QTemporaryDir dir;
-    std::unique_ptr<Site> site;
+    std::unique_ptr<GuildSite> site;
+    QString address, files, profiles;
+    QStringList earlier;
     std::unique_ptr<QProcess> process;
     QString output;
 };
@@ -212,13 +189,13 @@ private Q_SLOTS:
         const QByteArray played = aelfric + "-- played again\r\n";
         QVERIFY(writeFile(world.profile(QStringLiteral("KESTREL77\\Mossgate\\\xc3\x86lfric")), played));
         QTRY_COMPARE_WITH_TIMEOUT(world.uploads(), 4, 2 * kWatcherTurn + 4000);
-        QCOMPARE(world.site->received().last(), played);
+        QCOMPARE(world.received().last(), played);
 
         // A character that appears while the program runs is listed and posted.
         const QByteArray newcomer = "RostrelDB = { [\"Nia\"] = {} }\r\n";
         QVERIFY(writeFile(world.profile(QStringLiteral("KESTREL77\\Emberfall\\Nia")), newcomer));
         QTRY_COMPARE_WITH_TIMEOUT(world.uploads(), 5, 3 * kWatcherTurn + 4000);
-        QCOMPARE(world.site->received().last(), newcomer);
+        QCOMPARE(world.received().last(), newcomer);
         QCOMPARE(world.uploads(), 5); // nothing unchanged went up again
     }
 
@@ -288,18 +265,17 @@ private Q_SLOTS:
     {
         World world;
         QVERIFY(world.setUp());
-        const QByteArray toc = "## Version: 3.1\r\n";
-        const QByteArray lua = "RostrelDB = RostrelDB or {}\r\n-- \xc3\x86\r\n";
-        QVERIFY(world.site->publish(QStringLiteral("Rostrel.toc"), toc));
-        QVERIFY(world.site->publish(QStringLiteral("Rostrel.lua"), lua));
-        QVERIFY(world.site->publish(QStringLiteral("RostrelFiles"), "Rostrel.toc\r\nRostrel.lua\r\n"));
-        QVERIFY(world.site->publish(QStringLiteral("RostrelVersion"), "3.1\r\n"));
+        const QList<QPair<QString, QByteArray>> published { { QStringLiteral("Rostrel.toc"), "## Version: 3.1\r\n" },
+            { QStringLiteral("Rostrel.lua"), "-- \xc3\x86\r\n" },
+            { QStringLiteral("RostrelFiles"), "Rostrel.toc\r\nRostrel.lua\r\n" },
+            { QStringLiteral("RostrelVersion"), "3.1\r\n" } };
+        for (const auto& [name, bytes] : published)
+            QVERIFY(writeFile(world.files + u'/' + name, bytes));
         QVERIFY(world.start());
         QTRY_VERIFY_WITH_TIMEOUT(
             world.output.contains(QStringLiteral("Rostrel has been updated to version 3.1")), 20000);
-        const QString addon = world.game() + QStringLiteral("/Interface/AddOns/Rostrel/");
-        QCOMPARE(readFile(addon + QStringLiteral("Rostrel.toc")), toc + "\r\n");
-        QCOMPARE(readFile(addon + QStringLiteral("Rostrel.lua")), lua + "\r\n");
+        for (const auto& [name, bytes] : published.first(2))
+            QCOMPARE(readFile(world.game() + QStringLiteral("/Interface/AddOns/Rostrel/") + name), bytes + "\r\n");
     }
 
     void missingGameShowsTheFatalBoxAndEnds()
