@@ -1,8 +1,7 @@
 // The built program as a player meets it: started as a process on a Wine prefix made here, talking
-// to the reference guild site on loopback, under an X display (xvfb-run). ROSTREL_E2E_SITE=host:port
-// points it at a site already running instead (the PHP kit under nginx), whose user kestrel has the
-// password gryphon: its addon folder is ROSTREL_E2E_SITE_FILES, its kestrel's profiles folder
-// ROSTREL_E2E_SITE_PROFILES.
+// to the reference guild site on loopback, under an X display (xvfb-run); or to a site already running
+// (the PHP kit under nginx) at ROSTREL_E2E_SITE, with the user kestrel (gryphon), its addon folder at
+// ROSTREL_E2E_SITE_FILES and kestrel's profiles stored in ROSTREL_E2E_SITE_PROFILES.
 
 #include "guild-site/guildsite.h"
 #include "testdata.h"
@@ -28,21 +27,17 @@ struct World
     // file could not be written.
     [[nodiscard]] bool setUp()
     {
-        address = qEnvironmentVariable("ROSTREL_E2E_SITE");
-        files = address.isEmpty() ? dir.path() + QStringLiteral("/files")
-                                  : qEnvironmentVariable("ROSTREL_E2E_SITE_FILES");
-        profiles = address.isEmpty() ? dir.path() + QStringLiteral("/site/kestrel")
-                                     : qEnvironmentVariable("ROSTREL_E2E_SITE_PROFILES");
+        GuildSiteConfig config;
+        config.users.insert(QStringLiteral("kestrel"), QStringLiteral("gryphon"));
+        config.dataDir = dir.path() + QStringLiteral("/site");
+        config.filesDir = dir.path() + QStringLiteral("/files");
+        QDir().mkpath(config.filesDir);
+        site = std::make_unique<GuildSite>(config);
+        site->listen();
+        address = qEnvironmentVariable("ROSTREL_E2E_SITE", site->hostAndPort());
+        files = qEnvironmentVariable("ROSTREL_E2E_SITE_FILES", config.filesDir);
+        profiles = qEnvironmentVariable("ROSTREL_E2E_SITE_PROFILES", config.dataDir + QStringLiteral("/kestrel"));
         earlier = QDir(profiles).entryList(QDir::Files);
-        if (address.isEmpty()) {
-            GuildSiteConfig config;
-            config.users.insert(QStringLiteral("kestrel"), QStringLiteral("gryphon"));
-            config.dataDir = dir.path() + QStringLiteral("/site");
-            config.filesDir = files;
-            site = std::make_unique<GuildSite>(config);
-            site->listen();
-            address = site->hostAndPort();
-        }
         if (!writeFile(files + QStringLiteral("/RostrelVersion"), "3.0\r\n"))
             return false;
         QDir().mkpath(prefix() + QStringLiteral("/dosdevices"));
@@ -206,8 +201,8 @@ private Q_SLOTS:
         QByteArray reg = readFile(world.prefix() + QStringLiteral("/system.reg"));
         QVERIFY(writeFile(world.prefix() + QStringLiteral("/system.reg"),
             reg.replace("Warcraft\\\\\"", "Warcraft\\\\_retail_\\\\\"")));
-        for (const QString flavour : { QStringLiteral("_retail_"), QStringLiteral("_classic_era_") }) {
-            for (const QString folder : { QStringLiteral("KESTREL77"), QStringLiteral("KESTREL77/Realm/Alt") })
+        for (const QString& flavour : { QStringLiteral("_retail_"), QStringLiteral("_classic_era_") }) {
+            for (const QString& folder : { QStringLiteral("KESTREL77"), QStringLiteral("KESTREL77/Realm/Alt") })
                 QVERIFY(writeFile(world.game() + u'/' + flavour + QStringLiteral("/WTF/Account/") + folder
                         + QStringLiteral("/SavedVariables/Rostrel.lua"),
                     QString(flavour + folder + u"\r\n").toUtf8()));

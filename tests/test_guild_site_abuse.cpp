@@ -19,7 +19,7 @@ struct Fixture
     explicit Fixture(QStringList options = {})
     {
         QFile big(dir.filePath(QStringLiteral("big")));
-        QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(2 * 1024 * 1024));
+        QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(2 << 20));
         process.start(qEnvironmentVariable("ROSTREL_BIN_DIR") + QStringLiteral("/rostrel-guild-site"),
             options << QStringLiteral("--data") << dir.filePath(QStringLiteral("data")) << QStringLiteral("--files")
                     << dir.path() << QStringLiteral("--port-file") << dir.filePath(QStringLiteral("port")));
@@ -27,13 +27,10 @@ struct Fixture
         port = readFile(dir.filePath(QStringLiteral("port"))).trimmed().toUShort();
     }
     ~Fixture() { process.kill(), process.waitForFinished(); }
-    // Kilobytes, as the kernel counts them for the process.
-    qint64 memory(const QByteArray& field) const
+    qint64 memory(const QByteArray& field) const // in kB, as the kernel counts them
     {
-        for (const QByteArray& line : readFile(QStringLiteral("/proc/%1/status").arg(process.processId())).split('\n'))
-            if (line.startsWith(field))
-                return line.mid(field.size()).trimmed().split(' ').constFirst().toLongLong();
-        return -1;
+        const QByteArray status = readFile(QStringLiteral("/proc/%1/status").arg(process.processId()));
+        return status.mid(status.indexOf(field) + field.size()).trimmed().split(' ').constFirst().toLongLong();
     }
     // A connection with these bytes handed to the kernel.
     std::unique_ptr<QTcpSocket> send(const QByteArray& bytes) const
@@ -42,7 +39,7 @@ struct Fixture
         socket->connectToHost(QStringLiteral("127.0.0.1"), port);
         socket->write(bytes);
         while (socket->bytesToWrite() > 0 && socket->waitForBytesWritten(5000)) { }
-        return socket->state() == QAbstractSocket::ConnectedState ? std::move(socket) : nullptr;
+        return socket->waitForConnected(5000) ? std::move(socket) : nullptr;
     }
     // The answers to requests on a new connection: by then the site has read what came before.
     QByteArray ask(const QByteArray& requests) const
@@ -51,7 +48,6 @@ struct Fixture
         while (socket && socket->waitForReadyRead(5000)) { }
         return socket ? socket->readAll() : QByteArray();
     }
-
     QTemporaryDir dir;
     QProcess process;
     QByteArray output;
@@ -76,8 +72,8 @@ private Q_SLOTS:
         tls.setPeerVerifyMode(QSslSocket::VerifyNone);
         tls.connectToHostEncrypted(QStringLiteral("127.0.0.1"), site.port);
         tls.write("GET /files/Rostrel/big" + kClose);
-        QTRY_VERIFY_WITH_TIMEOUT(tls.bytesAvailable() > 0, 10000);
-        QVERIFY(tls.readAll().startsWith("HTTP/1.1 200"));
+        QByteArray reply;
+        QTRY_VERIFY_WITH_TIMEOUT((reply += tls.readAll()).startsWith("HTTP/1.1 200"), 10000);
     }
 
     void memoryStaysFlat_data()
@@ -105,11 +101,10 @@ private Q_SLOTS:
         std::vector<std::unique_ptr<QTcpSocket>> clients;
         QByteArray pipelined;
         for (int i = 0; i < times; ++i) {
-            const QByteArray one = QByteArray(request).replace("%1", QByteArray::number(i));
-            posts ? clients.push_back(site.send(one)) : void(pipelined += one);
+            pipelined += QByteArray(request).replace("%1", QByteArray::number(i));
+            if (posts || i == times - 1)
+                clients.push_back(site.send(std::exchange(pipelined, {})));
         }
-        if (!posts)
-            clients.push_back(site.send(pipelined));
         QVERIFY(std::all_of(clients.begin(), clients.end(), [](const auto& client) { return client != nullptr; }));
         QVERIFY(site.ask(served).contains("200 OK"));
         QCOMPARE_LT(site.memory(field) - before, 8 * 1024);
@@ -119,12 +114,10 @@ private Q_SLOTS:
     {
         Fixture site({ QStringLiteral("--user"), QStringLiteral("kestrel:gryphon") });
         const QByteArray body = programBody(QStringLiteral("x\r\nforged\x1b[2J"), QStringLiteral("pw"), "p");
-        QVERIFY(
-            site.ask("POST /memberbankupload.php HTTP/1.1\r\nContent-Type: " + kProgramContentType
-                    + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body)
-                .endsWith("Invalid Login/Password"));
+        site.ask("POST /memberbankupload.php HTTP/1.1\r\nContent-Type: " + kProgramContentType
+            + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
         QTRY_VERIFY((site.output += site.process.readAllStandardOutput()).contains("Rejected"));
-        QVERIFY(site.output.contains("Rejected login x\\x0d\\x0aforged\\x1b[2J\n"));
+        QVERIFY(site.output.contains("\nRejected login x\\x0d\\x0aforged\\x1b[2J\n"));
 
         Fixture redirector({ QStringLiteral("--redirect"), QStringLiteral("301:https://127.0.0.1:8443") });
         const QByteArray answer = redirector.ask("GET @evil.example/" + kClose + "GET /after-close HTTP/1.1\r\n\r\n");
