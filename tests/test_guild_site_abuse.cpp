@@ -107,7 +107,7 @@ private Q_SLOTS:
         }
         QVERIFY(std::all_of(clients.begin(), clients.end(), [](const auto& client) { return client != nullptr; }));
         QVERIFY(site.ask(served).contains("200 OK"));
-        QCOMPARE_LT(site.memory(field) - before, 8 * 1024);
+        QCOMPARE_LT(site.memory(field) - before, 16 * 1024); // the faults took 100 MB and more
     }
 
     void clientTextStaysItsOwn()
