@@ -5,7 +5,7 @@ post() { # login password file [file name]: prints the answer, a space and the s
     curl -s -w ' %{http_code}' --form-string "login=$1" --form-string "password=$2" \
         -F "thefile=@$3;filename=${4:-Rostrel.lua}" "http://$SITE/memberbankupload.php"
 }
-stored() { find "$RUN/private/data/profiles" -name '*.lua' | wc -l; }
+stored() { find "$RUN/private" -name '*.lua' | wc -l; }
 head -c 2200000 /dev/zero > "$RUN/big.lua" && printf 'x\r\n' > "$RUN/small.lua" && before=$(stored)
 [ "$(post kestrel gryphon "$RUN/big.lua")" = "The upload is larger than this site accepts. 413" ] || fail "oversize"
 [ "$(post kestrel gryphon "$RUN/small.lua" ../../../public/escaped.lua)" = "Inventory Uploaded 200" ] || fail "../"

@@ -121,6 +121,9 @@ function store_profile(array $config, string $login, string $uploaded): bool
 }
 
 $config = require __DIR__ . '/config.php';
+if (!is_dir($config['data_dir'])) {
+    @mkdir($config['data_dir'], 0700, true);
+}
 if (($_SERVER['REQUEST_METHOD'] ?? '') !== 'POST') {
     answer(405, 'Uploads are POSTed.', ['Allow: POST']);
 }
