@@ -1,4 +1,5 @@
 #include "guild-site/httpserver.h"
+#include "guild-site/tlsserver.h"
 
 #include <QElapsedTimer>
 #include <QLoggingCategory>
@@ -70,35 +71,6 @@ std::optional<qint64> parseLength(QByteArrayView text)
     return value;
 }
 
-// Hands every accepted connection over at once, its TLS handshake started but not finished.
-// QSslServer holds a connection back until its handshake ends, and clients that connect and never
-// shake hands fill its pending queue until nothing more is accepted; here the connection's own
-// clock drops them like clients that never finish their headers.
-class TlsServer final : public QTcpServer
-{
-public:
-    TlsServer(QSslConfiguration tls, QObject* parent)
-        : QTcpServer(parent)
-        , m_tls(std::move(tls))
-    { }
-
-protected:
-    void incomingConnection(qintptr descriptor) override
-    {
-        auto* socket = new QSslSocket(this);
-        if (!socket->setSocketDescriptor(descriptor)) {
-            delete socket;
-            return;
-        }
-        socket->setSslConfiguration(m_tls);
-        socket->startServerEncryption();
-        addPendingConnection(socket);
-    }
-
-private:
-    QSslConfiguration m_tls;
-};
-
 } // namespace
 
 RequestHead parseRequestHead(QByteArrayView text)
@@ -167,7 +139,7 @@ public:
         m_watchdog.setInterval(tick);
         connect(&m_watchdog, &QTimer::timeout, this, &HttpConnection::check);
         // What the client sends while an answer waits for it to read stays in the kernel's buffers.
-        socket->setReadBufferSize(kReadBufferBytes);
+        socket->setReadBufferSize(readWindow());
         connect(socket, &QTcpSocket::readyRead, this, &HttpConnection::onReadyRead);
         connect(socket, &QTcpSocket::bytesWritten, this, &HttpConnection::onBytesWritten);
         connect(socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
@@ -193,7 +165,8 @@ private:
         Closed
     };
 
-    static constexpr qint64 kReadBufferBytes = 256 * 1024;
+    // Room for the largest request head allowed, and for a good part of a body in one go.
+    qint64 readWindow() const { return std::max<qint64>(256 * 1024, m_limits.maxHeaderBytes + 4); }
 
     // An answer is still on its way out: the next request waits until the client has read it.
     bool writeBacklogged() const { return m_socket->bytesToWrite() > 0; }
@@ -214,7 +187,7 @@ private:
         for (;;) {
             if (m_state == State::Closed || (m_state == State::Head && writeBacklogged()))
                 return;
-            const QByteArray chunk = m_socket->read(std::max<qint64>(0, kReadBufferBytes - m_in.size()));
+            const QByteArray chunk = m_socket->read(std::max<qint64>(0, readWindow() - m_in.size()));
             if (m_state == State::Draining) {
                 if (chunk.isEmpty())
                     return;
