@@ -1,5 +1,4 @@
-// The rostrel-guild-site program under clients that misbehave as an attacker's would, bounded: it
-// keeps accepting, its memory stays flat, and what it logs or redirects to is its own.
+// The rostrel-guild-site program under clients that misbehave as an attacker's would, bounded.
 
 #include "support/guildsitecheck.h"
 #include "testdata.h"
