@@ -6,6 +6,9 @@
 #include <QProcess>
 #include <QSslSocket>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 using namespace rostrel::testing;
 using namespace rostrel::testing::site;
 
@@ -15,8 +18,13 @@ const QByteArray kClose = " HTTP/1.1\r\nConnection: close\r\n\r\n";
 // The program on a free port, serving a 2 MB file as "big".
 struct Fixture
 {
-    explicit Fixture(QStringList options = {})
+    explicit Fixture(QStringList options = {}, rlim_t files = 0) // files: how many it may open
     {
+        if (files)
+            process.setChildProcessModifier([limit = rlimit { files, files }] {
+                if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
+                    _exit(127);
+            });
         QFile big(dir.filePath(QStringLiteral("big")));
         QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(2 << 20));
         process.start(qEnvironmentVariable("ROSTREL_BIN_DIR") + QStringLiteral("/rostrel-guild-site"),
@@ -73,6 +81,19 @@ private Q_SLOTS:
         tls.write("GET /files/Rostrel/big" + kClose);
         QByteArray reply;
         QTRY_VERIFY_WITH_TIMEOUT((reply += tls.readAll()).startsWith("HTTP/1.1 200"), 10000);
+    }
+
+    void keepsAcceptingWhenOutOfFiles()
+    {
+        Fixture site({}, 32);
+        const QByteArray served = "GET /files/Rostrel/big" + kClose;
+        // Served once first: a sanitizer build checks each type once, opening a file it could not open later.
+        QVERIFY(site.ask(served).contains("200 OK"));
+        std::vector<std::unique_ptr<QTcpSocket>> clients(40);
+        for (auto& client : clients)
+            client = site.send({});
+        clients.clear();
+        QVERIFY(site.ask(served).contains("200 OK"));
     }
 
     void memoryStaysFlat_data()

@@ -370,6 +370,11 @@ quint16 HttpServer::listen(const QHostAddress& address, quint16 port, const std:
     delete m_server;
     m_server = tls ? new TlsServer(*tls, this) : new QTcpServer(this);
     connect(m_server, &QTcpServer::pendingConnectionAvailable, this, &HttpServer::accept);
+    // Out of file descriptors, the server stops accepting for good; it tries again shortly, once
+    // connections that ended or were dropped have given some back.
+    connect(m_server, &QTcpServer::acceptError, m_server, [server = m_server] {
+        QTimer::singleShot(std::chrono::milliseconds(100), server, [server] { server->resumeAccepting(); });
+    });
     if (!m_server->listen(address, port))
         return 0;
     return m_server->serverPort();
