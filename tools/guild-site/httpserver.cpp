@@ -370,7 +370,7 @@ quint16 HttpServer::listen(const QHostAddress& address, quint16 port, const std:
     delete m_server;
     m_server = tls ? new TlsServer(*tls, this) : new QTcpServer(this);
     connect(m_server, &QTcpServer::pendingConnectionAvailable, this, &HttpServer::accept);
-    // Out of file descriptors, the server stops accepting for good; it tries again shortly, once
+    // Out of file descriptors, Qt's server can stop accepting for good; it tries again shortly, once
     // connections that ended or were dropped have given some back.
     connect(m_server, &QTcpServer::acceptError, m_server, [server = m_server] {
         QTimer::singleShot(std::chrono::milliseconds(100), server, [server] { server->resumeAccepting(); });
