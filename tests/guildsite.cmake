@@ -11,6 +11,9 @@ if(NOT WIN32)
     rostrel_add_test(test_guild_site_serving SOURCES test_guild_site_serving.cpp support/guildsitecheck.h
         LIBS rostrel_guildsite Qt6::Network LABELS guildsite)
     add_dependencies(test_guild_site_serving rostrel-guild-site)
+    rostrel_add_test(test_guild_site_abuse SOURCES test_guild_site_abuse.cpp LIBS rostrel_guildsite Qt6::Network
+        LABELS guildsite)
+    add_dependencies(test_guild_site_abuse rostrel-guild-site)
 endif()
 rostrel_add_test(test_multipart SOURCES test_multipart.cpp LIBS rostrel_multipart LABELS guildsite)
 rostrel_add_test(test_faultserver SOURCES support/test_faultserver.cpp LIBS rostrel_testsupport LABELS guildsite)

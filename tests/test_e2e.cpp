@@ -1,5 +1,7 @@
 // The built program as a player meets it: started as a process on a Wine prefix made here, talking
-// to the reference guild site on loopback, under an X display (xvfb-run).
+// to the reference guild site on loopback, under an X display (xvfb-run); or to a site already running
+// (the PHP kit under nginx) at ROSTREL_E2E_SITE, with the user kestrel (gryphon), its addon folder at
+// ROSTREL_E2E_SITE_FILES and kestrel's profiles stored in ROSTREL_E2E_SITE_PROFILES.
 
 #include "guild-site/guildsite.h"
 #include "testdata.h"
@@ -33,7 +35,12 @@ struct World
         QDir().mkpath(config.filesDir);
         site = std::make_unique<GuildSite>(config);
         site->listen();
-        site->publishFile(QStringLiteral("RostrelVersion"), "3.0\r\n");
+        address = qEnvironmentVariable("ROSTREL_E2E_SITE", site->hostAndPort());
+        files = qEnvironmentVariable("ROSTREL_E2E_SITE_FILES", config.filesDir);
+        profiles = qEnvironmentVariable("ROSTREL_E2E_SITE_PROFILES", config.dataDir + QStringLiteral("/kestrel"));
+        earlier = QDir(profiles).entryList(QDir::Files);
+        if (!writeFile(files + QStringLiteral("/RostrelVersion"), "3.0\r\n"))
+            return false;
         QDir().mkpath(prefix() + QStringLiteral("/dosdevices"));
         QFile::link(QStringLiteral("../drive_c"), prefix() + QStringLiteral("/dosdevices/c:"));
         const bool toc
@@ -60,7 +67,7 @@ struct World
     [[nodiscard]] bool rememberLogin(const QString& password)
     {
         return writeFile(home() + QStringLiteral("/settings.txt"),
-            "kestrel\r\n" + site->hostAndPort().toUtf8() + "\r\n" + password.toUtf8() + "\r\n");
+            "kestrel\r\n" + address.toUtf8() + "\r\n" + password.toUtf8() + "\r\n");
     }
 
     [[nodiscard]] bool start()
@@ -72,7 +79,7 @@ struct World
         env.insert(QStringLiteral("WINEPREFIX"), prefix());
         env.insert(QStringLiteral("HOME"), home());
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), home() + QStringLiteral("/.config"));
-        env.insert(QStringLiteral("ROSTREL_FILE_HOST"), site->hostAndPort());
+        env.insert(QStringLiteral("ROSTREL_FILE_HOST"), address);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"),
             qEnvironmentVariableIsEmpty("DISPLAY") ? QStringLiteral("offscreen") : QStringLiteral("xcb"));
         env.remove(QStringLiteral("http_proxy"));
@@ -124,15 +131,24 @@ struct World
 
     QSet<QByteArray> receivedProfiles() const
     {
-        QSet<QByteArray> profiles;
-        for (const auto& upload : site->received())
-            profiles.insert(upload.profile());
-        return profiles;
+        const QList<QByteArray> all = received();
+        return QSet<QByteArray>(all.begin(), all.end());
     }
-    int uploads() const { return static_cast<int>(site->received().size()); }
+    // The profiles stored since setUp, oldest first: both sites name them in that order.
+    QList<QByteArray> received() const
+    {
+        QList<QByteArray> bytes;
+        for (const QString& name : QDir(profiles).entryList(QDir::Files, QDir::Name))
+            if (!earlier.contains(name))
+                bytes.append(readFile(profiles + u'/' + name));
+        return bytes;
+    }
+    int uploads() const { return static_cast<int>(received().size()); }
 
     QTemporaryDir dir;
     std::unique_ptr<GuildSite> site;
+    QString address, files, profiles;
+    QStringList earlier;
     std::unique_ptr<QProcess> process;
     QString output;
 };
@@ -169,13 +185,13 @@ private Q_SLOTS:
         const QByteArray played = aelfric + "-- played again\r\n";
         QVERIFY(writeFile(world.profile(QStringLiteral("KESTREL77\\Mossgate\\\xc3\x86lfric")), played));
         QTRY_COMPARE_WITH_TIMEOUT(world.uploads(), 4, 2 * kWatcherTurn + 4000);
-        QCOMPARE(world.site->received().last().profile(), played);
+        QCOMPARE(world.received().last(), played);
 
         // A character that appears while the program runs is listed and posted.
         const QByteArray newcomer = "RostrelDB = { [\"Nia\"] = {} }\r\n";
         QVERIFY(writeFile(world.profile(QStringLiteral("KESTREL77\\Emberfall\\Nia")), newcomer));
         QTRY_COMPARE_WITH_TIMEOUT(world.uploads(), 5, 3 * kWatcherTurn + 4000);
-        QCOMPARE(world.site->received().last().profile(), newcomer);
+        QCOMPARE(world.received().last(), newcomer);
         QCOMPARE(world.uploads(), 5); // nothing unchanged went up again
     }
 
@@ -186,8 +202,8 @@ private Q_SLOTS:
         QByteArray reg = readFile(world.prefix() + QStringLiteral("/system.reg"));
         QVERIFY(writeFile(world.prefix() + QStringLiteral("/system.reg"),
             reg.replace("Warcraft\\\\\"", "Warcraft\\\\_retail_\\\\\"")));
-        for (const QString flavour : { QStringLiteral("_retail_"), QStringLiteral("_classic_era_") }) {
-            for (const QString folder : { QStringLiteral("KESTREL77"), QStringLiteral("KESTREL77/Realm/Alt") })
+        for (const QString& flavour : { QStringLiteral("_retail_"), QStringLiteral("_classic_era_") }) {
+            for (const QString& folder : { QStringLiteral("KESTREL77"), QStringLiteral("KESTREL77/Realm/Alt") })
                 QVERIFY(writeFile(world.game() + u'/' + flavour + QStringLiteral("/WTF/Account/") + folder
                         + QStringLiteral("/SavedVariables/Rostrel.lua"),
                     QString(flavour + folder + u"\r\n").toUtf8()));
@@ -258,6 +274,23 @@ private Q_SLOTS:
         static_cast<void>(QTest::qWaitFor([&] { return world.uploads() > 0; }, kWatcherTurn + 1000));
         QCOMPARE(world.uploads(), 0);
         QCOMPARE(world.process->state(), QProcess::Running);
+    }
+
+    void addonUpdateFromTheFileHost()
+    {
+        World world;
+        QVERIFY(world.setUp());
+        const QList<QPair<QString, QByteArray>> published { { QStringLiteral("Rostrel.toc"), "## Version: 3.1\r\n" },
+            { QStringLiteral("Rostrel.lua"), "-- \xc3\x86\r\n" },
+            { QStringLiteral("RostrelFiles"), "Rostrel.toc\r\nRostrel.lua\r\n" },
+            { QStringLiteral("RostrelVersion"), "3.1\r\n" } };
+        for (const auto& [name, bytes] : published)
+            QVERIFY(writeFile(world.files + u'/' + name, bytes));
+        QVERIFY(world.start());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            world.output.contains(QStringLiteral("Rostrel has been updated to version 3.1")), 20000);
+        for (const auto& [name, bytes] : published.first(2))
+            QCOMPARE(readFile(world.game() + QStringLiteral("/Interface/AddOns/Rostrel/") + name), bytes + "\r\n");
     }
 
     void missingGameShowsTheFatalBoxAndEnds()

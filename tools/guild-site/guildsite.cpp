@@ -11,6 +11,7 @@
 #include <QLoggingCategory>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <limits>
 
 Q_LOGGING_CATEGORY(lcGuildSite, "rostrel.guildsite", QtInfoMsg)
@@ -28,6 +29,9 @@ const QByteArray kRejected = QByteArrayLiteral("Invalid Login/Password");
 const QByteArray kTextPlain = QByteArrayLiteral("text/plain");
 // The site has never capped what it stores or serves; its request limits bound the uploads.
 constexpr qint64 kWholeFile = std::numeric_limits<qint64>::max();
+// Enough for every name of an addon and the names tests ask for.
+constexpr qsizetype kCountedNames = 512;
+constexpr qsizetype kCountedNameLength = 256;
 
 QString isoTime(const QDateTime& time)
 {
@@ -53,6 +57,20 @@ QString fileNameRefusal(QByteArrayView name)
             return u"File names may not contain empty, \".\" or \"..\" segments"_s;
     }
     return {};
+}
+
+QString loggableText(QStringView text)
+{
+    QString safe;
+    safe.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t code = c.unicode();
+        if (code < 0x20 || (code >= 0x7f && code <= 0x9f) || code == u'\\')
+            safe += u"\\x"_s + QString::number(code, 16).rightJustified(2, u'0');
+        else
+            safe += c;
+    }
+    return safe;
 }
 
 QByteArray ReceivedUpload::profile() const
@@ -146,8 +164,13 @@ GuildSite::Reply GuildSite::handle(const CapturedRequest& request)
             m_lastUploadRequest = request;
             ++m_uploadRequests;
         }
+        // Only a path goes after the configured host: a target such as "@elsewhere/" must not become
+        // part of the authority, nor a stray control byte part of the header.
+        const bool plainPath = path.startsWith('/')
+            && std::none_of(path.begin(), path.end(), [](char c) { return uchar(c) <= 0x20 || uchar(c) == 0x7f; });
         Reply moved(m_config.redirectStatus, kTextPlain, QByteArrayLiteral("Moved"));
-        moved.headers.append({ QByteArrayLiteral("Location"), m_config.redirectTo.toUtf8() + request.path });
+        moved.headers.append(
+            { QByteArrayLiteral("Location"), m_config.redirectTo.toUtf8() + (plainPath ? path.toByteArray() : "/") });
         return moved;
     }
 
@@ -180,7 +203,7 @@ GuildSite::Reply GuildSite::handleUpload(const CapturedRequest& request)
 
     const Result<UploadForm> parsed = parseUploadForm(request.body, boundary);
     if (!parsed) {
-        qCInfo(lcGuildSite) << "Malformed upload:" << parsed.error();
+        qCInfo(lcGuildSite).noquote() << "Malformed upload:" << loggableText(parsed.error());
         return { 400, kTextPlain, parsed.error().toUtf8() };
     }
     const UploadForm& form = *parsed;
@@ -249,7 +272,10 @@ GuildSite::Reply GuildSite::handleFile(const CapturedRequest& request, QByteArra
 {
     const auto decoded = percentDecoded(encodedName);
     const QString name = decoded ? QString::fromUtf8(*decoded) : QString::fromUtf8(encodedName);
-    ++m_fileRequests[name];
+    if (const auto counted = m_fileRequests.find(name); counted != m_fileRequests.end())
+        ++*counted;
+    else if (m_fileRequests.size() < kCountedNames && name.size() <= kCountedNameLength)
+        m_fileRequests.insert(name, 1);
     Q_EMIT fileRequested(name);
 
     if (request.method != "GET")
@@ -296,8 +322,9 @@ GuildSite::Reply GuildSite::handleReceivedJson() const
 {
     QJsonArray list;
     for (const ReceivedUpload& upload : m_received) {
-        list.append(QJsonObject { { u"login"_s, upload.login }, { u"size"_s, upload.size },
-            { u"time"_s, isoTime(upload.time) }, { u"file"_s, upload.filePath } });
+        list.append(
+            QJsonObject { { u"login"_s, upload.login }, { u"size"_s, upload.size }, { u"time"_s, isoTime(upload.time) },
+                { u"file"_s, QDir(m_config.dataDir).relativeFilePath(upload.filePath) } });
     }
     return { 200, QByteArrayLiteral("application/json"), QJsonDocument(list).toJson(QJsonDocument::Compact) };
 }

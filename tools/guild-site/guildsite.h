@@ -83,6 +83,10 @@ QString fileNameRefusal(QByteArrayView name);
 // share a folder by accident.
 QString storageNameForLogin(const QString& login);
 
+// Text from a client made safe for a log line or a terminal: control characters (line breaks,
+// escape sequences) and backslashes written as \xNN escapes, so one entry stays one line.
+QString loggableText(QStringView text);
+
 class GuildSite : public QObject
 {
     Q_OBJECT
@@ -114,6 +118,7 @@ public:
     std::optional<CapturedRequest> lastUploadRequest() const { return m_lastUploadRequest; }
 
     // File-host requests per name (as decoded from the path), missing names and refusals included.
+    // Only the first few hundred short names are counted, so that no client can grow the table.
     QMap<QString, int> fileRequests() const { return m_fileRequests; }
     int fileRequestCount(const QString& name) const { return m_fileRequests.value(name); }
     int uploadRequestCount() const { return m_uploadRequests; }

@@ -1,8 +1,9 @@
 #include "guild-site/httpserver.h"
+#include "guild-site/tlsserver.h"
 
 #include <QElapsedTimer>
 #include <QLoggingCategory>
-#include <QSslServer>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -137,8 +138,18 @@ public:
             = std::clamp(m_limits.headerTimeout / 4, std::chrono::milliseconds(50), std::chrono::milliseconds(1000));
         m_watchdog.setInterval(tick);
         connect(&m_watchdog, &QTimer::timeout, this, &HttpConnection::check);
+        // What the client sends while an answer waits for it to read stays in the kernel's buffers.
+        socket->setReadBufferSize(readWindow());
         connect(socket, &QTcpSocket::readyRead, this, &HttpConnection::onReadyRead);
+        connect(socket, &QTcpSocket::bytesWritten, this, &HttpConnection::onBytesWritten);
         connect(socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
+        if (auto* tls = qobject_cast<QSslSocket*>(socket)) {
+            m_tls = tls;
+            connect(tls, &QSslSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+                if (error == QAbstractSocket::SslHandshakeFailedError)
+                    Q_EMIT m_server.clientRefused(QStringLiteral("TLS error"));
+            });
+        }
         m_clock.start();
         m_watchdog.start();
         onReadyRead();
@@ -154,17 +165,41 @@ private:
         Closed
     };
 
+    // Room for the largest request head allowed, and for a good part of a body in one go.
+    qint64 readWindow() const { return std::max<qint64>(256 * 1024, m_limits.maxHeaderBytes + 4); }
+
+    // An answer is still on its way out: the next request waits until the client has read it.
+    bool writeBacklogged() const { return m_socket->bytesToWrite() > 0; }
+
+    void onBytesWritten()
+    {
+        if (m_state != State::Head)
+            return;
+        m_clock.restart(); // the client reads: the next request's clock starts now
+        if (!writeBacklogged())
+            onReadyRead();
+    }
+
+    // Reads no more than one buffer ahead of the requests being answered, so a client that sends
+    // faster than it reads the answers waits in the kernel's buffers, not in ours.
     void onReadyRead()
     {
-        if (m_state == State::Closed)
-            return;
-        const QByteArray chunk = m_socket->readAll();
-        if (m_state == State::Draining)
-            return;
-        if (!chunk.isEmpty() && m_state == State::Head && m_in.isEmpty())
-            m_clock.restart(); // the headers' clock starts at their first byte
-        m_in += chunk;
-        process();
+        for (;;) {
+            if (m_state == State::Closed || (m_state == State::Head && writeBacklogged()))
+                return;
+            const QByteArray chunk = m_socket->read(std::max<qint64>(0, readWindow() - m_in.size()));
+            if (m_state == State::Draining) {
+                if (chunk.isEmpty())
+                    return;
+                continue;
+            }
+            if (!chunk.isEmpty() && m_state == State::Head && m_in.isEmpty())
+                m_clock.restart(); // the headers' clock starts at their first byte
+            m_in += chunk;
+            process();
+            if (chunk.isEmpty())
+                return;
+        }
     }
 
     void process()
@@ -181,10 +216,12 @@ private:
             if (m_request.body.size() < m_length)
                 return;
             respond(m_server.m_handler(m_request));
+            if (m_state == State::Closed)
+                return; // nothing after "Connection: close" is answered
             m_request = HttpRequest();
             m_state = State::Head;
             m_clock.restart();
-            if (m_in.isEmpty())
+            if (m_in.isEmpty() || writeBacklogged())
                 return;
         }
     }
@@ -222,7 +259,6 @@ private:
         }
         if (expectContinue && m_length > 0)
             m_socket->write("HTTP/1.1 100 Continue\r\n\r\n");
-        m_request.body.reserve(qsizetype(m_length));
         m_state = State::Body;
         m_clock.restart();
         return true;
@@ -274,7 +310,12 @@ private:
         const auto elapsed = std::chrono::milliseconds(m_clock.elapsed());
         switch (m_state) {
         case State::Head:
-            if (m_in.isEmpty() && elapsed > m_limits.idleTimeout) {
+            if (m_tls && !m_tls->isEncrypted() && elapsed > m_limits.headerTimeout) {
+                drop(QStringLiteral("TLS handshake not complete in time"));
+            } else if (writeBacklogged()) {
+                if (elapsed > m_limits.idleTimeout)
+                    drop(QStringLiteral("answer not read in time"));
+            } else if (m_in.isEmpty() && elapsed > m_limits.idleTimeout) {
                 m_state = State::Closed;
                 m_socket->disconnectFromHost();
             } else if (!m_in.isEmpty() && elapsed > m_limits.headerTimeout) {
@@ -301,6 +342,7 @@ private:
     HttpServer& m_server;
     const HttpLimits m_limits;
     QTcpSocket* m_socket;
+    QSslSocket* m_tls = nullptr;
     QTimer m_watchdog;
     QElapsedTimer m_clock;
     State m_state = State::Head;
@@ -326,19 +368,13 @@ HttpServer::~HttpServer()
 quint16 HttpServer::listen(const QHostAddress& address, quint16 port, const std::optional<QSslConfiguration>& tls)
 {
     delete m_server;
-    if (tls) {
-        auto* server = new QSslServer(this);
-        server->setSslConfiguration(*tls);
-        // A client that never finishes its handshake is dropped like one that never finishes its headers.
-        server->setHandshakeTimeout(int(m_limits.headerTimeout.count()));
-        // A handshake that fails leaves nothing to serve; the socket goes with it.
-        connect(server, &QSslServer::errorOccurred, this,
-            [this](QSslSocket*, QAbstractSocket::SocketError) { Q_EMIT clientRefused(QStringLiteral("TLS error")); });
-        m_server = server;
-    } else {
-        m_server = new QTcpServer(this);
-    }
+    m_server = tls ? new TlsServer(*tls, this) : new QTcpServer(this);
     connect(m_server, &QTcpServer::pendingConnectionAvailable, this, &HttpServer::accept);
+    // Out of file descriptors, Qt's server can stop accepting for good; it tries again shortly, once
+    // connections that ended or were dropped have given some back.
+    connect(m_server, &QTcpServer::acceptError, m_server, [server = m_server] {
+        QTimer::singleShot(std::chrono::milliseconds(100), server, [server] { server->resumeAccepting(); });
+    });
     if (!m_server->listen(address, port))
         return 0;
     return m_server->serverPort();

@@ -1,4 +1,5 @@
-// rostrel-guild-site: the reference guild website and addon file host, for the demo and scripts.
+// rostrel-guild-site: the demo's and the tests' guild website and addon file host, on loopback only.
+// Guilds put the PHP kit in site/ on their own web host instead.
 
 #include "core/fileio.h"
 #include "guild-site/guildsite.h"
@@ -35,7 +36,8 @@ int main(int argc, char* argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Reference guild website (/memberbankupload.php) and addon file host (/files/Rostrel/)."));
+        QStringLiteral("The demo's and the tests' guild website (/memberbankupload.php) and addon file host "
+                       "(/files/Rostrel/), on loopback only. A guild's own website uses the PHP kit in site/."));
     parser.addHelpOption();
     const QCommandLineOption listenOption(QStringLiteral("listen"),
         QStringLiteral("Loopback address and port to listen on (port 0 picks a free one)."),
@@ -153,12 +155,13 @@ int main(int argc, char* argv[])
     }
 
     QObject::connect(&site, &rostrel::GuildSite::uploadReceived, &site, [](const rostrel::ReceivedUpload& upload) {
-        out() << "Received " << upload.size << " bytes from " << upload.login << " -> " << upload.filePath << Qt::endl;
+        out() << "Received " << upload.size << " bytes from " << rostrel::loggableText(upload.login) << " -> "
+              << upload.filePath << Qt::endl;
     });
     QObject::connect(&site, &rostrel::GuildSite::clientRefused, &site,
-        [](const QString& reason) { out() << "Refused a client: " << reason << Qt::endl; });
+        [](const QString& reason) { out() << "Refused a client: " << rostrel::loggableText(reason) << Qt::endl; });
     QObject::connect(&site, &rostrel::GuildSite::loginRejected, &site,
-        [](const QString& login) { out() << "Rejected login " << login << Qt::endl; });
+        [](const QString& login) { out() << "Rejected login " << rostrel::loggableText(login) << Qt::endl; });
 
     out() << "Listening on " << site.baseUrl() << Qt::endl;
     return app.exec();
