@@ -5,7 +5,7 @@ post() { # login password file [file name]: prints the answer, a space and the s
     curl -s -w ' %{http_code}' --form-string "login=$1" --form-string "password=$2" \
         -F "thefile=@$3;filename=${4:-Rostrel.lua}" "http://$SITE/memberbankupload.php"
 }
-head -c 2200000 /dev/zero > "$RUN/big.lua" && printf 'x\r\n' > "$RUN/small.lua"
+head -c 67500000 /dev/zero > "$RUN/big.lua" && printf 'x\r\n' > "$RUN/small.lua"
 [ "$(post kestrel gryphon "$RUN/big.lua")" = "The upload is larger than this site accepts. 413" ] || fail "oversize"
 [ "$(post kestrel gryphon "$RUN/small.lua" ../../../public/escaped.lua)" = "Inventory Uploaded 200" ] || fail "../"
 [ -z "$(find "$RUN" -name 'escaped*')" ] || fail "the client's file name was used"
