@@ -7,6 +7,8 @@ post() { # login password file [file name]: prints the answer, a space and the s
 }
 head -c 67500000 /dev/zero > "$RUN/big.lua" && printf 'x\r\n' > "$RUN/small.lua"
 [ "$(post kestrel gryphon "$RUN/big.lua")" = "The upload is larger than this site accepts. 413" ] || fail "oversize"
+head -c 40000000 /dev/zero > "$RUN/big.lua" # a big character's profile still goes in
+[ "$(post kestrel gryphon "$RUN/big.lua")" = "Inventory Uploaded 200" ] || fail "a 40 MB profile"
 [ "$(post kestrel gryphon "$RUN/small.lua" ../../../public/escaped.lua)" = "Inventory Uploaded 200" ] || fail "../"
 [ -z "$(find "$RUN" -name 'escaped*')" ] || fail "the client's file name was used"
 [ "$(post 'x%0D%0Aforged' pw "$RUN/small.lua")" = "Invalid Login/Password 200" ] || fail "CR LF login"
