@@ -78,9 +78,13 @@ printf '3.0.2' > "$FILES/RostrelVersion"
 printf 'Rostrel.toc\r\nRostrel.lua\r\n' > "$FILES/RostrelFiles"
 printf '## Title: Rostrel\r\n## Version: 3.0.2\r\n' > "$FILES/Rostrel.toc"
 printf 'RostrelDB = RostrelDB or {}\r\n' > "$FILES/Rostrel.lua"
-"$LINUX_BIN/rostrel-guild-site" --listen 127.0.0.1:0 --port-file "$work/site.port" --user kestrel:gryphon \
-    --user graywing:ember --data "$work/site" --files "$FILES" > "$work/site.log" 2>&1 &
-pids+=($!)
+start_site() { # listen address
+    "$LINUX_BIN/rostrel-guild-site" --listen "$1" --port-file "$work/site.port" --user kestrel:gryphon \
+        --user graywing:ember --data "$work/site" --files "$FILES" >> "$work/site.log" 2>&1 &
+    site_pid=$!
+    pids+=($!)
+}
+start_site 127.0.0.1:0
 wait_for 10 test -s "$work/site.port"
 SITE="127.0.0.1:$(cat "$work/site.port")"
 export ROSTREL_FILE_HOST="$SITE"
@@ -156,6 +160,17 @@ addon_done() {
 }
 wait_for 30 addon_done
 check $? "the addon update landed in Interface\\AddOns\\Rostrel and the old addon is gone"
+
+# The site away for a minute while the player plays on: no box, and the change arrives after.
+kill "$site_pid" && wait "$site_pid" 2> /dev/null
+printf '\t-- away\r\n' >> "$ACCOUNTS/KESTREL77/SavedVariables/Rostrel.lua"
+sleep 60
+! xdotool search --onlyvisible --name '^(Rostrel Uploader|Error)$' > /dev/null 2>&1
+check $? "no box while the site was away"
+start_site "$SITE"
+back() { stored "$ACCOUNTS/KESTREL77/SavedVariables/Rostrel.lua"; }
+wait_for 150 back
+check $? "the changed profile arrived once the site was back"
 stop_program
 
 echo "e2e-windows: Run on Startup"
