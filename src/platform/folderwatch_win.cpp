@@ -122,6 +122,18 @@ public:
         tree->event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         if (!tree->event || !tree->arm())
             return false;
+        // Wine follows a recursive watch only into the folders made, or opened, after it started;
+        // those between the game folder and the account folder are opened once, so that the tree
+        // is followed as far as the walk lists it. (Windows needs no such help.)
+        QString between = base;
+        for (const QString& name : tree->below.split(u'\\', Qt::SkipEmptyParts)) {
+            between = QDir::cleanPath(between + u'/' + name);
+            const HANDLE opened = CreateFileW(QDir::toNativeSeparators(between).toStdWString().c_str(),
+                FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+            if (opened != INVALID_HANDLE_VALUE)
+                CloseHandle(opened);
+        }
         TreeWatch* watched = tree.get();
         tree->notifier = std::make_unique<QWinEventNotifier>(tree->event);
         connect(tree->notifier.get(), &QWinEventNotifier::activated, this, [this, watched] { completed(watched); });
