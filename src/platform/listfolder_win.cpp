@@ -37,17 +37,22 @@ private:
     HANDLE m_handle;
 };
 
-// The volume and file index tell folders apart; the creation time tells a folder deleted and made
-// again from the old one where the index is handed out anew.
+// The file index tells folders apart (a tree's folders share its volume, where a folder moved in
+// from elsewhere arrives with an index of the volume's own); the creation time tells a folder
+// deleted and made again from the old one where the index is handed out anew.
+quint64 idOf(quint64 index, quint64 created)
+{
+    const quint64 id = mixFolderId(mixFolderId(kFolderIdSeed, index), created);
+    return id ? id : 1;
+}
+
 quint64 folderId(HANDLE folder)
 {
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(folder, &info))
         return 0;
-    const quint64 index = (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    const quint64 created = (quint64(info.ftCreationTime.dwHighDateTime) << 32) | info.ftCreationTime.dwLowDateTime;
-    const quint64 id = mixFolderId(mixFolderId(mixFolderId(kFolderIdSeed, info.dwVolumeSerialNumber), index), created);
-    return id ? id : 1;
+    return idOf((quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
+        (quint64(info.ftCreationTime.dwHighDateTime) << 32) | info.ftCreationTime.dwLowDateTime);
 }
 
 void add(FolderListing& listing, DWORD attributes, const wchar_t* name, std::size_t length)
@@ -76,6 +81,9 @@ bool listOpenFolder(HANDLE folder, FolderListing& listing)
         const auto* at = reinterpret_cast<const unsigned char*>(buffer.data());
         for (;;) {
             const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
+            // The folder's own entry carries its identity, which spares asking for it apart.
+            if (entry->FileNameLength == sizeof(wchar_t) && entry->FileName[0] == L'.')
+                listing.id = idOf(quint64(entry->FileId.QuadPart), quint64(entry->CreationTime.QuadPart));
             add(listing, entry->FileAttributes, entry->FileName, entry->FileNameLength / sizeof(wchar_t));
             if (entry->NextEntryOffset == 0)
                 break;
@@ -111,14 +119,13 @@ FolderListing listFolder(const QString& hostPath)
         nullptr));
     if (!handle.valid())
         return listing;
-    listing.id = folderId(handle.get());
     if (!listOpenFolder(handle.get(), listing)) {
         // Some network and third-party file systems list only through the find functions.
-        listing.all.clear();
-        listing.files.clear();
-        listing.links = false;
+        listing = {};
         findFiles(folder, listing);
     }
+    if (listing.id == 0) // no entry of its own (a drive's root)
+        listing.id = folderId(handle.get());
     return listing;
 }
 
