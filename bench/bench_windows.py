@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The Windows program under Wine beside the Linux program, in the same run on the same world: the
-exe's size, start-up to the window shown, and 60 s idle in the tray logged in with 1000 entries.
+exe's size, start-up to the window shown, and 60 s idle in the tray logged in with 1000 entries; then
+the Windows program with 1000 entries against 10 (the rows' "Linux" column holds the 10-entry figure).
   bench_windows.py <windows build folder> <linux bin folder>
 Prints the rows and writes them to <windows build folder>/bench-windows.md."""
 import os
@@ -37,6 +38,18 @@ def wineserver_pid():
     return int(out[0]) if out else None
 
 
+def make_tree(accounts, entries):
+    n = 0
+    for a in range(100):
+        for r in range(5):
+            for c in range(3):
+                if n < entries:
+                    sv = accounts / f"ACCOUNT{a}" / f"Realm{r}" / f"Char{c}" / "SavedVariables"
+                    sv.mkdir(parents=True)
+                    (sv / "Rostrel.lua").write_bytes(b"RostrelDB = {}\r\n" * 20)
+                    n += 1
+
+
 def make_world(tmp, env):
     subprocess.run(["wineboot", "--init"], env=env, capture_output=True, check=True)
     subprocess.run(["wine", "reg", "add", r"HKLM\Software\Blizzard Entertainment\World of Warcraft", "/v",
@@ -47,15 +60,7 @@ def make_world(tmp, env):
     toc = game / "Interface" / "AddOns" / "Rostrel"
     toc.mkdir(parents=True)
     (toc / "Rostrel.toc").write_bytes(b"## Version: 1.0\r\n")
-    n = 0
-    for a in range(100):
-        for r in range(5):
-            for c in range(3):
-                if n < 1000:
-                    sv = game / "WTF" / "Account" / f"ACCOUNT{a}" / f"Realm{r}" / f"Char{c}" / "SavedVariables"
-                    sv.mkdir(parents=True)
-                    (sv / "Rostrel.lua").write_bytes(b"RostrelDB = {}\r\n" * 20)
-                    n += 1
+    make_tree(game / "WTF" / "Account", 1000)
     files = tmp / "files"
     files.mkdir()
     (files / "RostrelVersion").write_bytes(b"1.0")
@@ -124,6 +129,42 @@ def idle(kind, folder, env, host):
     return cpu, rss
 
 
+def footprint(folder, env):
+    """The Windows program's start-up (best of three), then its resident memory and threads 5 s later."""
+    best, rss, threads = None, 0, 0
+    for _ in range(3):
+        t0 = time.monotonic()
+        prog = start("windows", folder, env)
+        wait_started(prog)
+        took = time.monotonic() - t0
+        best = took if best is None else min(best, took)
+        drain = subprocess.Popen(["cat"], stdin=prog.stderr, stdout=subprocess.DEVNULL)
+        time.sleep(5)
+        rss = rss_mb(prog.pid)
+        threads = int(re.search(r"Threads:\s+(\d+)", Path(f"/proc/{prog.pid}/status").read_text()).group(1))
+        prog.kill()
+        prog.wait()
+        drain.wait()
+        subprocess.run(["wineserver", "-k"], env=env)
+    return best, rss, threads
+
+
+def tree_cost(env, folder):
+    """1000 entries against 10 in the same world shape: the watch's cost must not grow with the tree."""
+    wtf = Path(env["WINEPREFIX"]) / "drive_c" / "Games" / "WoW" / "WTF"
+    big = footprint(folder, env)
+    wtf.rename(wtf.with_name("WTF.1000"))
+    make_tree(wtf / "Account", 10)
+    small = footprint(folder, env)
+    subprocess.run(["rm", "-rf", str(wtf)])
+    wtf.with_name("WTF.1000").rename(wtf)
+    row("Windows start-up, 1000 entries against 10", f"{small[0]:.2f} s", f"{big[0]:.2f} s ({big[0] / small[0]:.2f}x)",
+        "<= 1.3x", big[0] <= 1.3 * small[0])
+    row("Windows resident memory, 1000 entries against 10", f"{small[1]:.0f} MB", f"{big[1]:.0f} MB",
+        "<= +15 MB", big[1] <= small[1] + 15)
+    row("Windows threads, 1000 entries against 10", f"{small[2]}", f"{big[2]}", "<= +2", big[2] <= small[2] + 2)
+
+
 def main():
     with tempfile.TemporaryDirectory() as d:
         tmp = Path(d)
@@ -148,16 +189,18 @@ def main():
             row("program size (stripped, static Qt)", f"{(LINUX_BIN / 'RostrelUploader').stat().st_size / 1e6:.1f} MB "
                 "(shared Qt)", f"{size:.1f} MB", "one file", True)
             subprocess.run(["wine", "cmd", "/c", "exit"], env=env, capture_output=True)  # Wine itself started once
-            s = {kind: startup(kind, folders[kind], env) for kind in folders}
-            row("start-up to the window shown, 1000 entries", f"{s['linux']:.2f} s", f"{s['windows']:.2f} s",
-                "- (Wine's own start included)", None)
-            i = {kind: idle(kind, folders[kind], env, host) for kind in folders}
-            lin, win = i["linux"][0], i["windows"][0]
-            row("idle 60 s in the tray, 1000 entries, watcher on (CPU)", f"{lin[0]:.2f} s ({lin[0] / 0.6:.2f}%)",
-                f"{win[0]:.2f} s ({win[0] / 0.6:.2f}%): program {win[1]:.2f} s, wineserver {win[2]:.2f} s",
-                "< 1% of a core", win[0] / 60 < 0.01)
-            row("idle 60 s in the tray, 1000 entries (RSS)", f"{i['linux'][1]:.0f} MB", f"{i['windows'][1]:.0f} MB",
-                "- (Wine's DLLs and threads included)", None)
+            if os.environ.get("ROSTREL_BENCH_ONLY") != "tree":  # "tree": the tree's cost alone
+                s = {kind: startup(kind, folders[kind], env) for kind in folders}
+                row("start-up to the window shown, 1000 entries", f"{s['linux']:.2f} s", f"{s['windows']:.2f} s",
+                    "- (Wine's own start included)", None)
+                i = {kind: idle(kind, folders[kind], env, host) for kind in folders}
+                lin, win = i["linux"][0], i["windows"][0]
+                row("idle 60 s in the tray, 1000 entries, watcher on (CPU)", f"{lin[0]:.2f} s ({lin[0] / 0.6:.2f}%)",
+                    f"{win[0]:.2f} s ({win[0] / 0.6:.2f}%): program {win[1]:.2f} s, wineserver {win[2]:.2f} s",
+                    "< 1% of a core", win[0] / 60 < 0.01)
+                row("idle 60 s in the tray, 1000 entries (RSS)", f"{i['linux'][1]:.0f} MB", f"{i['windows'][1]:.0f} MB",
+                    "- (Wine's DLLs and threads included)", None)
+            tree_cost(env, folders["windows"])
         finally:
             site.terminate()
             site.wait()

@@ -175,15 +175,33 @@ def make_realistic_tree(accounts):
     return texts
 
 
+def prefix_registry(size=1_700_000):
+    """A system.reg of the size wineboot writes (about 1.7 MB): sections in key order, each with its
+    time line and a few values, the game's key among them where wineserver sorts it."""
+    def section(key, values):
+        return "\n".join([f"[{key.replace(chr(92), chr(92) * 2)}] 1733580000", "#time=1db48a9c4e5f6a7"] + values) + "\n\n"
+
+    sections = {"Software\\Wow6432Node\\Blizzard Entertainment\\World of Warcraft":
+                section("Software\\Wow6432Node\\Blizzard Entertainment\\World of Warcraft",
+                        ['"InstallPath"="C:\\\\Games\\\\WoW\\\\"'])}
+    roots = ["Software\\Classes\\CLSID", "Software\\Wow6432Node\\Classes\\CLSID",
+             "Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\Components", "System\\CurrentControlSet\\Services"]
+    total, i = 0, 0
+    while total < size:
+        key = f"{roots[i % len(roots)]}\\{{{i:08X}-{i * 7919 % 65536:04X}-11D0-8C54-00C04FD7{i % 4096:04X}}}\\InProcServer32"
+        sections[key] = section(key, [f'@="C:\\\\windows\\\\system32\\\\component{i}.dll"', '"ThreadingModel"="Both"'])
+        total += len(sections[key])
+        i += 1
+    head = "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n\n"
+    return head + "".join(sections[key] for key in sorted(sections, key=str.casefold))
+
+
 def make_world(tmp, entries):
     prefix = tmp / "prefix"
     game = prefix / "drive_c" / "Games" / "WoW"
     (prefix / "dosdevices").mkdir(parents=True)
     os.symlink("../drive_c", prefix / "dosdevices" / "c:")
-    (prefix / "system.reg").write_text(
-        "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=win64\n\n"
-        "[Software\\\\Wow6432Node\\\\Blizzard Entertainment\\\\World of Warcraft] 1733580000\n"
-        "\"InstallPath\"=\"C:\\\\Games\\\\WoW\\\\\"\n\n")
+    (prefix / "system.reg").write_text(prefix_registry())
     toc = game / "Interface" / "AddOns" / "Rostrel"
     toc.mkdir(parents=True)
     (toc / "Rostrel.toc").write_bytes(b"## Version: 1.0\r\n")

@@ -9,6 +9,10 @@
 #include <QRandomGenerator>
 #include <QTest>
 
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+
 using namespace rostrel;
 using namespace rostrel::testing;
 using namespace rostrel::registry;
@@ -36,6 +40,10 @@ private Q_SLOTS:
 
     // A real prefix's system.reg runs to a few megabytes and is read on every rescan.
     void largeFileIsQuick();
+    // The text is kept between reads, yet a change on disk is seen at the next read, even one
+    // that leaves the size and modification time as they were.
+    void changeOnDiskIsSeen_data();
+    void changeOnDiskIsSeen();
 };
 
 void TestRegistry::init()
@@ -256,6 +264,42 @@ void TestRegistry::largeFileIsQuick()
             QStringLiteral("text \"C:\\WoW\\\""));
     qInfo("10 reads of a %lld-byte file: %lld ms", qlonglong(content.size()), qlonglong(timer.elapsed()));
     QVERIFY2(timer.elapsed() < 3000, "reading a large system.reg is too slow");
+}
+
+void TestRegistry::changeOnDiskIsSeen_data()
+{
+    QTest::addColumn<bool>("renamedOver");
+    QTest::addColumn<long long>("settleNs");
+    // Within the same clock step in place, only the time since the change tells.
+    QTest::newRow("written in place, same size and times") << false << kWineRegistrySettleNs;
+    QTest::newRow("renamed over, same size and times") << true << 0LL;
+}
+
+void TestRegistry::changeOnDiskIsSeen()
+{
+    QFETCH(bool, renamedOver);
+    QFETCH(long long, settleNs);
+    QByteArray before = kSample;
+    QByteArray after = kSample;
+    after.replace("(x86)\\\\World of Warcraft", "(x86)\\\\World of Warcraxx");
+    QVERIFY(after != before && after.size() == before.size());
+    const QString next = m_reg + QStringLiteral(".new");
+    QVERIFY(writeAll(m_reg, before) && writeAll(next, after));
+    const timespec times[2] = { { 1700000000, 123456789 }, { 1700000000, 123456789 } };
+    QCOMPARE(utimensat(AT_FDCWD, QFile::encodeName(next).constData(), times, 0), 0);
+    QCOMPARE(utimensat(AT_FDCWD, QFile::encodeName(m_reg).constData(), times, 0), 0);
+
+    const auto registry = makeRegistry(makeWineRegistryCalls(m_reg.toStdString(), settleNs));
+    QCOMPARE(describe(registry->ReadRegValue(kLocalMachine, kGameKey, "InstallPath")),
+        QStringLiteral("text \"C:\\Program Files (x86)\\World of Warcraft\\\""));
+    if (renamedOver) {
+        QCOMPARE(std::rename(QFile::encodeName(next).constData(), QFile::encodeName(m_reg).constData()), 0);
+    } else {
+        QVERIFY(writeAll(m_reg, after));
+        QCOMPARE(utimensat(AT_FDCWD, QFile::encodeName(m_reg).constData(), times, 0), 0);
+    }
+    QCOMPARE(describe(registry->ReadRegValue(kLocalMachine, kGameKey, "InstallPath")),
+        QStringLiteral("text \"C:\\Program Files (x86)\\World of Warcraxx\\\""));
 }
 
 QTEST_GUILESS_MAIN(TestRegistry)

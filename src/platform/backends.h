@@ -5,6 +5,7 @@
 
 #include "core/autostart.h"
 #include "core/browser.h"
+#include "core/folderwatch.h"
 #include "core/pathlayer.h"
 #include "core/registry.h"
 
@@ -22,8 +23,13 @@ namespace registry {
 // "Software\" is looked up under "Software\Wow6432Node\" first (the 32-bit view). Writes and
 // deletes rewrite the file atomically, keeping every other line as it was. (A running wineserver
 // keeps its own copy and may write it back over ours.)
+// The file's text is kept while its identity, size and times stay the same, except when it
+// changed less than settleNs before it was read: a same-size write within the file system's time
+// step leaves those as they were, so such a file is read again until it has settled.
+inline constexpr long long kWineRegistrySettleNs = 2'000'000'000; // FAT's step, the coarsest
 std::unique_ptr<Registry> makeWineRegistry(const std::string& systemRegPath);
-std::unique_ptr<RegistryCalls> makeWineRegistryCalls(const std::string& systemRegPath);
+std::unique_ptr<RegistryCalls> makeWineRegistryCalls(
+    const std::string& systemRegPath, long long settleNs = kWineRegistrySettleNs);
 // What reads see in a system.reg text: for each key that has a section (the first section of that
 // name counts) each of its value names (the last line of that name counts), both upper-cased,
 // mapped to the read's status, type and data. For checking that a rewrite changed only what it
@@ -47,6 +53,9 @@ std::unique_ptr<RegistryCalls> makeWindowsRegistryCalls();
 std::unique_ptr<PathLayer> makeNativePathLayer();
 // Wine: drive letters map through <prefix>/dosdevices/<x>: (C: falls back to <prefix>/drive_c).
 std::unique_ptr<PathLayer> makeWinePathLayer(const QString& prefix);
+
+// Windows: one recursive change watch per account tree, on the folder that holds its WTF.
+std::unique_ptr<FolderWatch> makeWindowsFolderWatch();
 
 // Folder ids are FNV-1a hashes of what tells folders apart on each system.
 inline constexpr quint64 kFolderIdSeed = 14695981039346656037ULL;

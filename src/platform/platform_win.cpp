@@ -1,4 +1,5 @@
-// The layers for Windows: the real registry, paths as they are, the Run value.
+// The layers for Windows: the real registry, paths as they are, the Run value, the recursive
+// change watch.
 
 #include "platform/platform.h"
 
@@ -31,6 +32,7 @@ Platform makePlatform(const PlatformConfig& config)
     // The registry's texts are UTF-8; the backend turns them into the system code page.
     platform.autostart = makeRunKeyAutostart(*platform.registry, folder.toStdString());
     platform.browser = makeWindowsBrowserOpener(platform.settingsFolder.toStdString());
+    platform.folderWatch = makeWindowsFolderWatch();
     return platform;
 }
 

@@ -1,15 +1,21 @@
 // HKEY_LOCAL_MACHINE as a Wine prefix keeps it: the text file system.reg (winereg_document.h).
-// Every open reads the file anew, so a change made by Wine while the program runs is seen at the
-// next read; every write re-reads it and replaces it atomically.
+// A real prefix's file runs to megabytes and is asked for several times a turn, so the text and
+// the keys found in it are kept while the file on disk is the same one, unchanged (its identity,
+// size and times); any change made by Wine while the program runs is still seen at the next read.
+// Every write re-reads the file and replaces it atomically.
 
 #include "core/fileio.h"
 #include "platform/backends.h"
 #include "platform/winereg_document.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QString>
 #include <QStringList>
 
+#include <sys/stat.h>
+
+#include <ctime>
 #include <map>
 #include <optional>
 #include <utility>
@@ -26,6 +32,55 @@ using wine::KeyLocation;
 
 // No prefix registry comes near this; a bigger file is not a registry we should load whole.
 constexpr qint64 kMaxFileSize = qint64(256) * 1024 * 1024;
+std::int64_t nanoseconds(const timespec& t)
+{
+    return std::int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+// What tells one state of the file on disk from another without reading it: a file renamed over
+// it is another inode, a write in place moves its modification and change times.
+struct FileStamp
+{
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    std::int64_t modified = 0;
+    std::int64_t changed = 0;
+    bool operator==(const FileStamp&) const = default;
+
+    static std::optional<FileStamp> of(const QString& path)
+    {
+        struct stat info = {};
+        if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+            return std::nullopt;
+        return FileStamp { info.st_dev, info.st_ino, info.st_size, nanoseconds(info.st_mtim),
+            nanoseconds(info.st_ctim) };
+    }
+
+    bool settled(std::int64_t settleNs) const
+    {
+        timespec now = {};
+        clock_gettime(CLOCK_REALTIME, &now);
+        return nanoseconds(now) - std::max(modified, changed) >= settleNs;
+    }
+};
+
+// The file as last read or written, and the keys looked for in it.
+struct KeptFile
+{
+    FileStamp stamp;
+    bool trusted = false; // settled when read: the stamp alone tells whether it changed since
+    Document document;
+    std::map<QString, KeyLocation> located;
+
+    KeyLocation locate(const QString& folded)
+    {
+        const auto it = located.find(folded);
+        if (it != located.end())
+            return it->second;
+        return located.emplace(folded, document.locate(folded)).first->second;
+    }
+};
 
 struct OpenKey
 {
@@ -39,8 +94,9 @@ struct OpenKey
 class WineRegistryCalls final : public RegistryCalls
 {
 public:
-    explicit WineRegistryCalls(const std::string& path)
+    WineRegistryCalls(const std::string& path, long long settleNs)
         : m_path(QString::fromStdString(path))
+        , m_settleNs(settleNs)
     { }
 
     long openKey(Hive hive, const std::string& keyPath, unsigned long access, KeyHandle& key) override
@@ -48,18 +104,17 @@ public:
         key = 0;
         if (hive != kLocalMachine)
             return kFileNotFound;
-        Document document;
-        if (const long status = readFile(document); status != kSuccess)
+        if (const long status = readFile(); status != kSuccess)
             return status;
         for (const QString& path : viewsOf(keyPath)) {
             OpenKey open;
             open.path = path;
             open.folded = fold(path);
-            open.where = document.locate(open.folded);
+            open.where = m_kept->locate(open.folded);
             if (!open.where.present)
                 continue;
             open.access = access;
-            open.snapshot = document;
+            open.snapshot = m_kept->document;
             key = m_nextHandle++;
             m_keys.emplace(key, std::move(open));
             return kSuccess;
@@ -104,16 +159,24 @@ public:
     long closeKey(KeyHandle key) override { return m_keys.erase(key) ? kSuccess : kInvalidHandle; }
 
 private:
-    long readFile(Document& document) const
+    // Brings m_kept up to the file as it is now.
+    long readFile()
     {
-        const QFileInfo info(m_path);
-        if (!info.exists())
+        // Looked at before the read: should the file change in between, the text read is newer
+        // than the stamp, and the next look reads it again.
+        const auto stamp = FileStamp::of(m_path);
+        if (!stamp) {
+            m_kept.reset();
             return kFileNotFound;
+        }
+        if (m_kept && m_kept->trusted && m_kept->stamp == *stamp)
+            return kSuccess;
+        m_kept.reset();
         // A folder, a pipe or a device is refused like an unreadable file.
         auto text = io::readFile(m_path, kMaxFileSize);
         if (!text)
             return kAccessDenied;
-        document = Document(std::move(text).value());
+        m_kept = KeptFile { *stamp, stamp->settled(m_settleNs), Document(std::move(text).value()), {} };
         return kSuccess;
     }
 
@@ -156,32 +219,36 @@ private:
         OpenKey& open = it->second;
         if (!(open.access & kKeySetValue))
             return kAccessDenied;
-        Document document;
-        if (const long status = readFile(document); status != kSuccess)
+        if (const long status = readFile(); status != kSuccess)
             return status;
-        const KeyLocation where = document.locate(open.folded);
+        const KeyLocation where = m_kept->locate(open.folded);
         if (!where.present)
             return kFileNotFound;
-        std::optional<QByteArray> out = edit(std::as_const(document), where, std::as_const(open));
+        std::optional<QByteArray> out = edit(std::as_const(m_kept->document), where, std::as_const(open));
         if (!out)
             return kFileNotFound;
+        m_kept.reset();
         if (const long status = writeFile(*out); status != kSuccess)
             return status;
         open.snapshot = Document(std::move(*out));
         open.where = open.snapshot.locate(open.folded);
+        // Not kept: just written, the file is too recent for its stamp to tell whether another
+        // writer replaced it since.
         return kSuccess;
     }
 
     QString m_path;
+    std::int64_t m_settleNs;
+    std::optional<KeptFile> m_kept;
     std::map<KeyHandle, OpenKey> m_keys;
     KeyHandle m_nextHandle = 1;
 };
 
 } // namespace
 
-std::unique_ptr<RegistryCalls> makeWineRegistryCalls(const std::string& systemRegPath)
+std::unique_ptr<RegistryCalls> makeWineRegistryCalls(const std::string& systemRegPath, long long settleNs)
 {
-    return std::make_unique<WineRegistryCalls>(systemRegPath);
+    return std::make_unique<WineRegistryCalls>(systemRegPath, settleNs);
 }
 
 std::unique_ptr<Registry> makeWineRegistry(const std::string& systemRegPath)

@@ -154,6 +154,17 @@ new_one() { answer_boxes; stored "$ACCOUNTS/KESTREL77/Thornwatch/Brask/SavedVari
 wait_for 45 new_one
 check $? "a new character's profile was found and uploaded"
 
+# The player's interface reset: WTF renamed away by another program while this one watches, and back.
+wine cmd /c move 'C:\Games\World of Warcraft\WTF' 'C:\Games\World of Warcraft\WTF.old' > /dev/null 2>&1
+check $? "WTF renamed away while the program watches"
+sleep 6 # a turn without the account folder
+wine cmd /c move 'C:\Games\World of Warcraft\WTF.old' 'C:\Games\World of Warcraft\WTF' > /dev/null 2>&1
+check $? "and back"
+before=$(received_by kestrel)
+printf '\t-- after the reset\r\n' >> "$ACCOUNTS/KESTREL77/Mossgate/Tovrin/SavedVariables/Rostrel.lua"
+wait_for 45 at_least $((before + 1)) kestrel
+check $? "after WTF came back, the next change went up"
+
 addon_done() {
     answer_boxes
     grep -q "3.0.2" "$GAME/Interface/AddOns/Rostrel/Rostrel.toc" 2> /dev/null && [ ! -e "$OLD/Coffrin.lua" ]

@@ -1,8 +1,10 @@
 // The Windows layers against the real registry, shell and file system: the registry routines in
 // the 32-bit view, the Run value and its per-user fallback, the browser's marker file, folder
-// listings without hidden and system entries, and the settings folder chosen at logon.
+// listings without hidden and system entries, the settings folder chosen at logon, and the
+// recursive change watch over a game folder.
 // Everything written is put back at the end, so the test can also run on a player's machine.
 
+#include "catalogue/foldertree.h"
 #include "core/autostart.h"
 #include "core/browser.h"
 #include "core/pathlayer.h"
@@ -15,6 +17,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -26,6 +30,34 @@ using rostrel::registry::Value;
 using namespace Qt::StringLiterals;
 
 namespace {
+
+// A game folder with one character, its account tree listed and watched as the walk does.
+struct WatchedGame
+{
+    QTemporaryDir dir;
+    QString base = QFileInfo(dir.path()).canonicalFilePath();
+    QString root = base + u"/WTF/Account"_s;
+    std::unique_ptr<FolderWatch> watch = makeWindowsFolderWatch();
+    std::unique_ptr<PathLayer> paths = makeNativePathLayer();
+    fakes::FakeLog log;
+    FolderTree tree { *watch, *paths, log, 32 };
+
+    WatchedGame()
+    {
+        QDir().mkpath(root + u"/ACC/Realm/Char/SavedVariables"_s);
+        QDir().mkpath(base + u"/Interface/AddOns"_s);
+        tree.build(root, root);
+    }
+    // From another process, as a player's file manager would.
+    bool renameWtf(const QString& to)
+    {
+        const QString from = to == u"WTF" ? u"WTF.old"_s : u"WTF"_s;
+        return QProcess::execute(u"cmd"_s,
+                   { u"/c"_s, u"move"_s, QDir::toNativeSeparators(base + u'/' + from),
+                       QDir::toNativeSeparators(base + u'/' + to) })
+            == 0;
+    }
+};
 
 const char* const kTestKey = "Software\\RostrelWindowsTest";
 const char* const kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
@@ -332,8 +364,9 @@ private Q_SLOTS:
     void listingLeavesOutHiddenAndSystemEntries()
     {
         QTemporaryDir dir;
-        for (const char* name : { "Visible.lua", "Hidden.lua", "System.lua", "Account\\x", "Backup\\x" })
-            QVERIFY(writeFile(dir.filePath(QString::fromLatin1(name).replace(u'\\', u'/')), "x"));
+        // A name the system code page cannot hold lists as it is.
+        for (const char* name : { "Visible.lua", "Hidden.lua", "System.lua", "Account\\x", "Backup\\x", "Сервер\\x" })
+            QVERIFY(writeFile(dir.filePath(QString::fromUtf8(name).replace(u'\\', u'/')), "x"));
         const auto mark = [&](const char* name, DWORD attribute) {
             const QByteArray path = QDir::toNativeSeparators(dir.filePath(QString::fromLatin1(name))).toLocal8Bit();
             return SetFileAttributesA(path.constData(), GetFileAttributesA(path.constData()) | attribute)
@@ -345,7 +378,7 @@ private Q_SLOTS:
 
         FolderListing listing = listFolder(dir.path());
         listing.all.sort();
-        QCOMPARE(listing.all, QStringList({ u"Account"_s, u"Visible.lua"_s }));
+        QCOMPARE(listing.all, QStringList({ u"Account"_s, u"Visible.lua"_s, u"Сервер"_s }));
         QCOMPARE(listing.files, QStringList({ u"Visible.lua"_s }));
         QVERIFY(listFolder(dir.filePath(u"missing"_s)).all.isEmpty());
 
@@ -380,6 +413,74 @@ private Q_SLOTS:
         config.programPath = u"C:/Games/RostrelUploader/RostrelUploader.exe"_s;
         config.workingDir = workingDir;
         QCOMPARE(QDir::toNativeSeparators(makePlatform(config).settingsFolder), QDir::toNativeSeparators(expected));
+    }
+
+    // One watch on the folder that holds WTF answers for the whole account tree as the walk lists
+    // it: each change is reported as the folder whose names changed, nothing outside the tree is,
+    // and WTF itself can be renamed while it watches.
+    void watchReportsTheChangedFolder_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("reported");
+        QTest::newRow("a character's profile written")
+            << u"write ACC/Realm/Char/SavedVariables/Rostrel.lua"_s << u"/ACC/Realm/Char/SavedVariables"_s;
+        QTest::newRow("a new character") << u"mkdir ACC/Realm/Новый"_s << u"/ACC/Realm"_s;
+        QTest::newRow("a removed realm") << u"remove ACC/Realm"_s << u"/ACC"_s;
+        QTest::newRow("WTF renamed away") << u"rename"_s << u""_s;
+    }
+
+    void watchReportsTheChangedFolder()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, reported);
+        WatchedGame game;
+        QSignalSpy changed(game.watch.get(), &FolderWatch::folderChanged);
+        QVERIFY(writeFile(game.base + u"/Interface/AddOns/outside.txt"_s, "x"));
+        const QString path = game.root + u'/' + change.section(u' ', 1);
+        if (change.startsWith(u"write"))
+            QVERIFY(writeFile(path, "RostrelDB = {}\r\n"));
+        else if (change.startsWith(u"mkdir"))
+            QVERIFY(QDir().mkpath(path));
+        else if (change.startsWith(u"remove"))
+            QVERIFY(QDir(path).removeRecursively());
+        else
+            QVERIFY(game.renameWtf(u"WTF.old"_s));
+        QTRY_VERIFY(changed.contains(QVariantList { QString(game.root + reported) }));
+        for (const QVariantList& report : std::as_const(changed))
+            QVERIFY2(report.at(0).toString().startsWith(game.root), qPrintable(report.at(0).toString()));
+        if (change == u"rename")
+            QVERIFY(game.renameWtf(u"WTF"_s));
+    }
+
+    void watchOverflowLosesChanges()
+    {
+        WatchedGame game;
+        QSignalSpy lost(game.watch.get(), &FolderWatch::changesLost);
+        // Far more names than the watch's buffer holds, made before it is read.
+        for (int i = 0; i < 3000; ++i)
+            QVERIFY(writeFile(game.root + u"/ACC/burst-%1.txt"_s.arg(i), "x"));
+        QTRY_VERIFY(lost.count() > 0);
+    }
+
+    // Folders added to a watched tree add no handles.
+    void watchHandlesStayFlat()
+    {
+        WatchedGame game;
+        DWORD before = 0;
+        QVERIFY(GetProcessHandleCount(GetCurrentProcess(), &before));
+        const int folders = game.tree.folderCount();
+        for (int i = 0; i < 50; ++i)
+            QVERIFY(QDir().mkpath(game.root + u"/ACC/Realm/Char%1/SavedVariables"_s.arg(i)));
+        const auto caughtUp = [&] {
+            game.watch->deliverPending();
+            game.tree.refresh();
+            return game.tree.folderCount() == folders + 100;
+        };
+        QTRY_VERIFY(caughtUp());
+        DWORD after = 0;
+        QVERIFY(GetProcessHandleCount(GetCurrentProcess(), &after));
+        QVERIFY2(after <= before + 2, qPrintable(u"%1 handles, then %2"_s.arg(before).arg(after)));
+        QVERIFY(game.log.messages.isEmpty());
     }
 };
 
