@@ -1,6 +1,5 @@
 // A game root with several flavours: each entry keeps its own flavour's files whichever flavour the
 // registry names, and noupload.txt keeps privacy.
-#include "guild-site/guildsite.h"
 #include "settings/settingsfiles.h"
 #include "testfiles.h"
 #include "uploadworld.h"
@@ -15,19 +14,11 @@ namespace {
 const QString kRetail = QStringLiteral("_retail_\\ACC\\Realm\\Anna");
 const QString kClassic = QStringLiteral("_classic_era_\\ACC\\Realm\\Anna");
 
-struct FlavourWorld : UploadWorld
+struct FlavourWorld : WatchedWorld
 {
     FlavourWorld()
-        : site([this] {
-            GuildSiteConfig config;
-            config.users.insert(QStringLiteral("kestrel"), QStringLiteral("secret"));
-            config.dataDir = dir.path() + QStringLiteral("/site");
-            return config;
-        }())
     {
         registry.setInstallPath(QStringLiteral("C:\\Games\\WoW\\_retail_\\"));
-        site.listen();
-        view.setUrl(site.hostAndPort());
         // Beside the flavours: a flavour-like folder without an account folder, and a file.
         QDir().mkpath(dir.path() + QStringLiteral("/Games/WoW/_ptr_/Interface"));
         writeFile(dir.path() + QStringLiteral("/Games/WoW/_x_"), "not a folder");
@@ -48,7 +39,6 @@ struct FlavourWorld : UploadWorld
             sent.append(upload.profile());
         return sent;
     }
-    GuildSite site;
 };
 } // namespace
 

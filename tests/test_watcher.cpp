@@ -18,24 +18,6 @@ namespace {
     return file.open(QIODevice::ReadWrite) && file.setFileTime(when, QFileDevice::FileModificationTime);
 }
 
-struct WatchedWorld : UploadWorld
-{
-    explicit WatchedWorld(std::chrono::milliseconds stall = 3000ms)
-        : UploadWorld(stall)
-        , site([this] {
-            GuildSiteConfig config;
-            config.users.insert(QStringLiteral("kestrel"), QStringLiteral("secret"));
-            config.dataDir = dir.path() + QStringLiteral("/site");
-            return config;
-        }())
-    {
-        site.listen();
-        view.setUrl(site.hostAndPort());
-    }
-    int uploads() const { return static_cast<int>(site.received().size()); }
-    GuildSite site;
-};
-
 // Every version of every profile differs and has a size of its own; its first line names it.
 QByteArray version(int entry, int number)
 {

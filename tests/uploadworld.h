@@ -9,6 +9,7 @@
 #include "catalogue/profiles.h"
 #include "core/browser.h"
 #include "fakes.h"
+#include "guild-site/guildsite.h"
 #include "http/xmlhttp.h"
 #include "upload/logincommand.h"
 #include "upload/uploader.h"
@@ -70,6 +71,25 @@ struct UploadWorld
     Uploader uploader { view, requests, dialogs, log };
     Watcher watcher { discovery, list, profiles, folders, uploader, log };
     LoginCommand login { view, uploader, list, profiles, watcher, dialogs, log, [this] { ++saves; } };
+};
+
+// The same with the reference site on loopback, its address typed in.
+struct WatchedWorld : UploadWorld
+{
+    explicit WatchedWorld(std::chrono::milliseconds stall = std::chrono::milliseconds(3000))
+        : UploadWorld(stall)
+        , site([this] {
+            GuildSiteConfig config;
+            config.users.insert(QStringLiteral("kestrel"), QStringLiteral("secret"));
+            config.dataDir = dir.path() + QStringLiteral("/site");
+            return config;
+        }())
+    {
+        site.listen();
+        view.setUrl(site.hostAndPort());
+    }
+    int uploads() const { return static_cast<int>(site.received().size()); }
+    GuildSite site;
 };
 
 } // namespace rostrel::fakes
