@@ -27,6 +27,8 @@ const QString kVersionFile = QStringLiteral("RostrelVersion");
 const QString kFileList = QStringLiteral("RostrelFiles");
 // The installed addon's table of contents, which names its version.
 const QString kTocName = QStringLiteral("Rostrel.toc");
+// The addon's folder inside a flavour's Interface\Addons.
+const QString kRostrelFolder = QStringLiteral("\\Rostrel\\");
 const QString kCrLf = QStringLiteral("\r\n");
 
 // A published version is a short text. Anything longer is a misconfigured host (an HTML page, a
@@ -285,12 +287,12 @@ std::vector<AddonUpdater::Target> AddonUpdater::targets()
         const QString prefix = flavours.size() > 1 ? flavour.name + u": "_s : QString();
         if (flavour.named) {
             // Spelled as the game folder is stored, which may end in a backslash of its own.
-            found.push_back({ m_folders.GetWoWDir() + u"\\Interface\\Addons\\Rostrel\\"_s, prefix, true, 0, {} });
+            found.push_back({ m_folders.GetWoWDir() + u"\\Interface\\Addons"_s, prefix, true, 0, {} });
         } else {
             // A flavour without the addon is the player's choice; it is left alone.
             const QString folder = m_folders.addonFolderOf(flavour);
             if (QFileInfo(m_folders.toHost(folder)).isDir())
-                found.push_back({ folder + u'\\', prefix, false, 0, {} });
+                found.push_back({ folder.chopped(u"\\Rostrel"_s.size()), prefix, false, 0, {} });
         }
     }
     return found;
@@ -306,9 +308,7 @@ void AddonUpdater::CheckVersionAndDownload(CheckMode mode)
 
     std::vector<Target> all = targets();
     for (const Target& target : all) {
-        const QString addons = target.named ? m_folders.GetWoWDir() + u"\\Interface\\Addons"_s
-                                            : target.addonFolder.chopped(u"Rostrel\\"_s.size() + 1);
-        removeOldAddon(addons, target.logPrefix);
+        removeOldAddon(target.addons, target.logPrefix);
     }
 
     const auto stop = [this](const QString& url, const QString& why) {
@@ -331,7 +331,8 @@ void AddonUpdater::CheckVersionAndDownload(CheckMode mode)
 
     std::vector<Target> pending;
     for (Target& target : all) {
-        const std::optional<QString> installed = target.named ? GetMyVersion() : installedVersion(target.addonFolder);
+        const std::optional<QString> installed
+            = target.named ? GetMyVersion() : installedVersion(target.addons + kRostrelFolder);
         if (!installed || *installed != serverVersion)
             pending.push_back(std::move(target));
     }
@@ -345,8 +346,7 @@ void AddonUpdater::CheckVersionAndDownload(CheckMode mode)
         return;
     }
 
-    int tried = 0;
-    install(splitFileList(*listReply), pending, tried);
+    const int tried = install(splitFileList(*listReply), pending);
     if (tried == 0) {
         // Nothing was installed, so there is nothing to announce; the same list would otherwise
         // announce the same version again at every check.
@@ -373,8 +373,9 @@ void AddonUpdater::CheckVersionAndDownload(CheckMode mode)
     }
 }
 
-void AddonUpdater::install(const QStringList& names, std::vector<Target>& pending, int& tried)
+int AddonUpdater::install(const QStringList& names, std::vector<Target>& pending)
 {
+    int tried = 0;
     // Each file is fetched once and stored in every flavour that needs it. The table of contents
     // names the installed version, so it is stored after every other file and only when they all
     // were: an update cut short (a file that failed, the program ended half way) then leaves the
@@ -396,14 +397,16 @@ void AddonUpdater::install(const QStringList& names, std::vector<Target>& pendin
                 ++target.failed; // the installed file stays as it was
             else if (isToc)
                 target.toc.emplace(name, *reply + QByteArrayLiteral("\r\n"));
-            else if (!storeFile(target.addonFolder + name, *reply + QByteArrayLiteral("\r\n")))
+            else if (!storeFile(target.addons + kRostrelFolder + name, *reply + QByteArrayLiteral("\r\n")))
                 ++target.failed;
         }
     }
     for (Target& target : pending) {
-        if (target.toc && target.failed == 0 && !storeFile(target.addonFolder + target.toc->first, target.toc->second))
+        if (target.toc && target.failed == 0
+            && !storeFile(target.addons + kRostrelFolder + target.toc->first, target.toc->second))
             ++target.failed;
     }
+    return tried;
 }
 
 } // namespace rostrel

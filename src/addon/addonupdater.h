@@ -89,14 +89,15 @@ private:
     // A flavour whose addon the check keeps current.
     struct Target
     {
-        QString addonFolder; // ends in "\"
+        QString addons; // the flavour's "...\Interface\Addons", without a trailing "\"
         QString logPrefix; // names the flavour when the game has several
         bool named = false;
         int failed = 0;
         std::optional<std::pair<QString, QByteArray>> toc;
     };
     std::vector<Target> targets();
-    void install(const QStringList& names, std::vector<Target>& pending, int& tried);
+    // Fetches and stores the listed files in every pending flavour; returns how many were tried.
+    int install(const QStringList& names, std::vector<Target>& pending);
     // A line about a check that failed; in the background only the first of a run is written.
     void reportFailure(const QString& line);
     friend class CheckScope;
