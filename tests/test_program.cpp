@@ -164,6 +164,19 @@ private Q_SLOTS:
         QCOMPARE(checks(), 3);
     }
 
+    // The timer itself sleeps through the ticks that only count.
+    void timer1WakesOnlyToCheck()
+    {
+        World world;
+        Program& program = world.start();
+        program.Form_Load();
+        QCOMPARE(program.Timer1().intervalAsDuration(), std::chrono::seconds(1802));
+        program.Timer1_Wake();
+        QCOMPARE(world.site->fileRequestCount(QStringLiteral("RostrelVersion")), 2);
+        QCOMPARE(program.CheckTicks(), 1);
+        QCOMPARE(program.Timer1().intervalAsDuration(), std::chrono::seconds(1801));
+    }
+
     void trayCheckLogsInsteadOfBoxes()
     {
         World world;

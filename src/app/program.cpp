@@ -1,5 +1,7 @@
 #include "app/program.h"
 
+#include <algorithm>
+
 #include "addon/addonupdater.h"
 #include "app/form1.h"
 #include "app/messagelog.h"
@@ -16,6 +18,8 @@
 #include "upload/watcher.h"
 
 #include <QIcon>
+
+#include <algorithm>
 
 // Resources of a static library must be registered by hand.
 static void initIconResources()
@@ -75,8 +79,12 @@ Program::Program(ProgramServices services, QObject* parent)
     connect(m_form->RememberPassword, &QCheckBox::toggled, this, [this] { m_settings->RememberPassword_Click(); });
     connect(m_form->StartWithWindows, &QCheckBox::toggled, this, [this] { m_startup->StartWithWindows_Click(); });
 
-    m_timer1.setInterval(1000);
-    connect(&m_timer1, &QTimer::timeout, this, &Program::Timer1_Timer);
+    // A tick that only counts needs no wake-up: the timer sleeps until the tick that checks, and
+    // the ticks in between are counted when it wakes. In the tray, the program then wakes only for
+    // the watcher and for the check every half hour.
+    m_timer1.setTimerType(Qt::VeryCoarseTimer);
+    connect(&m_timer1, &QTimer::timeout, this, &Program::Timer1_Wake);
+    scheduleTimer1();
     m_timer1.start();
 }
 
@@ -141,6 +149,21 @@ void Program::Timer1_Timer()
         m_addon->CheckVersionAndDownload(AddonUpdater::CheckMode::Background);
     }
     ++m_checkTicks;
+}
+
+void Program::Timer1_Wake()
+{
+    m_checkTicks += m_ticksPerWake - 1;
+    Timer1_Timer();
+    scheduleTimer1();
+}
+
+void Program::scheduleTimer1()
+{
+    // The check runs on the tick that finds the count above the limit; a check still running
+    // when it comes is looked at again on the next tick.
+    m_ticksPerWake = std::max(1, kCheckTickLimit + 2 - m_checkTicks);
+    m_timer1.setInterval(std::chrono::seconds(m_ticksPerWake));
 }
 
 } // namespace rostrel

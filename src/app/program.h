@@ -62,6 +62,8 @@ public:
     void Command2_Click();
     void Command3_Click();
     void Timer1_Timer();
+    // Timer1 wakes at the tick that runs the check and counts the ticks before it then.
+    void Timer1_Wake();
 
     int CheckTicks() const { return m_checkTicks; }
     void setCheckTicks(int ticks) { m_checkTicks = ticks; }
@@ -76,6 +78,8 @@ public:
     QTimer& Timer1() { return m_timer1; }
 
 private:
+    void scheduleTimer1();
+
     ProgramServices m_services;
     std::unique_ptr<RequestFactory> m_ownFactory;
     std::unique_ptr<RequestSource> m_requests;
@@ -94,6 +98,7 @@ private:
     std::unique_ptr<TrayIcon> m_tray;
     QTimer m_timer1;
     int m_checkTicks = 0;
+    int m_ticksPerWake = 1;
 };
 
 // The application icon (16, 32 and 48 pixels).

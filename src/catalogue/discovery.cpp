@@ -164,7 +164,7 @@ void Discovery::LoadFilesFromDir(
     for (const QString& name : scan.subfolders) {
         const QString childHost = hostPath + QLatin1Char('/') + name;
         bool isLink = false;
-        const QString childCanonical = enterableFolder(childHost, canonicalPath, name, isOpen, &isLink);
+        const QString childCanonical = enterableFolder(childHost, canonicalPath, name, scan.links, isOpen, &isLink);
         if (childCanonical.isEmpty())
             continue;
         m_openFolders.insert(childCanonical);

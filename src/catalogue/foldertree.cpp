@@ -79,11 +79,14 @@ FolderScan scanFolder(const PathLayer& paths, const QString& hostPath)
     return scan;
 }
 
-QString enterableFolder(const QString& childHost, const QString& parentCanonical, const QString& name,
+QString enterableFolder(const QString& childHost, const QString& parentCanonical, const QString& name, bool listedLinks,
     const std::function<bool(const QString&)>& isOpen, bool* isLink)
 {
     // Only a link can lead back up the tree; a plain folder's real place follows from its
-    // parent's, which keeps the walk to one extra look-up per folder.
+    // parent's. A folder whose listing holds no link needs no look-up at all.
+    *isLink = false;
+    if (!listedLinks)
+        return parentCanonical + QLatin1Char('/') + name;
     const QFileInfo info(childHost);
     *isLink = info.isSymbolicLink() || info.isJunction();
     if (!*isLink)
@@ -240,7 +243,7 @@ bool FolderTree::apply(Node& node, const FolderScan& scan, bool keepChildren)
     for (const QString& name : std::as_const(names)) {
         const QString childHost = node.host + QLatin1Char('/') + name;
         bool isLink = false;
-        const QString canonical = enterableFolder(childHost, node.canonical, name, isOpen, &isLink);
+        const QString canonical = enterableFolder(childHost, node.canonical, name, scan.links, isOpen, &isLink);
         links = links || isLink;
         if (canonical.isEmpty())
             continue;

@@ -32,7 +32,8 @@ FolderScan scanFolder(const PathLayer& paths, const QString& hostPath);
 
 // The real place of the sub-folder childHost of a folder whose real place is parentCanonical, or
 // empty when the walk must not enter it: a link that leads nowhere or back into an open folder.
-QString enterableFolder(const QString& childHost, const QString& parentCanonical, const QString& name,
+// When the parent's listing found no link (listedLinks false), nothing is looked up.
+QString enterableFolder(const QString& childHost, const QString& parentCanonical, const QString& name, bool listedLinks,
     const std::function<bool(const QString&)>& isOpen, bool* isLink);
 
 class FolderTree

@@ -51,6 +51,12 @@ public:
         }
 
         QString current = driveRoot(drive);
+        // Most paths are spelled as on disk: one look at the whole path spares one per component.
+        if (!parts.isEmpty()) {
+            const QString whole = joined(current, parts.join(u'/'));
+            if (QFileInfo::exists(whole))
+                return whole;
+        }
         bool onDisk = QFileInfo(current).isDir();
         for (const QString& part : parts) {
             if (onDisk) {
