@@ -153,7 +153,9 @@ void Program::Timer1_Timer()
 
 void Program::Timer1_Wake()
 {
-    m_checkTicks += m_ticksPerWake - 1;
+    // The timer's interval is the number of ticks it slept through, this one included.
+    const auto ticks = std::chrono::duration_cast<std::chrono::seconds>(m_timer1.intervalAsDuration()).count();
+    m_checkTicks += static_cast<int>(ticks) - 1;
     Timer1_Timer();
     scheduleTimer1();
 }
@@ -162,8 +164,7 @@ void Program::scheduleTimer1()
 {
     // The check runs on the tick that finds the count above the limit; a check still running
     // when it comes is looked at again on the next tick.
-    m_ticksPerWake = std::max(1, kCheckTickLimit + 2 - m_checkTicks);
-    m_timer1.setInterval(std::chrono::seconds(m_ticksPerWake));
+    m_timer1.setInterval(std::chrono::seconds(std::max(1, kCheckTickLimit + 2 - m_checkTicks)));
 }
 
 } // namespace rostrel

@@ -98,7 +98,6 @@ private:
     std::unique_ptr<TrayIcon> m_tray;
     QTimer m_timer1;
     int m_checkTicks = 0;
-    int m_ticksPerWake = 1;
 };
 
 // The application icon (16, 32 and 48 pixels).
