@@ -4,9 +4,10 @@
 // write: never a mix, a part or nothing. And the addon's table of contents may only name the new
 // version once every other file is new, so an update cut short is finished by the next run.
 //
-// Kills are aimed: a thread watches the program's open files through /proc and, at the n-th file
-// it opens for writing in the folder aimed at, stops the program, notes whether that write is
-// still under way, and kills it. Some kills fall at random moments of the whole run instead.
+// Kills are aimed: the program runs with ROSTREL_TEST_STOP_IN_WRITES, which stops it half-way
+// through every write and again before the rename, and a thread kills it at the n-th such stop in
+// the folder aimed at; so a kill lands inside a write however fast the disk is. Some kills fall at
+// random moments of the whole run instead.
 
 #include "guild-site/guildsite.h"
 #include "support/crashworld.h"
@@ -77,7 +78,7 @@ private:
 
     // Every file back to its old content; false when one could not be written.
     [[nodiscard]] bool resetToOldFiles();
-    std::unique_ptr<QProcess> startProgram();
+    std::unique_ptr<QProcess> startProgram(bool stopInWrites = false);
     // Each file old or new, and the table of contents new only with everything else new. Returns
     // whether the addon was left part-way through an update.
     bool checkFiles(const QString& when);
@@ -151,7 +152,7 @@ bool TestCrashSafety::resetToOldFiles()
     return true;
 }
 
-std::unique_ptr<QProcess> TestCrashSafety::startProgram()
+std::unique_ptr<QProcess> TestCrashSafety::startProgram(bool stopInWrites)
 {
     auto process = std::make_unique<QProcess>();
     process->setProgram(qEnvironmentVariable("ROSTREL_BIN_DIR") + QStringLiteral("/RostrelUploader"));
@@ -162,6 +163,8 @@ std::unique_ptr<QProcess> TestCrashSafety::startProgram()
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), home() + QStringLiteral("/.config"));
     env.insert(QStringLiteral("ROSTREL_FILE_HOST"), m_host->hostAndPort());
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    if (stopInWrites)
+        env.insert(QStringLiteral("ROSTREL_TEST_STOP_IN_WRITES"), QStringLiteral("1"));
     for (const char* proxy : { "http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY" })
         env.remove(QString::fromLatin1(proxy));
     process->setProcessEnvironment(env);
@@ -242,11 +245,11 @@ void TestCrashSafety::killedWhileWritingLeavesOldOrNewFiles()
     int cutShort = 0;
     for (int kill = 1; kill <= kKills; ++kill) {
         QVERIFY(resetToOldFiles());
-        process = startProgram();
+        const Aim aim = aims.at(kill - 1);
+        process = startProgram(aim != Aim::AnyTime);
         QVERIFY(process);
         const auto pid = static_cast<pid_t>(process->processId());
         QSignalSpy finished(process.get(), &QProcess::finished);
-        const Aim aim = aims.at(kill - 1);
         std::unique_ptr<WriteKiller> killer;
         bool timedKillInWrite = false;
         QTimer timed;
@@ -255,15 +258,11 @@ void TestCrashSafety::killedWhileWritingLeavesOldOrNewFiles()
             timedKillInWrite = stopLookAndKill(pid, { settingsFolder, addonFolder });
         });
         if (aim == Aim::Settings) {
-            // Four writes at start-up: settings.txt and noupload.txt, saved twice.
-            killer = std::make_unique<WriteKiller>(
-                pid, settingsFolder, random.bounded(4), std::chrono::microseconds(random.bounded(40)));
+            // Four writes at start-up (settings.txt and noupload.txt, saved twice), two stops each.
+            killer = std::make_unique<WriteKiller>(pid, settingsFolder, random.bounded(8));
         } else if (aim == Aim::Addon) {
             // Three stores: the two large files, then the table of contents.
-            // A third of them at once, when the file has only just been opened.
-            const int delay = random.bounded(3) == 0 ? 0 : random.bounded(3000);
-            killer
-                = std::make_unique<WriteKiller>(pid, addonFolder, random.bounded(3), std::chrono::microseconds(delay));
+            killer = std::make_unique<WriteKiller>(pid, addonFolder, random.bounded(6));
         } else {
             timed.start(random.bounded(runMs));
         }

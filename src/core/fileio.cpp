@@ -5,9 +5,30 @@
 #include <QSaveFile>
 #include <QStringConverter>
 
+#ifdef Q_OS_UNIX
+#include <csignal>
+#endif
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace rostrel::io {
+
+namespace {
+
+// The crash-safety test sets ROSTREL_TEST_STOP_IN_WRITES so that its kills land inside a write by
+// construction rather than by luck (a write to a RAM disk is over before anyone can look): every
+// write then stops the process once half of its bytes are in the temporary file and again just
+// before the rename, and the test kills it there or lets it go on.
+void stopHereForCrashTest()
+{
+#ifdef Q_OS_UNIX
+    static const bool enabled = qEnvironmentVariableIsSet("ROSTREL_TEST_STOP_IN_WRITES");
+    if (enabled)
+        std::raise(SIGSTOP);
+#endif
+}
+
+} // namespace
 
 Result<void> writeFileAtomically(const QString& path, const QByteArray& bytes, QFileDevice::Permissions permissions)
 {
@@ -21,11 +42,16 @@ Result<void> writeFileAtomically(const QString& path, const QByteArray& bytes, Q
         file.cancelWriting();
         return Failure { error };
     }
-    if (file.write(bytes) != bytes.size()) {
+    const qsizetype half = bytes.size() / 2;
+    const bool firstHalf = file.write(bytes.constData(), half) == half;
+    if (firstHalf)
+        stopHereForCrashTest();
+    if (!firstHalf || file.write(bytes.constData() + half, bytes.size() - half) != bytes.size() - half) {
         const QString error = file.errorString();
         file.cancelWriting();
         return Failure { error };
     }
+    stopHereForCrashTest();
     if (!file.commit())
         return Failure { file.errorString() };
     return {};

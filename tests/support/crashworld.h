@@ -21,6 +21,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -119,44 +120,45 @@ inline bool stopLookAndKill(pid_t pid, std::initializer_list<std::string> folder
     return writing;
 }
 
-// Watches the program from a thread of its own and kills it during the (n+1)-th write it starts
-// below a folder, a given time after the write was first seen.
+// Watches a program started with ROSTREL_TEST_STOP_IN_WRITES, which stops itself twice in every
+// write (half-way through the bytes, and before the rename). At each of those stops below the
+// folder it lets the program go on, until the (n+1)-th, where it kills it.
 class WriteKiller
 {
 public:
-    WriteKiller(pid_t pid, std::string folder, int writesToLetPass, std::chrono::microseconds delay)
-        : m_thread([=, this] { run(pid, folder, writesToLetPass, delay); })
+    WriteKiller(pid_t pid, std::string folder, int stopsToLetPass)
+        : m_thread([=, this] { run(pid, folder, stopsToLetPass); })
     { }
     ~WriteKiller()
     {
         m_stop = true;
         m_thread.join();
     }
-    bool fired() const { return m_fired; }
     bool landedInWrite() const { return m_inWrite; }
 
 private:
-    void run(pid_t pid, const std::string& folder, int writesToLetPass, std::chrono::microseconds delay)
+    void run(pid_t pid, const std::string& folder, int stopsToLetPass)
     {
-        std::set<std::string> seen;
+        using namespace std::chrono_literals;
         while (!m_stop) {
-            const char state = processState(pid);
-            if (state == 'Z' || state == '?')
+            // Each stop of the child is reported here once; its exit is left to QProcess.
+            siginfo_t info {};
+            if (::waitid(P_PID, static_cast<id_t>(pid), &info, WSTOPPED | WNOHANG) != 0)
                 return;
-            for (const std::string& write : openWrites(pid, folder)) {
-                if (!seen.insert(write).second || static_cast<int>(seen.size()) <= writesToLetPass)
-                    continue;
-                const auto until = std::chrono::steady_clock::now() + delay;
-                while (std::chrono::steady_clock::now() < until) { } // a moment into the write
-                m_inWrite = stopLookAndKill(pid, { folder });
-                m_fired = true;
+            if (info.si_pid != pid) {
+                std::this_thread::sleep_for(200us);
+                continue;
+            }
+            if (!openWrites(pid, folder).empty() && stopsToLetPass-- == 0) {
+                m_inWrite = true;
+                ::kill(pid, SIGKILL);
                 return;
             }
+            ::kill(pid, SIGCONT); // a write elsewhere, or one to let pass
         }
     }
 
     std::atomic<bool> m_stop { false };
-    std::atomic<bool> m_fired { false };
     std::atomic<bool> m_inWrite { false };
     std::thread m_thread; // last: starts once the flags exist
 };
