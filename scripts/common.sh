@@ -7,7 +7,7 @@ BUILD_DIR="${ROSTREL_BUILD_DIR:-$ROOT/build}"
 # What building, testing and the demo need, from Debian 12's packages.
 BASE_PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools
     qt6-qpa-plugins libgl-dev xvfb xauth x11-utils fonts-dejavu-core fonts-liberation curl python3 clang-format
-    desktop-file-utils appstream dpkg-dev file xdotool libxkbcommon-dev git)
+    desktop-file-utils appstream dpkg-dev file xdotool libxkbcommon-dev git php-cli)
 
 # The Windows cross-build and its tests under Wine.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64

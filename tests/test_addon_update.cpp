@@ -24,6 +24,7 @@ private Q_SLOTS:
     void versions_data();
     void versions();
     void listOrder();
+    void freshGameGetsTheAddon();
     void emptyList_data();
     void emptyList();
     void unusualNames();
@@ -122,6 +123,20 @@ void TestAddonUpdate::listOrder()
     world.updater->CheckVersionAndDownload();
     QCOMPARE(world.requested, QStringList { QStringLiteral("RostrelVersion") });
     QCOMPARE(world.dialogs.shown.size(), 1);
+}
+
+void TestAddonUpdate::freshGameGetsTheAddon()
+{
+    // A new install, or a flavour installed for the first time, has no Interface\AddOns yet.
+    AddonWorld world;
+    QVERIFY(QDir(world.gameDir() + QStringLiteral("/Interface")).removeRecursively());
+    QVERIFY(world.publish(QStringLiteral("RostrelVersion"), "1.1\r\n"));
+    QVERIFY(world.publish(QStringLiteral("RostrelFiles"), "Rostrel.toc\r\n"));
+    QVERIFY(world.publish(QStringLiteral("Rostrel.toc"), "## Version: 1.1"));
+    world.updater->CheckVersionAndDownload();
+    QCOMPARE(world.boxTexts(), QStringList { kAnnounce + QStringLiteral("1.1") });
+    QCOMPARE(readFile(world.gameDir() + QStringLiteral("/Interface/Addons/Rostrel/Rostrel.toc")),
+        QByteArray("## Version: 1.1\r\n"));
 }
 
 void TestAddonUpdate::emptyList_data()

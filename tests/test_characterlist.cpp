@@ -6,6 +6,7 @@
 #include <QTest>
 
 using namespace rostrel;
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
@@ -102,6 +103,20 @@ private Q_SLOTS:
         QFETCH(bool, found);
         std::unique_ptr<CharacterList> list(makeList({ QStringLiteral("KESTREL77"), QStringLiteral("ärger\\çhar") }));
         QCOMPARE(list->InListAlready(text), found);
+    }
+
+    // What the guild site is told of each profile: no game account name, the flavour only with several.
+    void profileIds()
+    {
+        CharacterList list;
+        list.append(u"ZED\\Realm\\Ann"_s, { u"_retail_"_s, {}, u"ZED\\Realm\\Ann"_s });
+        list.append(u"ABC"_s, { u"_retail_"_s, {}, u"ABC"_s });
+        list.append(u"zed"_s, { u"_retail_"_s, {}, u"zed"_s });
+        QCOMPARE(QStringList({ list.profileId(0), list.profileId(1), list.profileId(2) }),
+            QStringList({ u"/Realm/Ann"_s, u"/account-2"_s, u"/account-1"_s }));
+        list.append(u"_classic_\\ABC"_s, { u"_classic_"_s, {}, u"ABC"_s });
+        QCOMPARE(QStringList({ list.profileId(0), list.profileId(3) }),
+            QStringList({ u"_retail_/Realm/Ann"_s, u"_classic_/account-2"_s }));
     }
 
     void fileDatesFollowTheList()

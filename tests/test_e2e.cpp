@@ -233,6 +233,23 @@ private Q_SLOTS:
         QVERIFY(world.received().last() == "played\r\n" && !world.output.contains("Rostrel Uploader: "_L1));
     }
 
+    void startedBeforeTheSiteIsUp()
+    {
+        // Started at logon before the network is up: the site answers nothing for 30 s.
+        World world;
+        QVERIFY(
+            world.setUp() && writeFile(world.profile(u"KESTREL77"_s), "acc\r\n") && world.rememberLogin("gryphon"_L1));
+        const GuildSiteConfig config = world.site->config();
+        const quint16 port = world.site->port();
+        world.site.reset();
+        QVERIFY(world.start() && !QTest::qWaitFor(&World::boxOnScreen, 30000));
+        world.site = std::make_unique<GuildSite>(config);
+        QCOMPARE(world.site->listen(QHostAddress::LocalHost, port), port);
+        // Tries 5, 15 and 35 s after the start: the next after the site is back logs in.
+        QTRY_VERIFY_WITH_TIMEOUT(world.uploads() >= 1, 2 * kWatcherTurn + kLoadMargin);
+        QVERIFY(world.output.contains("Successfully logged in"_L1) && !world.output.contains("Rostrel Uploader: "_L1));
+    }
+
     void uncheckedEntryStaysUncheckedAcrossRestarts()
     {
         World world;

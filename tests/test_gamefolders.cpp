@@ -123,8 +123,9 @@ private Q_SLOTS:
         QTest::newRow("a file named Rostrel counts as there")
             << game << QStringList { QStringLiteral("Games/WoW/Interface/Addons") }
             << QStringList { QStringLiteral("Games/WoW/Interface/Addons/Rostrel") } << QString() << 1 << false;
-        QTest::newRow("no Interface\\Addons: logged, nothing made")
-            << game << QStringList { QStringLiteral("Games/WoW") } << QStringList() << QString() << 2 << true;
+        QTest::newRow("a fresh game without Interface\\Addons gets them")
+            << game << QStringList { QStringLiteral("Games/WoW") } << QStringList()
+            << QStringLiteral("Games/WoW/Interface/Addons/Rostrel") << 2 << false;
         QTest::newRow("Addons is a file: logged")
             << game << QStringList { QStringLiteral("Games/WoW/Interface") }
             << QStringList { QStringLiteral("Games/WoW/Interface/Addons") } << QString() << 2 << true;

@@ -64,7 +64,7 @@ struct World
         s.clock = &clock;
         s.network = &network;
         s.settingsFolder = settings();
-        s.fileHostBase = site->baseUrl() + QStringLiteral("/files/Rostrel/");
+        s.fileHostBase = fileHostOfBuild ? site->baseUrl() + QStringLiteral("/files/Rostrel/") : QString();
         s.demoSite = QStringLiteral("guild.varnhold.example");
         program = std::make_unique<Program>(std::move(s));
         program->Timer1().stop(); // ticks are driven by hand
@@ -81,6 +81,7 @@ struct World
     FakeAutostart* autostart = nullptr;
     bool installed = true;
     bool inStartup = false;
+    bool fileHostOfBuild = true; // otherwise the guild site in the address box serves the addon
     QString xdgConfig; // when set, the real desktop start-up entry in this folder
     static constexpr const char* kProgram = "/opt/rostrel/RostrelUploader";
     std::unique_ptr<Program> program;
@@ -117,9 +118,11 @@ private Q_SLOTS:
             world.game() + QStringLiteral("/WTF/Account/ACC/Realm/Cid/SavedVariables/Rostrel.lua"), "cid\r\n"));
         QVERIFY(writeFile(world.settings() + QStringLiteral("/settings.txt"),
             "kestrel\r\n" + world.site->hostAndPort().toUtf8() + "\r\nsecret\r\n"));
+        world.fileHostOfBuild = false;
         Program& program = world.start();
         program.Form_Load();
         program.showAtStart();
+        QCOMPARE(world.site->fileRequestCount(QStringLiteral("RostrelVersion")), 1);
         QVERIFY(!program.form().isVisible());
         QVERIFY(program.watcher().isRunning());
         QVERIFY(!program.form().Command1->isEnabled());

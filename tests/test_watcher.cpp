@@ -3,6 +3,7 @@
 #include "uploadworld.h"
 
 #include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -83,13 +84,23 @@ private Q_SLOTS:
         world.writeProfile(QStringLiteral("ACC\\R\\Kept"), "k\r\n");
         world.discovery.LoadfilesFromHardDrive();
         QVERIFY(QFile::remove(gone));
-        world.watcher.UpdateTimer_Timer();
-        world.watcher.UpdateTimer_Timer();
-        QCOMPARE(world.log.messages.first(),
-            QStringLiteral("Error in the Update Timer: File not found while on file: "
-                           "'C:\\Games\\WoW\\WTF\\Account\\ACC\\R\\Gone\\SavedVariables\\Rostrel.lua'"));
+        for (int pass = 0; pass < 3; ++pass) {
+            world.watcher.UpdateTimer_Timer();
+            world.watcher.UpdateTimer_Timer();
+        }
+        // Said once for the absence, not at every pass; said again once it was back and went again.
+        const QString missing
+            = QStringLiteral("Error in the Update Timer: File not found while on file: "
+                             "'C:\\Games\\WoW\\WTF\\Account\\ACC\\R\\Gone\\SavedVariables\\Rostrel.lua'");
+        QCOMPARE(world.log.messages.count(missing), 1);
         QCOMPARE(world.uploads(), 1);
         QCOMPARE(world.list.count(), 2); // entries are never removed
+        world.writeProfile(QStringLiteral("ACC\\R\\Gone"), "back\r\n");
+        world.watcher.UpdateTimer_Timer();
+        QVERIFY(QFile::remove(gone));
+        world.watcher.UpdateTimer_Timer();
+        world.watcher.UpdateTimer_Timer();
+        QCOMPARE(world.log.messages.count(missing), 2);
     }
 
     void newCharacterIsListedAndPosted()
@@ -178,8 +189,8 @@ private Q_SLOTS:
     }
 
     // Weeks in the tray, compressed: 2000 turns over 20 entries while the site goes away and comes
-    // back, refuses the password, fails with 500 and stalls, and a writer rewrites profiles in
-    // slow chunks as the game does, so that turns meet half-written files.
+    // back, refuses the password (the player logs in again), fails with 500 and stalls, and a writer rewrites profiles
+    // in slow chunks as the game does, so that turns meet half-written files.
     void longRun()
     {
         UploadWorld world(150ms);
@@ -212,6 +223,13 @@ private Q_SLOTS:
         world.list.setChecked(0, false);
         world.list.resetFileDates();
         connect(&world.watcher, &Watcher::uploadsFailing, [&] { ++notices; });
+        // A refused password stops the posting until the player logs in again.
+        int refusals = 0;
+        connect(&world.watcher, &Watcher::loginRefused, [&] {
+            QVERIFY(!world.watcher.isRunning() && ++refusals == 1);
+            site->setUser(QStringLiteral("kestrel"), QStringLiteral("secret"));
+            world.watcher.start();
+        });
         FaultServer stalling(FaultServer::Mode::NeverAnswer);
         QRandomGenerator random(19);
         const auto write = [&](bool start) { // the next fifth of a rewrite, or a new rewrite
@@ -230,7 +248,6 @@ private Q_SLOTS:
         const std::map<int, std::function<void()>> events { { 250, [&] { site.reset(); } },
             { 650, [&] { restart(config); } },
             { 850, [&] { site->setUser(QStringLiteral("kestrel"), QStringLiteral("changed")); } },
-            { 1050, [&] { site->setUser(QStringLiteral("kestrel"), QStringLiteral("secret")); } },
             { 1200, [&] { restart(broken); } }, { 1400, [&] { restart(config); } },
             { 1500, [&] { world.view.setUrl(stalling.hostAndPort()); } },
             { 1650, [&] { world.view.setUrl(site->hostAndPort()); } },
@@ -249,10 +266,45 @@ private Q_SLOTS:
         // A line when uploads start failing or the reason changes, one when they work again, and
         // one notice when they start failing.
         const QStringList lines = world.log.messages.filter(QStringLiteral(" could not be uploaded to "));
-        for (const char* why : { "Invalid Login/Password", "HTTP 500", "timed out" })
+        for (const char* why : { "HTTP 500", "timed out" })
             QCOMPARE(lines.filter(QLatin1String(why)).size(), 1);
-        QCOMPARE(world.log.messages.count("Uploads to "_L1 + site->hostAndPort() + " work again"_L1), 4);
-        QCOMPARE(notices, 4);
+        QCOMPARE(world.log.messages.count("The site refused the login for kestrel; log in again"_L1), refusals);
+        QCOMPARE(world.log.messages.count("Uploads to "_L1 + site->hostAndPort() + " work again"_L1), 3);
+        QCOMPARE(notices, 3);
+    }
+
+    // A profile the site refuses on its own backs off alone and the others go on; a refused
+    // password stops every post, with one line and one signal, until the player logs in again.
+    void refusedProfileAndRefusedLogin()
+    {
+        UploadWorld world;
+        world.watcher.setTimings({ {}, 1h, 1h }); // a pause that would hold up everything for the test's length
+        GuildSiteConfig config;
+        config.users.insert(QStringLiteral("kestrel"), QStringLiteral("secret"));
+        config.dataDir = world.dir.path() + QStringLiteral("/site");
+        config.limits.maxBodyBytes = 4096;
+        GuildSite site(config);
+        QVERIFY(site.listen());
+        world.view.setUrl(site.hostAndPort());
+        world.writeProfile(QStringLiteral("ACC\\R\\Big"), QByteArray(8000, 'b') + "\r\n");
+        const QString small = world.writeProfile(QStringLiteral("ACC\\R\\Small"), "s\r\n");
+        world.discovery.LoadfilesFromHardDrive();
+        for (int turn = 0; turn < 6; ++turn)
+            world.watcher.UpdateTimer_Timer();
+        QCOMPARE(site.received().size(), 1);
+        QCOMPARE(world.log.messages.filter(u"HTTP 413"_s).size(), 1);
+
+        QSignalSpy refused(&world.watcher, &Watcher::loginRefused);
+        site.setUser(QStringLiteral("kestrel"), QStringLiteral("changed"));
+        QVERIFY(world.writeProfile(QStringLiteral("ACC\\R\\Small"), "s2\r\n") == small
+            && touch(small, QDateTime::currentDateTime().addSecs(60)));
+        const int posted = site.uploadRequestCount();
+        world.watcher.UpdateTimer().setInterval(1);
+        world.watcher.start();
+        QTRY_COMPARE(refused.size(), 1);
+        QTest::qWait(200);
+        QVERIFY(!world.watcher.isRunning() && refused.size() == 1 && site.uploadRequestCount() == posted + 1);
+        QCOMPARE(world.log.messages.count(u"The site refused the login for kestrel; log in again"_s), 1);
     }
 
     void unreadableProfileIsNotPostedEmpty()

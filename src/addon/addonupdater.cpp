@@ -118,6 +118,8 @@ QString fileHostBase(const QString& override)
         host.chop(1);
     if (host.isEmpty())
         host = QString::fromUtf8(config::kFileHost);
+    if (host.isEmpty())
+        return {};
     return scheme + host + QStringLiteral("/files/Rostrel/");
 }
 
@@ -127,12 +129,13 @@ QString fileHostBaseFromEnvironment()
 }
 
 AddonUpdater::AddonUpdater(
-    GameFolders& folders, RequestSource& requests, Dialogs& dialogs, MessageSink& log, QString fileHostBase)
+    GameFolders& folders, RequestSource& requests, Dialogs& dialogs, MessageSink& log, FileHostSource fileHost)
     : m_folders(folders)
     , m_requests(requests)
     , m_dialogs(dialogs)
     , m_log(log)
-    , m_base(std::move(fileHostBase))
+    , m_fileHost(std::move(fileHost))
+    , m_base(m_fileHost.base())
 { }
 
 QString AddonUpdater::fileUrl(const QString& name) const
@@ -304,6 +307,15 @@ void AddonUpdater::CheckVersionAndDownload(CheckMode mode)
     const NestingGuard guard(m_checking);
     if (!guard.entered())
         return;
+    m_base = m_fileHost.base();
+    if (m_base.isEmpty()) {
+        if (!m_saidNoHost)
+            m_log.AddMessage(QStringLiteral("Addon update check skipped: the addon comes from your guild site, whose "
+                                            "address is not typed in yet"));
+        m_saidNoHost = true;
+        return;
+    }
+    m_saidNoHost = false;
     const CheckScope scope(*this, mode);
 
     std::vector<Target> all = targets();

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -20,16 +21,35 @@ class MessageSink;
 
 // The file host's base address ("http://" + host + "/files/Rostrel/"). The host is the build-time
 // default unless `override` names one ("files.example.org", "127.0.0.1:8080"); an override that
-// starts with "https://" keeps TLS, one that starts with "http://" is taken as plain HTTP.
+// starts with "https://" keeps TLS, one that starts with "http://" is taken as plain HTTP. Empty
+// when neither names a host.
 QString fileHostBase(const QString& override);
 // The same, with the override taken from the environment variable ROSTREL_FILE_HOST.
 QString fileHostBaseFromEnvironment();
+
+// Where the addon's files come from: a fixed base address, or one worked out at each check (the
+// guild site in the address box, which the player may not have typed yet: then empty).
+class FileHostSource
+{
+public:
+    FileHostSource(QString base)
+        : m_fixed(std::move(base))
+    { }
+    FileHostSource(std::function<QString()> find)
+        : m_find(std::move(find))
+    { }
+    QString base() const { return m_find ? m_find() : m_fixed; }
+
+private:
+    QString m_fixed;
+    std::function<QString()> m_find;
+};
 
 class AddonUpdater
 {
 public:
     AddonUpdater(
-        GameFolders& folders, RequestSource& requests, Dialogs& dialogs, MessageSink& log, QString fileHostBase);
+        GameFolders& folders, RequestSource& requests, Dialogs& dialogs, MessageSink& log, FileHostSource fileHost);
 
     // The version named by the first "Version:" line of the installed Rostrel.toc; absent when
     // there is no such line or the file cannot be read. Makes sure the addon folder exists first.
@@ -63,11 +83,12 @@ public:
     // The update check: old addon removal, then version comparison and, when the versions differ,
     // the download of every listed file. A call while a check runs returns at once. It keeps the
     // addon current in the flavour the registry names and in every other flavour that has it,
-    // with one fetch of the version and of the list.
+    // with one fetch of the version and of the list. Without a file host it is skipped, with one
+    // log line in the run.
     void CheckVersionAndDownload(CheckMode mode = CheckMode::Attended);
     bool isChecking() const { return m_checking; }
 
-    QString fileHostBase() const { return m_base; }
+    QString fileHostBase() const { return m_fileHost.base(); }
     // The address of a file on the host; the name is percent-encoded as a URL needs.
     QString fileUrl(const QString& name) const;
 
@@ -106,7 +127,9 @@ private:
     RequestSource& m_requests;
     Dialogs& m_dialogs;
     MessageSink& m_log;
-    QString m_base;
+    FileHostSource m_fileHost;
+    QString m_base; // the file host of the check under way
+    bool m_saidNoHost = false;
     bool m_lastDownloadOk = false;
     bool m_checking = false;
     bool m_background = false;

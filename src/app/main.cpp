@@ -38,7 +38,7 @@ int main(int argc, char* argv[])
     services.clock = &clock;
     services.network = &network;
     services.settingsFolder = services.platform.settingsFolder;
-    services.fileHostBase = rostrel::fileHostBase(qEnvironmentVariable("ROSTREL_FILE_HOST"));
+    services.fileHostBase = rostrel::fileHostBaseFromEnvironment();
     services.demoSite = QString::fromUtf8(rostrel::config::kDemoSite);
     services.trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
 

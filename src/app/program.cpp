@@ -67,10 +67,27 @@ Program::Program(ProgramServices services, QObject* parent)
     m_watcher = std::make_unique<Watcher>(*m_discovery, *m_list, *m_profiles, *m_folders, *m_uploader, *m_log);
     m_login = std::make_unique<LoginCommand>(*m_form, *m_uploader, *m_list, *m_profiles, *m_watcher, *s.dialogs, *m_log,
         [this] { m_settings->SaveSettings(); });
-    m_addon = std::make_unique<AddonUpdater>(*m_folders, *m_requests, *s.dialogs, *m_log, s.fileHostBase);
+    // Without a file host of its own the build takes the addon from the guild site typed in the
+    // address box; the preset address is an example, not the player's site.
+    FileHostSource fileHost = s.fileHostBase;
+    if (s.fileHostBase.isEmpty()) {
+        fileHost = FileHostSource([this] {
+            const QString site = LoginCommand::normaliseAddress(m_form->url());
+            return site.isEmpty() || site == m_services.demoSite ? QString() : fileHostBase(site);
+        });
+    }
+    m_addon = std::make_unique<AddonUpdater>(*m_folders, *m_requests, *s.dialogs, *m_log, std::move(fileHost));
     m_tray = std::make_unique<TrayIcon>(*m_form, applicationIcon());
 
     connect(m_watcher.get(), &Watcher::uploadsFailing, m_tray.get(), &TrayIcon::notify);
+    connect(m_login.get(), &LoginCommand::waitingForSite, m_tray.get(), &TrayIcon::notify);
+    // A refused login stops the posting as "Log Out" does; the tray says so.
+    const auto refused = [this](const QString& line) {
+        Command3_Click();
+        m_tray->notify(line);
+    };
+    connect(m_watcher.get(), &Watcher::loginRefused, this, refused);
+    connect(m_login.get(), &LoginCommand::loginRefused, this, refused);
     connect(m_log.get(), &MessageLog::textChanged, m_form.get(), &Form1::showLogText);
     connect(m_discovery.get(), &Discovery::walked, m_form.get(), &Form1::showCharacters);
     connect(m_form->Command1, &QPushButton::clicked, this, [this] { m_login->Command1_Click(); });
@@ -102,10 +119,13 @@ void Program::Form_Load()
     m_discovery->LoadfilesFromHardDrive();
     m_list->CompareToHardDrive(m_services.settingsFolder);
     if (m_settings->LoadSettings())
-        m_login->Command1_Click();
+        m_login->automaticLogin();
     m_list->setWatchIndex(-1);
     m_list->resetFileDates();
-    m_addon->CheckVersionAndDownload();
+    // Started at logon before the network is up: the check's failures then go to the log, as the
+    // login's do, instead of boxes that hold up the start.
+    m_addon->CheckVersionAndDownload(
+        m_login->isWaiting() ? AddonUpdater::CheckMode::Background : AddonUpdater::CheckMode::Attended);
     m_tray->InitTrayIcon();
     if (m_services.trayAvailable)
         m_tray->AddTrayIcon();
@@ -132,6 +152,7 @@ void Program::Command2_Click()
 
 void Program::Command3_Click()
 {
+    m_login->stopWaiting();
     m_form->Login->setEnabled(true);
     m_watcher->stop();
     m_form->URL->setEnabled(true);

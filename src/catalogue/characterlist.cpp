@@ -124,6 +124,26 @@ EntryPlace CharacterList::place(int index) const
     return m_entries[static_cast<std::size_t>(index)].place;
 }
 
+QString CharacterList::profileId(int index) const
+{
+    if (index < 0 || index >= count())
+        return {};
+    const EntryPlace& place = m_entries[static_cast<std::size_t>(index)].place;
+    bool severalFlavours = false;
+    QStringList accounts; // upper case, in list order
+    for (const Entry& entry : m_entries) {
+        severalFlavours = severalFlavours || entry.place.flavourName != place.flavourName;
+        const QString account = entry.place.relative.section(u'\\', 0, 0).toUpper();
+        if (!accounts.contains(account))
+            accounts.append(account);
+    }
+    const QString flavour = severalFlavours ? place.flavourName : QString();
+    const QStringList parts = place.relative.split(u'\\', Qt::SkipEmptyParts);
+    if (parts.size() >= 3)
+        return flavour + u'/' + parts.at(parts.size() - 2) + u'/' + parts.last();
+    return flavour + QStringLiteral("/account-%1").arg(accounts.indexOf(parts.value(0).toUpper()) + 1);
+}
+
 std::optional<QDateTime> CharacterList::fileDate(int index) const
 {
     if (index < 0 || index >= fileDatesSize())

@@ -49,6 +49,10 @@ public:
     int append(const QString& text);
     int append(const QString& text, const EntryPlace& place);
     EntryPlace place(int index) const;
+    // Which of the player's profiles an entry is, for the guild site, without the game account's
+    // name: "FLAVOUR/REALM/CHARACTER", or "FLAVOUR/account-N" for an account's own profile, N the
+    // account's place (1, 2, …) among the accounts in list order. FLAVOUR is empty with one flavour.
+    QString profileId(int index) const;
     // True when an entry for this folder, ignoring case, is in the list (the text alone: an
     // entry of the game folder without flavours).
     bool InListAlready(const QString& text) const;

@@ -114,9 +114,10 @@ void GameFolders::InitializeFolders()
     if (QFileInfo::exists(m_paths.toHost(addonFolder())))
         return;
 
+    // A new install, or a flavour installed for the first time, has no Interface\AddOns yet.
     const QString folder = addonFolder();
     std::error_code error;
-    std::filesystem::create_directory(std::filesystem::path(m_paths.toHost(folder).toStdU16String()), error);
+    std::filesystem::create_directories(std::filesystem::path(m_paths.toHost(folder).toStdU16String()), error);
     if (error) {
         m_log.AddMessage(QStringLiteral("Could not create the addon folder ") + folder + QStringLiteral(" (")
             + QString::fromStdString(error.message()) + QStringLiteral(")"));

@@ -12,6 +12,9 @@ namespace rostrel {
 struct Failure
 {
     QString text;
+    // What kind of failure it is, where the caller tells kinds apart (0: not told). Unlike the
+    // text, it holds no sizes or times.
+    int code = 0;
 };
 
 template <typename T> class [[nodiscard]] Result
@@ -22,6 +25,7 @@ public:
     { }
     Result(Failure failure)
         : m_error(std::move(failure.text))
+        , m_code(failure.code)
     { }
 
     bool ok() const { return m_value.has_value(); }
@@ -33,10 +37,12 @@ public:
     const T& operator*() const& { return *m_value; }
     // Empty when ok().
     const QString& error() const { return m_error; }
+    int errorCode() const { return m_code; }
 
 private:
     std::optional<T> m_value;
     QString m_error;
+    int m_code = 0;
 };
 
 template <> class [[nodiscard]] Result<void>
@@ -46,15 +52,18 @@ public:
     Result(Failure failure)
         : m_failed(true)
         , m_error(std::move(failure.text))
+        , m_code(failure.code)
     { }
 
     bool ok() const { return !m_failed; }
     explicit operator bool() const { return ok(); }
     const QString& error() const { return m_error; }
+    int errorCode() const { return m_code; }
 
 private:
     bool m_failed = false;
     QString m_error;
+    int m_code = 0;
 };
 
 } // namespace rostrel

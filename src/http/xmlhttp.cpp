@@ -62,6 +62,7 @@ bool XmlHttpRequest::Open(const QString& method, const QString& url, bool /*asyn
     const QString scheme = m_url.scheme().toLower();
     if (!m_url.isValid() || m_url.host().isEmpty() || (scheme != u"http" && scheme != u"https")) {
         m_failed = true;
+        m_errorCode = BadAddressError;
         m_error = QStringLiteral("The address \"%1\" is not a valid web address.").arg(url);
         m_readyState = Done;
         return false;
@@ -83,14 +84,13 @@ bool XmlHttpRequest::send(const QByteArray& body)
     // One deadline for the whole request, redirects included.
     m_deadlineTimer = new QTimer(this);
     m_deadlineTimer->setSingleShot(true);
-    m_deadlineTimer->setInterval(m_overallTimeout + std::chrono::milliseconds(body.size() * 1000 / kSlowestRate));
     connect(m_deadlineTimer, &QTimer::timeout, this, [this] {
         m_timedOut = true;
         m_pastDeadline = true;
         if (m_reply)
             m_reply->abort();
     });
-    m_deadlineTimer->start();
+    restartDeadline();
     start();
     return true;
 }
@@ -101,7 +101,10 @@ void XmlHttpRequest::start()
     for (const auto& [name, value] : std::as_const(m_headers))
         request.setRawHeader(name, value);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    if (m_method == u"GET") {
+    if (m_method == u"GET" && !m_followRedirects) {
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+        m_reply = m_network.get(request);
+    } else if (m_method == u"GET") {
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
         request.setMaximumRedirectsAllowed(kMaxRedirects);
         m_reply = m_network.get(request);
@@ -139,7 +142,10 @@ void XmlHttpRequest::start()
     });
 #endif
     connect(m_reply, &QNetworkReply::uploadProgress, this, [this](qint64 sent, qint64) {
-        m_bytesSent = sent;
+        if (sent > m_bytesSent) {
+            m_bytesSent = sent;
+            restartDeadline();
+        }
         onProgress();
     });
     connect(m_reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64) {
@@ -154,6 +160,7 @@ void XmlHttpRequest::start()
         m_readyState = Loading;
         if (m_reply && m_body.size() + m_reply->bytesAvailable() > kMaxReplyBytes) {
             m_error = QStringLiteral("The reply is larger than %1 bytes.").arg(kMaxReplyBytes);
+            m_errorCode = ReplyTooLargeError;
             m_reply->abort();
             return;
         }
@@ -185,12 +192,14 @@ bool XmlHttpRequest::followRedirect()
         m_error = QStringLiteral("The site at %1 redirected the upload to %2, which is not the site you entered; "
                                  "nothing was sent there.")
                       .arg(m_url.host(), shown);
+        m_errorCode = RedirectRefusedError;
         return false;
     }
     if (m_redirects >= kMaxRedirects) {
         m_error = QStringLiteral("The site at %1 redirected the upload more than %2 times.")
                       .arg(m_url.host())
                       .arg(kMaxRedirects);
+        m_errorCode = RedirectRefusedError;
         return false;
     }
     ++m_redirects;
@@ -203,6 +212,21 @@ bool XmlHttpRequest::followRedirect()
     m_reply = nullptr;
     start();
     return true;
+}
+
+void XmlHttpRequest::restartDeadline()
+{
+    const qint64 left = std::max<qint64>(0, m_requestBody.size() - m_bytesSent);
+    m_deadlineTimer->start(m_overallTimeout + std::chrono::milliseconds(left * 1000 / kSlowestRate));
+}
+
+QByteArray XmlHttpRequest::responseHeader(const QByteArray& name) const
+{
+    for (const auto& [key, value] : m_responseHeaders) {
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    }
+    return {};
 }
 
 void XmlHttpRequest::onProgress()
@@ -223,16 +247,22 @@ void XmlHttpRequest::finish()
     if (m_error.isEmpty() && m_reply->isOpen())
         m_body += m_reply->readAll();
     m_status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    m_responseHeaders = m_reply->rawHeaderPairs();
+    if (!m_followRedirects && m_status >= 300 && m_status < 400)
+        m_redirectTarget = m_url.resolved(m_reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl());
     if (followRedirect())
         return;
     const auto error = m_reply->error();
     if (m_pastDeadline) {
         m_failed = true;
-        m_error = QStringLiteral("The transfer with %1 was still not complete after %2 seconds: the request timed out.")
+        m_errorCode = DeadlineError;
+        m_error = QStringLiteral("The transfer with %1 was still not complete %2 seconds after the last of the "
+                                 "request went out: the request timed out.")
                       .arg(m_url.host())
                       .arg(m_deadlineTimer->interval() / 1000.0);
     } else if (m_timedOut) {
         m_failed = true;
+        m_errorCode = StalledError;
         if (m_bytesReceived > 0 && m_bytesSent + m_bytesReceived > m_progressMark)
             m_error
                 = QStringLiteral("The transfer with %1 moved less than %2 bytes in %3 seconds: the request timed out.")
@@ -247,11 +277,13 @@ void XmlHttpRequest::finish()
         m_failed = true;
     } else if (!m_sslProblems.isEmpty()) {
         m_failed = true;
+        m_errorCode = UntrustedCertificateError;
         m_error = QStringLiteral("The secure connection to %1 was refused because its certificate cannot be "
                                  "trusted: %2.")
                       .arg(m_url.host(), m_sslProblems);
     } else if (m_status == 0 || isTransportError(error)) {
         m_failed = true;
+        m_errorCode = error == QNetworkReply::NoError ? QNetworkReply::UnknownNetworkError : error;
         m_error = m_reply->errorString();
     }
     qCDebug(lcHttp) << m_method << m_url.toString() << "status" << m_status << "failed" << m_failed << m_error;
@@ -292,6 +324,7 @@ void XmlHttpRequest::cutShort()
     }
     qCDebug(lcHttp) << m_method << m_url.toString() << "cut short";
     m_failed = true;
+    m_errorCode = CutShortError;
     m_error = u"The request to %1 was cut short because the program is closing."_s.arg(m_url.host());
     m_readyState = Done;
     Q_EMIT completed();

@@ -29,7 +29,8 @@ namespace rostrel {
 inline constexpr std::chrono::milliseconds kStallTimeout { 30000 };
 // However much progress it makes, a request ends after this long plus the time its body needs at
 // kSlowestRate bytes a second: a server trickling just enough to beat the stall limit would
-// otherwise hold the login, a watcher turn or the update check for days.
+// otherwise hold the login, a watcher turn or the update check for days. The deadline counts from
+// the last byte of the body that went out, so a steady upload over a slow link still finishes.
 inline constexpr std::chrono::milliseconds kOverallTimeout { 5 * 60 * 1000 };
 inline constexpr qint64 kSlowestRate = 16 * 1024;
 inline constexpr int kMaxRedirects = 5;
@@ -57,6 +58,10 @@ public:
     // Starts the request; returns false when it could not be started.
     bool send(const QByteArray& body = {});
 
+    // A GET that does not follow redirects: the reply stands as it came, and redirectTarget()
+    // says where it pointed. Call before send().
+    void setFollowRedirects(bool follow) { m_followRedirects = follow; }
+
     int readyState() const { return m_readyState; }
     // Blocks the caller (not the event loop) until readyState() is Done, and returns !failed().
     // When the program quits during the wait its event loops end with the reply still out: the
@@ -71,6 +76,23 @@ public:
     // True when no complete reply came (refused, reset, time-out, bad address).
     bool failed() const { return m_failed; }
     QString errorString() const { return m_error; }
+    // The kind of failure: a QNetworkReply::NetworkError, or one of the ErrorCode values below;
+    // 0 when the request did not fail.
+    int errorCode() const { return m_errorCode; }
+    enum ErrorCode
+    {
+        StalledError = -1,
+        DeadlineError = -2,
+        RedirectRefusedError = -3,
+        ReplyTooLargeError = -4,
+        UntrustedCertificateError = -5,
+        CutShortError = -6,
+        BadAddressError = -7,
+    };
+    // A header of the reply ("Retry-After"), empty when it had none.
+    QByteArray responseHeader(const QByteArray& name) const;
+    // Where a redirect that was not followed pointed (resolved against the request's address).
+    QUrl redirectTarget() const { return m_redirectTarget; }
 
 Q_SIGNALS:
     void completed();
@@ -79,6 +101,8 @@ private:
     void start();
     void finish();
     void onProgress();
+    // The deadline from now: the overall time plus what is left of the body at the slowest rate.
+    void restartDeadline();
     void cutShort();
     // Whether the finished reply is a redirect this request follows; sets m_error when it is one
     // that must not be followed.
@@ -93,6 +117,10 @@ private:
     QByteArray m_requestBody;
     int m_redirects = 0;
     QString m_sslProblems; // why the server's certificate was refused, when it was
+    bool m_followRedirects = true;
+    QUrl m_redirectTarget;
+    QList<QPair<QByteArray, QByteArray>> m_responseHeaders;
+    int m_errorCode = 0;
     QPointer<QNetworkReply> m_reply;
     QTimer* m_stallTimer = nullptr;
     QTimer* m_deadlineTimer = nullptr;

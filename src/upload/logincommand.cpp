@@ -8,13 +8,20 @@
 #include "upload/uploader.h"
 #include "upload/watcher.h"
 
+#include <algorithm>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace rostrel {
 
+namespace {
+constexpr std::chrono::milliseconds kShortestRetry { 50 };
+} // namespace
+
 LoginCommand::LoginCommand(FormView& view, Uploader& uploader, CharacterList& list, ProfileReader& profiles,
-    Watcher& watcher, Dialogs& dialogs, MessageSink& log, std::function<void()> saveSettings)
-    : m_view(view)
+    Watcher& watcher, Dialogs& dialogs, MessageSink& log, std::function<void()> saveSettings, QObject* parent)
+    : QObject(parent)
+    , m_view(view)
     , m_uploader(uploader)
     , m_list(list)
     , m_profiles(profiles)
@@ -22,7 +29,10 @@ LoginCommand::LoginCommand(FormView& view, Uploader& uploader, CharacterList& li
     , m_dialogs(dialogs)
     , m_log(log)
     , m_saveSettings(std::move(saveSettings))
-{ }
+{
+    m_retryTimer.setSingleShot(true);
+    connect(&m_retryTimer, &QTimer::timeout, this, &LoginCommand::retry);
+}
 
 QString LoginCommand::normaliseAddress(const QString& typed)
 {
@@ -51,6 +61,16 @@ QString LoginCommand::normaliseAddress(const QString& typed)
 
 void LoginCommand::Command1_Click()
 {
+    login(Mode::Player);
+}
+
+void LoginCommand::automaticLogin()
+{
+    login(Mode::Automatic);
+}
+
+void LoginCommand::login(Mode mode)
+{
     const NestingGuard guard(m_running);
     if (!guard.entered())
         return; // a login is already under way
@@ -66,25 +86,98 @@ void LoginCommand::Command1_Click()
         m_dialogs.message(QStringLiteral("Please enter the URL of your website"));
         return;
     }
+    stopWaiting();
     m_view.setUrl(normaliseAddress(m_view.url()));
     if (m_saveSettings)
         m_saveSettings();
+    attempt(mode);
+}
 
+void LoginCommand::retry()
+{
+    const NestingGuard guard(m_running);
+    if (guard.entered() && m_waiting)
+        attempt(Mode::Automatic);
+    else if (m_waiting)
+        m_retryTimer.start(std::chrono::seconds(1)); // the player's own login is under way
+}
+
+void LoginCommand::attempt(Mode mode)
+{
+    const bool retrying = m_waiting;
     m_list.GetNextListIndexnoupload();
-    const QString reply = m_uploader.GetXML(u"POST"_s, m_profiles.LoadDataFromHardDrive(m_list.WatchIndex()));
+    const int index = m_list.WatchIndex();
+    const UploadResult result = m_uploader.post(m_profiles.LoadDataFromHardDrive(index),
+        mode == Mode::Player ? Uploader::Reporting::Attended : Uploader::Reporting::Background,
+        m_list.profileId(index));
+    if (retrying && !m_waiting)
+        return; // logged out while the post was under way
+    const PostOutcome outcome = judge(result);
 
-    m_log.replaceText(reply);
-    if (reply == kReplyInvalidLogin) {
+    if (mode == Mode::Automatic && outcome.verdict != PostOutcome::Uploaded
+        && outcome.verdict != PostOutcome::LoginRefused) {
+        waitForSite(outcome);
+        return;
+    }
+    if (retrying && outcome.verdict == PostOutcome::LoginRefused) {
+        // Nobody may be at the screen: no box, and the program stays logged out until the player
+        // logs in again.
+        stopWaiting();
+        const QString line = u"The site refused the login for "_s + m_view.login() + u"; log in again"_s;
+        m_log.AddMessage(line);
+        Q_EMIT loginRefused(line);
+        return;
+    }
+    stopWaiting();
+    m_log.replaceText(result ? result->reply : QString());
+    if (outcome.verdict == PostOutcome::LoginRefused) {
         m_dialogs.message(kReplyInvalidLogin);
-    } else if (reply == kReplyUploaded) {
-        m_view.minimizeWindow();
-        m_watcher.start();
-        m_view.setInputsEnabled(false);
-        m_view.setLogOutEnabled(true);
-        m_log.AddMessage(QStringLiteral("Successfully logged in"));
-    } else {
+    } else if (outcome.verdict == PostOutcome::Uploaded) {
+        loggedIn();
+    } else if (result && result->status >= 400) {
+        // What the site said (a 429 says how long to wait) tells the player more than a verdict
+        // on the address would.
+        m_dialogs.message(u"The site at "_s + m_view.url() + u" answered HTTP %1"_s.arg(result->status)
+            + (result->reply.trimmed().isEmpty() ? QString() : u": "_s + firstLineOf(result->reply)));
+    } else if (result) {
         m_dialogs.message(QStringLiteral("Invalid URL.  Please make sure you've entered it correctly"));
     }
+    // A request that failed has shown its own box, which says why.
+}
+
+void LoginCommand::loggedIn()
+{
+    m_view.minimizeWindow();
+    m_watcher.start();
+    m_view.setInputsEnabled(false);
+    m_view.setLogOutEnabled(true);
+    m_log.AddMessage(QStringLiteral("Successfully logged in"));
+}
+
+void LoginCommand::waitForSite(const PostOutcome& outcome)
+{
+    m_backOff = m_backOff.count() == 0 ? m_watcher.timings().firstBackOff
+                                       : std::min(m_backOff * 2, m_watcher.timings().longestBackOff);
+    // Never a retry straight after a failure, however short the back-off is set.
+    const auto wait = std::max({ m_backOff, std::chrono::milliseconds(outcome.retryAfter), kShortestRetry });
+    m_retryTimer.start(wait);
+    if (m_waiting)
+        return;
+    m_waiting = true;
+    m_view.minimizeWindow();
+    m_view.setInputsEnabled(false);
+    m_view.setLogOutEnabled(true);
+    const QString line = u"Could not reach the site at "_s + m_view.url() + u" to log in ("_s + outcome.why
+        + u"); the program keeps trying and logs in once the site answers"_s;
+    m_log.AddMessage(line);
+    Q_EMIT waitingForSite(line);
+}
+
+void LoginCommand::stopWaiting()
+{
+    m_waiting = false;
+    m_retryTimer.stop();
+    m_backOff = std::chrono::milliseconds(0);
 }
 
 } // namespace rostrel

@@ -4,15 +4,31 @@
 #include "core/seams.h"
 #include "http/xmlhttp.h"
 
+#include <QRegularExpression>
+#include <QUrl>
+#include <algorithm>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace rostrel {
 
 namespace {
-const QByteArray kBoundaryLine = QByteArrayLiteral("--AaB03x");
 const QByteArray kCrLf = QByteArrayLiteral("\r\n");
 // The log keeps about this many characters; a failed profile beyond it would only slow the window.
 constexpr qsizetype kMaxLoggedProfile = 20000;
+// How much of a site's answer the log shows.
+constexpr qsizetype kShownAnswer = 200;
+
+// A header carries no line breaks or other control characters, whatever a folder was named.
+QByteArray headerValue(const QString& text)
+{
+    QByteArray bytes = text.toUtf8();
+    for (char& c : bytes) {
+        if (uchar(c) < 0x20 || uchar(c) == 0x7f)
+            c = '?';
+    }
+    return bytes;
+}
 } // namespace
 
 Uploader::Uploader(FormView& view, RequestSource& requests, Dialogs& dialogs, MessageSink& log)
@@ -44,25 +60,40 @@ QString Uploader::EncodeForm(QString text)
     return text;
 }
 
-QByteArray Uploader::buildBody(const QString& login, const QString& password, const QByteArray& profile)
+QByteArray Uploader::buildBody(
+    const QString& login, const QString& password, const QByteArray& profile, const QByteArray& boundary)
 {
     const QByteArray loginBytes = EncodeForm(login).toUtf8();
     const QByteArray passwordBytes = EncodeForm(password).toUtf8();
+    const QByteArray boundaryLine = "--" + boundary;
     QByteArray body;
     body.reserve(profile.size() + loginBytes.size() + passwordBytes.size() + 320);
-    body += kBoundaryLine + kCrLf;
+    body += boundaryLine + kCrLf;
     body += QByteArrayLiteral("content-disposition: form-data; name=\"login\"") + kCrLf + kCrLf;
     body += loginBytes + kCrLf;
-    body += kBoundaryLine + kCrLf;
+    body += boundaryLine + kCrLf;
     body += QByteArrayLiteral("content-disposition: form-data; name=\"password\"") + kCrLf + kCrLf;
     body += passwordBytes + kCrLf;
-    body += kBoundaryLine + kCrLf;
+    body += boundaryLine + kCrLf;
     body += QByteArrayLiteral("content-disposition: form-data; name=\"thefile\"; filename=\"Rostrel.lua\"") + kCrLf;
     body += QByteArrayLiteral("Content-Type: text/plain") + kCrLf + kCrLf;
     body += profile;
     body += kCrLf;
-    body += QByteArrayLiteral("--AaB03x--");
+    body += boundaryLine + "--";
     return body;
+}
+
+QByteArray Uploader::boundaryFor(std::initializer_list<QByteArrayView> contents)
+{
+    const auto heldByAny = [&](const QByteArray& boundary) {
+        const QByteArray line = "--" + boundary;
+        return std::any_of(
+            contents.begin(), contents.end(), [&](QByteArrayView content) { return content.contains(line); });
+    };
+    QByteArray boundary = kBoundary;
+    for (int n = 1; heldByAny(boundary); ++n)
+        boundary = "RostrelUploader-" + QByteArray::number(n, 36);
+    return boundary;
 }
 
 QString Uploader::uploadUrl(const QString& address)
@@ -83,32 +114,80 @@ QString Uploader::uploadAddress() const
     return uploadUrl(m_view.url());
 }
 
-UploadResult Uploader::post(QByteArray Data, Reporting reporting)
+QString Uploader::login() const
 {
+    return m_view.login();
+}
+
+Result<void> Uploader::learnScheme()
+{
+    const QString address = m_view.url();
+    if (address.startsWith(u"https://", Qt::CaseInsensitive) || m_plainHosts.contains(address.toLower()))
+        return {};
+    // A request with nothing of the player's in it, whose redirect is looked at, not followed.
     auto request = m_requests.CreateXMLObject();
-    const QString url = uploadAddress();
+    request->setFollowRedirects(false);
+    const QUrl asked(uploadUrl(address));
+    if (!request->Open(u"GET"_s, asked.toString(), true) || !request->send() || !request->waitForCompletion()) {
+        const QString error = request->errorString();
+        return Failure { error.isEmpty() ? u"The request to %1 could not be sent."_s.arg(asked.toString()) : error,
+            request->errorCode() };
+    }
+    // A site that has moved says so with 301, 302, 307 or 308; 303 only points at another page.
+    const QUrl target = request->status() == 303 ? QUrl() : request->redirectTarget();
+    if (target.scheme().compare(u"https", Qt::CaseInsensitive) != 0 || target.host().isEmpty()
+        || target.host().compare(asked.host(), Qt::CaseInsensitive) != 0) {
+        m_plainHosts.insert(address.toLower());
+        return {};
+    }
+    QUrl secure;
+    secure.setScheme(u"https"_s);
+    secure.setHost(target.host());
+    secure.setPort(target.port() == 443 ? -1 : target.port());
+    const QString learned = secure.toString();
+    m_view.setUrl(learned);
+    m_log.AddMessage(u"The site at "_s + address + u" moves to https: uploads go to "_s + learned + u" from now on"_s);
+    return {};
+}
+
+UploadResult Uploader::post(QByteArray Data, Reporting reporting, const QString& profileId)
+{
     const qsizetype profileSize = Data.size();
     // Kept for the failure entry of the log, which shows no more than the log holds.
     const QByteArray shown = Data.left(kMaxLoggedProfile * 4);
-    if (request->Open(u"POST"_s, url, true)) {
-        request->setRequestHeader("Content-Type", "multipart/form-data, boundary=AaB03x");
-        QByteArray body = buildBody(m_view.login(), m_view.password(), Data);
-        Data = QByteArray();
-        if (request->send(body)) {
-            body = QByteArray(); // the request holds its own reference
-            request->waitForCompletion();
+    const Result<void> learned = learnScheme();
+    const QString url = uploadAddress();
+    Failure failure { learned.error(), learned.errorCode() };
+    if (learned) {
+        auto request = m_requests.CreateXMLObject();
+        if (request->Open(u"POST"_s, url, true)) {
+            const QString login = m_view.login();
+            const QString password = m_view.password();
+            const QByteArray boundary
+                = boundaryFor({ EncodeForm(login).toUtf8(), EncodeForm(password).toUtf8(), QByteArrayView(Data) });
+            request->setRequestHeader("Content-Type", "multipart/form-data, boundary=" + boundary);
+            if (!profileId.isEmpty())
+                request->setRequestHeader("X-Rostrel-Profile", headerValue(profileId));
+            QByteArray body = buildBody(login, password, Data, boundary);
+            Data = QByteArray();
+            if (request->send(body)) {
+                body = QByteArray(); // the request holds its own reference
+                request->waitForCompletion();
+            }
         }
+        if (!request->failed()) {
+            const qint64 wait = request->responseHeader("Retry-After").trimmed().toLongLong();
+            return UploadReply { request->responseText(), request->status(),
+                std::chrono::seconds(std::clamp<qint64>(wait, 0, 24 * 3600)) };
+        }
+        failure = { request->errorString(), request->errorCode() };
     }
-    if (!request->failed())
-        return UploadReply { request->responseText(), request->status() };
-    QString error = request->errorString();
-    if (error.isEmpty())
-        error = u"The request to %1 could not be sent."_s.arg(url);
-    request.reset();
+    if (failure.text.isEmpty())
+        failure.text = u"The request to %1 could not be sent."_s.arg(url);
     if (reporting == Reporting::Background)
-        return Failure { error };
+        return failure;
 
-    m_dialogs.message(error);
+    m_dialogs.message(failure.text);
     QString profile = QString::fromUtf8(shown);
     if (profile.size() > kMaxLoggedProfile || shown.size() < profileSize) {
         profile.truncate(kMaxLoggedProfile);
@@ -116,7 +195,48 @@ UploadResult Uploader::post(QByteArray Data, Reporting reporting)
     }
     m_log.AddMessage(u"Error Sending the following data to "_s + url + u": "_s + u"\r\n-----Start-----\r\n"_s + profile
         + u"-----End-----"_s);
-    return Failure { error };
+    return failure;
+}
+
+QString firstLineOf(const QString& reply)
+{
+    QString line = reply.section(u'\n', 0, 0);
+    if (line.endsWith(u'\r'))
+        line.chop(1);
+    line.truncate(kShownAnswer);
+    // A binary answer would put control characters into the log.
+    for (QChar& c : line) {
+        if (!c.isPrint())
+            c = u'?';
+    }
+    return line;
+}
+
+PostOutcome judge(const UploadResult& result)
+{
+    if (!result) {
+        // Without a code the text is all there is; its figures (sizes, seconds) do not make a kind.
+        QString kind = result.errorCode() != 0 ? u"error %1"_s.arg(result.errorCode()) : result.error();
+        if (result.errorCode() == 0)
+            kind.remove(QRegularExpression(u"[0-9]+"_s));
+        return { PostOutcome::SiteFailed, result.error(), kind, {} };
+    }
+    const QString line = firstLineOf(result->reply);
+    if (result->reply == kReplyInvalidLogin)
+        return { PostOutcome::LoginRefused, kReplyInvalidLogin, kReplyInvalidLogin, {} };
+    if (result->status >= 400) {
+        // Statuses about this request's body: the site refuses that profile, not every upload.
+        static const int kProfileStatuses[] = { 400, 413, 415, 422 };
+        const bool profile = std::find(std::begin(kProfileStatuses), std::end(kProfileStatuses), result->status)
+            != std::end(kProfileStatuses);
+        return { profile ? PostOutcome::ProfileRefused : PostOutcome::SiteFailed,
+            u"the site answered HTTP %1"_s.arg(result->status) + (line.isEmpty() ? QString() : u": "_s + line),
+            u"HTTP %1"_s.arg(result->status), result->retryAfter };
+    }
+    if (result->reply == kReplyUploaded)
+        return { PostOutcome::Uploaded, {}, {}, {} };
+    return { PostOutcome::SiteFailed, u"the site answered \""_s + line + u'"', u"answer "_s + line,
+        result->retryAfter };
 }
 
 } // namespace rostrel

@@ -5,7 +5,9 @@
 #include "core/result.h"
 
 #include <QByteArray>
+#include <QSet>
 #include <QString>
+#include <chrono>
 
 namespace rostrel {
 
@@ -23,9 +25,32 @@ struct UploadReply
 {
     QString reply;
     int status = 0; // HTTP status
+    std::chrono::seconds retryAfter { 0 }; // how long the site asked to wait (Retry-After), 0 when it did not
 };
-// A reply, or why none came (refused, reset, time-out, bad address, the program closing).
+// A reply, or why none came (refused, reset, time-out, bad address, the program closing); the
+// failure's code is the request's errorCode().
 using UploadResult = Result<UploadReply>;
+
+// What became of a post, as the login and the watcher tell outcomes apart.
+struct PostOutcome
+{
+    enum Verdict
+    {
+        Uploaded,
+        LoginRefused, // "Invalid Login/Password"
+        ProfileRefused, // the site took exception to this profile alone (too large, malformed)
+        SiteFailed, // no answer, an error status, or an answer the program does not know
+    };
+    Verdict verdict = SiteFailed;
+    QString why; // for the log: the failure, or the site's answer (status and first line)
+    // Tells one failure from another kind (status, error code, the answer's first line): two
+    // time-outs of different requests are the same kind, though their texts differ.
+    QString kind;
+    std::chrono::seconds retryAfter { 0 };
+};
+PostOutcome judge(const UploadResult& result);
+// The first line of a site's answer, cut short and with control characters made "?".
+QString firstLineOf(const QString& reply);
 
 class Uploader
 {
@@ -35,7 +60,12 @@ public:
     // Escapes a login or password for the form.
     static QString EncodeForm(QString text);
     // The multipart body: login, password, then the profile as the file "Rostrel.lua".
-    static QByteArray buildBody(const QString& login, const QString& password, const QByteArray& profile);
+    static QByteArray buildBody(const QString& login, const QString& password, const QByteArray& profile,
+        const QByteArray& boundary = kBoundary);
+    // "AaB03x", unless one of the contents holds "--AaB03x", which would end its part early at the
+    // site: then another boundary that none of them holds.
+    static QByteArray boundaryFor(std::initializer_list<QByteArrayView> contents);
+    inline static const QByteArray kBoundary = QByteArrayLiteral("AaB03x");
     // "http://" + address + the upload script; an address typed with "https://" keeps its scheme.
     static QString uploadUrl(const QString& address);
 
@@ -51,16 +81,25 @@ public:
     // and logged with the posted profile; the result is then empty.
     QString GetXML(const QString& Method, QByteArray Data);
     // As GetXML, with the outcome spelled out. The profile is taken by value and let go once the
-    // body is built, so a large profile is held twice at most.
-    UploadResult post(QByteArray Data, Reporting reporting = Reporting::Attended);
+    // body is built, so a large profile is held twice at most. profileId names which of the
+    // player's profiles it is (the X-Rostrel-Profile header), when known.
+    //
+    // Before anything goes to a bare host, the site is asked once, with no login, password or
+    // profile, whether it moves to https; when it does, the address box gets "https://host" and
+    // every post goes there.
+    UploadResult post(QByteArray Data, Reporting reporting = Reporting::Attended, const QString& profileId = {});
     // Where a post goes now.
     QString uploadAddress() const;
+    QString login() const;
 
 private:
+    Result<void> learnScheme();
+
     FormView& m_view;
     RequestSource& m_requests;
     Dialogs& m_dialogs;
     MessageSink& m_log;
+    QSet<QString> m_plainHosts; // bare hosts found not to move to https, this run
 };
 
 } // namespace rostrel

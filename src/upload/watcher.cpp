@@ -17,23 +17,6 @@ using namespace Qt::Literals::StringLiterals;
 namespace rostrel {
 
 namespace {
-// How much of a site's unexpected answer the log shows.
-constexpr qsizetype kShownAnswer = 200;
-
-QString shownAnswer(const QString& reply)
-{
-    QString line = reply.section(u'\n', 0, 0);
-    if (line.endsWith(u'\r'))
-        line.chop(1);
-    line.truncate(kShownAnswer);
-    // A binary answer would put control characters into the log.
-    for (QChar& c : line) {
-        if (!c.isPrint())
-            c = u'?';
-    }
-    return line;
-}
-
 QString hostOf(const QString& url)
 {
     const QUrl parsed(url);
@@ -111,9 +94,13 @@ void Watcher::look(int index)
     const QString hostPath = m_folders.toHost(path);
     const QFileInfo info(hostPath);
     if (!info.exists()) {
-        fail(QStringLiteral("File not found"), path);
+        // A realm the player deleted stays in the list for the run: said once, not at every pass.
+        if (!m_missing.contains(index))
+            fail(QStringLiteral("File not found"), path);
+        m_missing.insert(index);
         return;
     }
+    m_missing.remove(index);
     if (!info.isFile()) {
         fail(QStringLiteral("Not a file"), path);
         return;
@@ -130,75 +117,122 @@ void Watcher::look(int index)
     // profiles; their time stays, so they are tried again at their next turn.
     if (!m_list.isChecked(index))
         return;
-    // While the site fails the change waits, unstamped, for a turn after the pause.
-    if (SteadyClock::now() < m_postsResumeAt)
+    // While the site fails, or refuses this profile, the change waits unstamped for a turn after
+    // the pause.
+    const auto now = SteadyClock::now();
+    if (now < m_postsResumeAt)
+        return;
+    if (const auto refused = m_refused.find(index); refused != m_refused.end() && now < refused->second.resumeAt)
+        return;
+    // A file the game is writing is not read (tens of megabytes, every two seconds) until its size
+    // and time have stood still for a while.
+    if (!stillLongEnough(index, path, info.size(), modified))
         return;
     QByteArray profile = m_profiles.LoadDataFromHardDrive(index);
     if (profile.isEmpty() && info.size() > 0)
         return;
-    if (!settled(index, path, hostPath, info.size(), modified))
+    // Bytes read while the game rewrote the file are a prefix or a mix: they count only when the
+    // file stood still across the read.
+    const QFileInfo after(hostPath);
+    if (!after.exists() || after.size() != info.size() || after.lastModified() != modified) {
+        lookAgainSoon({ index, path, after.size(), after.lastModified(), SteadyClock::now() });
         return;
+    }
     post(index, std::move(profile), modified);
 }
 
-bool Watcher::settled(
-    int index, const QString& path, const QString& hostPath, qint64 sizeBefore, const QDateTime& modifiedBefore)
+bool Watcher::stillLongEnough(int index, const QString& path, qint64 size, const QDateTime& modified)
 {
-    // The game rewrites a profile on logout, reload and loading screens, taking seconds for a big
-    // one; bytes read meanwhile are a prefix or a mix. They count only when the file stood still
-    // across the read and had already stood still for a while before it.
-    const QFileInfo after(hostPath);
-    const Look now { index, path, after.size(), after.lastModified(), SteadyClock::now() };
-    const bool stoodStill = after.exists() && now.size == sizeBefore && now.modified == modifiedBefore;
+    const Look now { index, path, size, modified, SteadyClock::now() };
     // Old enough by this machine's clock; or, for a file system whose clock runs ahead of ours (a
     // share), found unchanged by a look at least as long ago.
-    const bool oldEnough = modifiedBefore.msecsTo(QDateTime::currentDateTimeUtc()) >= m_timings.settle.count();
-    const bool seenBefore = m_lastLook.path == path && m_lastLook.size == now.size
-        && m_lastLook.modified == now.modified && now.at - m_lastLook.at >= m_timings.settle;
-    if (stoodStill && (oldEnough || seenBefore))
+    const bool oldEnough = modified.msecsTo(QDateTime::currentDateTimeUtc()) >= m_timings.settle.count();
+    const bool seenBefore = m_lastLook.path == path && m_lastLook.size == size && m_lastLook.modified == modified
+        && now.at - m_lastLook.at >= m_timings.settle;
+    if (oldEnough || seenBefore)
         return true;
+    lookAgainSoon(now);
+    return false;
+}
+
+void Watcher::lookAgainSoon(const Look& now)
+{
     // Not a whole pass later: the same entry again shortly, so the change is not held up long.
-    if (!(m_lastLook.path == path && m_lastLook.size == now.size && m_lastLook.modified == now.modified))
+    if (!(m_lastLook.path == now.path && m_lastLook.size == now.size && m_lastLook.modified == now.modified))
         m_lastLook = now;
     m_relookTimer.start();
-    return false;
 }
 
 void Watcher::post(int index, QByteArray profile, const QDateTime& modified)
 {
     const QString url = m_uploader.uploadAddress();
-    const UploadResult result = m_uploader.post(std::move(profile), Uploader::Reporting::Background);
+    const UploadResult result
+        = m_uploader.post(std::move(profile), Uploader::Reporting::Background, m_list.profileId(index));
     const QString entry = m_list.text(index);
-    QString why;
-    if (!result)
-        why = result.error();
-    else if (result->status >= 400)
-        why = u"the site answered HTTP %1"_s.arg(result->status);
-    else if (result->reply != kReplyUploaded)
-        why = u"the site answered \""_s + shownAnswer(result->reply) + u'"';
-    if (!why.isEmpty()) {
-        postFailed(entry, url, why);
+    const PostOutcome outcome = judge(result);
+    switch (outcome.verdict) {
+    case PostOutcome::Uploaded:
+        break;
+    case PostOutcome::LoginRefused: {
+        // Every further post would carry the same refused password, the whole profile each time.
+        stop();
+        const QString line = u"The site refused the login for "_s + m_uploader.login() + u"; log in again"_s;
+        m_log.AddMessage(line);
+        Q_EMIT loginRefused(line);
+        return;
+    }
+    case PostOutcome::ProfileRefused:
+        profileRefused(index, entry, url, outcome);
+        return;
+    case PostOutcome::SiteFailed:
+        postFailed(entry, url, outcome);
         return;
     }
     postWorked(url);
+    m_refused.erase(index);
     m_log.AddMessage(u"Profile for "_s + entry + u" changed and was uploaded"_s);
     m_list.setFileDate(index, modified);
 }
 
-void Watcher::postFailed(const QString& entry, const QString& url, const QString& why)
+namespace {
+QString failureLine(const QString& entry, const QString& url, const PostOutcome& outcome)
 {
-    m_backOff = m_backOff.count() == 0 ? m_timings.firstBackOff : std::min(m_backOff * 2, m_timings.longestBackOff);
-    m_postsResumeAt = SteadyClock::now() + m_backOff;
+    return u"Profile for "_s + entry + u" could not be uploaded to "_s + url + u": "_s + outcome.why
+        + u" (will try again)"_s;
+}
+
+std::chrono::milliseconds doubled(std::chrono::milliseconds backOff, const WatcherTimings& timings)
+{
+    return backOff.count() == 0 ? timings.firstBackOff : std::min(backOff * 2, timings.longestBackOff);
+}
+} // namespace
+
+void Watcher::postFailed(const QString& entry, const QString& url, const PostOutcome& outcome)
+{
+    m_backOff = doubled(m_backOff, m_timings);
+    m_postsResumeAt = SteadyClock::now() + std::max<std::chrono::milliseconds>(m_backOff, outcome.retryAfter);
     // A player away for a day would otherwise find the log full of the same line.
-    if (why == m_failingWith)
+    if (outcome.kind == m_failingWith)
         return;
     const bool started = m_failingWith.isEmpty();
-    m_failingWith = why;
-    const QString line
-        = u"Profile for "_s + entry + u" could not be uploaded to "_s + url + u": "_s + why + u" (will try again)"_s;
+    m_failingWith = outcome.kind;
+    const QString line = failureLine(entry, url, outcome);
     m_log.AddMessage(line);
     if (started)
         Q_EMIT uploadsFailing(line);
+}
+
+void Watcher::profileRefused(int index, const QString& entry, const QString& url, const PostOutcome& outcome)
+{
+    Trouble& trouble = m_refused[index];
+    trouble.backOff = doubled(trouble.backOff, m_timings);
+    trouble.resumeAt = SteadyClock::now() + std::max<std::chrono::milliseconds>(trouble.backOff, outcome.retryAfter);
+    if (outcome.kind == trouble.kind)
+        return;
+    trouble.kind = outcome.kind;
+    const QString line = failureLine(entry, url, outcome);
+    m_log.AddMessage(line);
+    Q_EMIT uploadsFailing(line);
 }
 
 void Watcher::postWorked(const QString& url)

@@ -4,13 +4,16 @@
 // differs from the one recorded.
 //
 // It works unattended, for weeks: a failed post opens no box, it goes to the log once for a run of
-// failures of the same kind; while the site fails, posts back off; and a profile the game is still
-// writing is not posted but looked at again shortly after.
+// failures of the same kind; while the site fails, posts back off, and while the site refuses one
+// profile alone, that profile backs off and the others go on; a refused login stops the posting;
+// and a profile the game is still writing is not read but looked at again shortly after.
 
 #include <QDateTime>
 #include <QObject>
+#include <QSet>
 #include <QTimer>
 #include <chrono>
+#include <map>
 
 namespace rostrel {
 
@@ -20,6 +23,7 @@ class ProfileReader;
 class GameFolders;
 class Uploader;
 class MessageSink;
+struct PostOutcome;
 
 inline constexpr int kUpdateInterval = 5000;
 
@@ -50,14 +54,18 @@ public:
     bool isRunning() const { return m_updateTimer.isActive(); }
     QTimer& UpdateTimer() { return m_updateTimer; }
     void setTimings(const WatcherTimings& timings);
+    const WatcherTimings& timings() const { return m_timings; }
 
     // One tick. A tick that comes while another one waits for its reply is skipped.
     void UpdateTimer_Timer();
 
 Q_SIGNALS:
     void tickFinished();
-    // Uploads have just started failing (not sent again for each further failure).
+    // Uploads have just started failing (not sent again for each further failure), or the site
+    // has started refusing one profile.
     void uploadsFailing(const QString& why);
+    // The site refused the login: the watcher has stopped, and the player must log in again.
+    void loginRefused(const QString& line);
 
 private:
     using SteadyClock = std::chrono::steady_clock;
@@ -75,11 +83,21 @@ private:
     void tick();
     void lookAgain();
     void look(int index);
-    bool settled(
-        int index, const QString& path, const QString& hostPath, qint64 sizeBefore, const QDateTime& modifiedBefore);
+    // Whether the file, by its size and time alone, has stood still long enough to be read.
+    bool stillLongEnough(int index, const QString& path, qint64 size, const QDateTime& modified);
+    void lookAgainSoon(const Look& now);
     void post(int index, QByteArray profile, const QDateTime& modified);
-    void postFailed(const QString& entry, const QString& url, const QString& why);
+    void postFailed(const QString& entry, const QString& url, const PostOutcome& outcome);
+    void profileRefused(int index, const QString& entry, const QString& url, const PostOutcome& outcome);
     void postWorked(const QString& url);
+
+    // A profile the site refuses on its own backs off by itself.
+    struct Trouble
+    {
+        std::chrono::milliseconds backOff { 0 };
+        SteadyClock::time_point resumeAt;
+        QString kind;
+    };
 
     Discovery& m_discovery;
     CharacterList& m_list;
@@ -94,7 +112,9 @@ private:
     Look m_lastLook;
     std::chrono::milliseconds m_backOff { 0 };
     SteadyClock::time_point m_postsResumeAt;
-    QString m_failingWith; // the reason of the failures under way; empty while posts work
+    QString m_failingWith; // the kind of the failures under way; empty while posts work
+    std::map<int, Trouble> m_refused; // by entry
+    QSet<int> m_missing; // entries whose missing file has been logged
 };
 
 } // namespace rostrel

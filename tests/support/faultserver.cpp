@@ -161,6 +161,10 @@ void FaultServer::respond(QTcpSocket* socket)
         socket->write(head("200 OK", "text/plain", m_okBody.size()) + m_okBody);
         socket->disconnectFromHost();
         break;
+    case Mode::Raw:
+        socket->write(m_okBody);
+        socket->disconnectFromHost();
+        break;
     }
 }
 

@@ -27,6 +27,7 @@ public:
         Trickle, // 200 OK, then one byte a second of a body that never completes in a test
         StallMidFile, // promises kStallBodySize bytes, sends part, then goes silent
         Ok, // a plain 200 with the body given
+        Raw, // the bytes given, a whole response as they are
     };
     Q_ENUM(Mode)
 

@@ -160,7 +160,7 @@ GuildSite::Reply GuildSite::handle(const CapturedRequest& request)
     if (const qsizetype query = path.indexOf('?'); query >= 0)
         path = path.first(query);
     if (m_config.redirectStatus != 0) {
-        if (path == kUploadPath) {
+        if (path == kUploadPath && request.method == "POST") {
             m_lastUploadRequest = request;
             ++m_uploadRequests;
         }
@@ -189,10 +189,10 @@ GuildSite::Reply GuildSite::handle(const CapturedRequest& request)
 
 GuildSite::Reply GuildSite::handleUpload(const CapturedRequest& request)
 {
-    m_lastUploadRequest = request;
-    ++m_uploadRequests;
     if (request.method != "POST")
         return { 405, kTextPlain, QByteArrayLiteral("Uploads must be POSTed") };
+    m_lastUploadRequest = request;
+    ++m_uploadRequests;
 
     const QByteArray contentType = request.header("Content-Type").value_or(QByteArray());
     if (mediaType(contentType).compare("multipart/form-data", Qt::CaseInsensitive) != 0)
