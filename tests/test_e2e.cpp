@@ -245,7 +245,6 @@ private Q_SLOTS:
         QVERIFY(world.start() && !QTest::qWaitFor(&World::boxOnScreen, 30000));
         world.site = std::make_unique<GuildSite>(config);
         QCOMPARE(world.site->listen(QHostAddress::LocalHost, port), port);
-        // Tries 5, 15 and 35 s after the start: the next after the site is back logs in.
         QTRY_VERIFY_WITH_TIMEOUT(world.uploads() >= 1, 2 * kWatcherTurn + kLoadMargin);
         QVERIFY(world.output.contains("Successfully logged in"_L1) && !world.output.contains("Rostrel Uploader: "_L1));
     }

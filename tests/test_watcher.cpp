@@ -84,10 +84,8 @@ private Q_SLOTS:
         world.writeProfile(QStringLiteral("ACC\\R\\Kept"), "k\r\n");
         world.discovery.LoadfilesFromHardDrive();
         QVERIFY(QFile::remove(gone));
-        for (int pass = 0; pass < 3; ++pass) {
+        for (int turn = 0; turn < 6; ++turn)
             world.watcher.UpdateTimer_Timer();
-            world.watcher.UpdateTimer_Timer();
-        }
         // Said once for the absence, not at every pass; said again once it was back and went again.
         const QString missing
             = QStringLiteral("Error in the Update Timer: File not found while on file: "
@@ -98,8 +96,8 @@ private Q_SLOTS:
         world.writeProfile(QStringLiteral("ACC\\R\\Gone"), "back\r\n");
         world.watcher.UpdateTimer_Timer();
         QVERIFY(QFile::remove(gone));
-        world.watcher.UpdateTimer_Timer();
-        world.watcher.UpdateTimer_Timer();
+        for (int turn = 0; turn < 2; ++turn)
+            world.watcher.UpdateTimer_Timer();
         QCOMPARE(world.log.messages.count(missing), 2);
     }
 
@@ -279,9 +277,7 @@ private Q_SLOTS:
     {
         UploadWorld world;
         world.watcher.setTimings({ {}, 1h, 1h }); // a pause that would hold up everything for the test's length
-        GuildSiteConfig config;
-        config.users.insert(QStringLiteral("kestrel"), QStringLiteral("secret"));
-        config.dataDir = world.dir.path() + QStringLiteral("/site");
+        GuildSiteConfig config { { { u"kestrel"_s, u"secret"_s } }, world.dir.path() + u"/site"_s };
         config.limits.maxBodyBytes = 4096;
         GuildSite site(config);
         QVERIFY(site.listen());
