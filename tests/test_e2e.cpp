@@ -245,8 +245,8 @@ private Q_SLOTS:
         QVERIFY(world.start() && !QTest::qWaitFor(&World::boxOnScreen, 30000));
         world.site = std::make_unique<GuildSite>(config);
         QCOMPARE(world.site->listen(QHostAddress::LocalHost, port), port);
-        QTRY_VERIFY_WITH_TIMEOUT(world.uploads() >= 1, 2 * kWatcherTurn + kLoadMargin);
-        QVERIFY(world.output.contains("Successfully logged in"_L1) && !world.output.contains("Rostrel Uploader: "_L1));
+        QTRY_VERIFY_WITH_TIMEOUT(world.output.contains("Successfully logged in"_L1), 2 * kWatcherTurn + kLoadMargin);
+        QVERIFY2(world.uploads() >= 1 && !world.output.contains("Rostrel Uploader: "_L1), qPrintable(world.output));
     }
 
     void uncheckedEntryStaysUncheckedAcrossRestarts()

@@ -277,7 +277,9 @@ private Q_SLOTS:
     {
         UploadWorld world;
         world.watcher.setTimings({ {}, 1h, 1h }); // a pause that would hold up everything for the test's length
-        GuildSiteConfig config { { { u"kestrel"_s, u"secret"_s } }, world.dir.path() + u"/site"_s };
+        GuildSiteConfig config;
+        config.users.insert(u"kestrel"_s, u"secret"_s);
+        config.dataDir = world.dir.path() + u"/site"_s;
         config.limits.maxBodyBytes = 4096;
         GuildSite site(config);
         QVERIFY(site.listen());
