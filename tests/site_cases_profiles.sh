@@ -1,0 +1,23 @@
+# The upload script's cases about the profiles it keeps, sourced by tests/site_cases.sh. Older
+# profiles have no byte budget here, so of each named profile only the newest stays.
+# shellcheck shell=bash
+profiles="$data/profiles/kestrel"
+count() { ls "$profiles" | grep -c "$1"; } # profiles whose names match a pattern
+
+# An empty profile is refused and the kept ones stay.
+kept=$(count '')
+: > "$RUN/empty.lua"
+[ "$(post kestrel gryphon "$RUN/empty.lua")" = "The profile is empty. 400" ] && [ "$(count '')" = "$kept" ] || fail "an empty profile"
+
+# 45 characters, each posted twice with its name, leave the 45 newest.
+for round in old new; do
+    for i in $(seq 45); do
+        printf '%s\r\n' "$round" > "$RUN/char.lua"
+        post kestrel gryphon "$RUN/char.lua" Rostrel.lua -H "X-Rostrel-Profile: _test_/Mossgate/Char$i" > /dev/null
+    done
+done
+[ "$(count '\._test__Mossgate_Char')" = 45 ] && ! grep -q old "$profiles"/*._test__* || fail "45 characters"
+
+# Without the name (an older program), the newest `keep` (10) are kept, as they always were.
+for i in $(seq 11); do post kestrel gryphon "$RUN/small.lua" > /dev/null; done
+[ "$(count '^[^.]*\.lua$')" = 10 ] && [ "$(count '\._test__Mossgate_Char')" = 45 ] || fail "profiles without a name"
