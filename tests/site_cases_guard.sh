@@ -12,9 +12,9 @@ done
 
 # Slow clients hold no PHP worker (there are two): with two bodies trickling in, a member's upload
 # is answered at once.
-head -c 40000 /dev/zero > "$RUN/slow.lua"
+head -c 200000 /dev/zero > "$RUN/slow.lua" # past curl's 64 KB buffer, which goes at once
 slow=()
-for _ in 1 2; do post kestrel x "$RUN/slow.lua" Rostrel.lua --limit-rate 10K --interface 127.0.0.5 > /dev/null & slow+=($!); done
+for _ in 1 2; do post kestrel x "$RUN/slow.lua" Rostrel.lua --limit-rate 50K --interface 127.0.0.5 > /dev/null & slow+=($!); done
 sleep 1
 [ "$(post kestrel gryphon "$RUN/small.lua" Rostrel.lua --max-time 2)" = "Inventory Uploaded 200" ] || fail "slow bodies held PHP"
 wait "${slow[@]}"
