@@ -29,8 +29,8 @@ source "$(dirname "${BASH_SOURCE[0]}")/site_cases_guard.sh"
 # adduser.php run as root keeps the users file's group (the folder's, given when it was made) and
 # the mode the officer set, through an addition and a removal; the removed member cannot log in.
 chmod 0604 "$RUN/private/users.json"
-printf 'tern\n' | php "$RUN/adduser.php" tern > /dev/null && php "$RUN/adduser.php" --remove tern > /dev/null
-[ "$(stat -c '%a %G' "$RUN/private/users.json")" = "604 $group" ] \
+{ printf 'tern\n' | php "$RUN/adduser.php" tern && php "$RUN/adduser.php" --remove tern; } > /dev/null \
+    && [ "$(stat -c '%a %G' "$RUN/private/users.json")" = "604 $group" ] \
     && [ "$(post tern tern "$RUN/small.lua")" = "Invalid Login/Password 200" ] || fail "adduser.php"
 
 # Each try names another client in X-Forwarded-For, which counts for nothing from an untrusted address.
