@@ -15,6 +15,9 @@ sed -i -e "s|'trusted_proxies' => \[\]|'trusted_proxies' => ['127.0.0.2']|" \
 data="$RUN/private/data"
 head -c 67500000 /dev/zero > "$RUN/big.lua" && printf 'x\r\n' > "$RUN/small.lua"
 [ "$(post kestrel gryphon "$RUN/big.lua")" = "The upload is larger than this site accepts. 413" ] || fail "oversize"
+truncate -s 71M "$RUN/big.lua" # the server itself refuses a body well past max_bytes, without reading it
+sent=$(curl -s -o /dev/null -w '%{http_code} %{size_upload}' -F "thefile=@$RUN/big.lua" "http://$SITE/memberbankupload.php")
+[ "${sent% *}" = 413 ] && [ "${sent#* }" -lt 1000000 ] || fail "a 71 MB body was read ($sent)"
 head -c 40000000 /dev/zero > "$RUN/big.lua" # a big character's profile still goes in
 [ "$(post kestrel gryphon "$RUN/big.lua")" = "Inventory Uploaded 200" ] || fail "a 40 MB profile"
 [ "$(post kestrel gryphon "$RUN/small.lua" ../../../public/escaped.lua)" = "Inventory Uploaded 200" ] || fail "../"
