@@ -18,6 +18,15 @@ head -c 67500000 /dev/zero > "$RUN/big.lua" && printf 'x\r\n' > "$RUN/small.lua"
 truncate -s 71M "$RUN/big.lua" # the server itself refuses a body well past max_bytes, without reading it
 sent=$(curl -s -o /dev/null -w '%{http_code} %{size_upload}' -F "thefile=@$RUN/big.lua" "http://$SITE/memberbankupload.php")
 [ "${sent% *}" = 413 ] && [ "${sent#* }" -lt 1000000 ] || fail "a 71 MB body was read ($sent)"
+# A PHP that allows less than max_bytes is named in the answer (PHP's own server, with low limits).
+low=127.0.0.1:$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+php -d post_max_size=2M -d upload_max_filesize=1M -S "$low" -t "$RUN/public" > /dev/null 2>&1 & pids+=($!)
+for _ in $(seq 50); do curl -s -o /dev/null "http://$low/" && break; sleep 0.1; done
+head -c 1500000 /dev/zero > "$RUN/mid.lua" && head -c 3000000 /dev/zero > "$RUN/big.lua"
+[ "$(SITE=$low post kestrel gryphon "$RUN/mid.lua")" = "The upload is larger than this site accepts: its PHP setting upload_max_filesize is 1M. 413" ] \
+    && [ "$(SITE=$low post kestrel gryphon "$RUN/big.lua")" = "The upload is larger than this site accepts: its PHP setting post_max_size is 2M. 413" ] \
+    || fail "PHP's own limits were not named"
+kill "${pids[-1]}"
 head -c 40000000 /dev/zero > "$RUN/big.lua" # a big character's profile still goes in
 [ "$(post kestrel gryphon "$RUN/big.lua")" = "Inventory Uploaded 200" ] || fail "a 40 MB profile"
 [ "$(post kestrel gryphon "$RUN/small.lua" ../../../public/escaped.lua)" = "Inventory Uploaded 200" ] || fail "../"
