@@ -23,8 +23,9 @@ low=127.0.0.1:$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0
 php -d post_max_size=2M -d upload_max_filesize=1M -S "$low" -t "$RUN/public" > /dev/null 2>&1 & pids+=($!)
 for _ in $(seq 50); do curl -s -o /dev/null "http://$low/" && break; sleep 0.1; done
 head -c 1500000 /dev/zero > "$RUN/mid.lua" && head -c 3000000 /dev/zero > "$RUN/big.lua"
-[ "$(SITE=$low post kestrel gryphon "$RUN/mid.lua")" = "The upload is larger than this site accepts: its PHP setting upload_max_filesize is 1M. 413" ] \
-    && [ "$(SITE=$low post kestrel gryphon "$RUN/big.lua")" = "The upload is larger than this site accepts: its PHP setting post_max_size is 2M. 413" ] \
+larger="The upload is larger than this site accepts: its PHP setting"
+[ "$(SITE=$low post kestrel gryphon "$RUN/mid.lua")" = "$larger upload_max_filesize is 1M. 413" ] \
+    && [ "$(SITE=$low post kestrel gryphon "$RUN/big.lua")" = "$larger post_max_size is 2M. 413" ] \
     || fail "PHP's own limits were not named"
 kill "${pids[-1]}"
 head -c 40000000 /dev/zero > "$RUN/big.lua" # a big character's profile still goes in

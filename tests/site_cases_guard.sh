@@ -14,9 +14,13 @@ done
 # is answered at once.
 head -c 200000 /dev/zero > "$RUN/slow.lua" # past curl's 64 KB buffer, which goes at once
 slow=()
-for _ in 1 2; do post kestrel x "$RUN/slow.lua" Rostrel.lua --limit-rate 50K --interface 127.0.0.5 > /dev/null & slow+=($!); done
+for _ in 1 2; do
+    post kestrel x "$RUN/slow.lua" Rostrel.lua --limit-rate 50K --interface 127.0.0.5 > /dev/null &
+    slow+=($!)
+done
 sleep 1
-[ "$(post kestrel gryphon "$RUN/small.lua" Rostrel.lua --max-time 2)" = "Inventory Uploaded 200" ] || fail "slow bodies held PHP"
+[ "$(post kestrel gryphon "$RUN/small.lua" Rostrel.lua --max-time 2)" = "Inventory Uploaded 200" ] \
+    || fail "slow bodies held PHP"
 wait "${slow[@]}"
 
 # What an outsider can make the site store: 20 tries with a 6 MB login (a quote in it, which must not
@@ -37,7 +41,8 @@ grep -q ' rejected login "\\x22forgedaaa[a]*" (cut from 6000007 bytes)$' "$data"
 # row; a record that cannot be written (as on a full disk) refuses the check.
 via() { post "$2" "$3" "$RUN/small.lua" Rostrel.lua --interface 127.0.0.2 -H "X-Forwarded-For: 198.51.100.7, $1"; }
 for _ in 1 2 3 4 5 6; do via ::ffff:10.0.0.1 kestrel wrong > /dev/null; done
-[ "$(via ::ffff:10.0.0.1 kestrel gryphon | tail -c 3)" = 429 ] && [ "$(via ::ffff:10.0.0.2 kestrel gryphon)" = "Inventory Uploaded 200" ] \
+[ "$(via ::ffff:10.0.0.1 kestrel gryphon | tail -c 3)" = 429 ] \
+    && [ "$(via ::ffff:10.0.0.2 kestrel gryphon)" = "Inventory Uploaded 200" ] \
     || fail "a client behind the proxy, or an IPv4-mapped one, shared another's failures"
 burst=()
 for _ in $(seq 40); do via 10.0.0.3 kestrel wrong > /dev/null & burst+=($!); done

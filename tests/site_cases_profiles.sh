@@ -7,7 +7,8 @@ count() { ls "$profiles" | grep -c "$1"; } # profiles whose names match a patter
 # An empty profile is refused and the kept ones stay.
 kept=$(count '')
 : > "$RUN/empty.lua"
-[ "$(post kestrel gryphon "$RUN/empty.lua")" = "The profile is empty. 400" ] && [ "$(count '')" = "$kept" ] || fail "an empty profile"
+[ "$(post kestrel gryphon "$RUN/empty.lua")" = "The profile is empty. 400" ] && [ "$(count '')" = "$kept" ] \
+    || fail "an empty profile"
 
 # 45 characters, each posted twice with its name, leave the 45 newest.
 for round in old new; do

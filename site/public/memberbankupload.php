@@ -231,7 +231,7 @@ function too_big(AddressRecord $record, string $why, ?string $setting = null): n
 // The fail-closed answer: without a record of failures, a password check would be unlimited.
 function unavailable(array $config, string $client): never
 {
-    log_line($config, $client, 'cannot keep count of failed logins (data folder full or not writable); refused a login');
+    log_line($config, $client, 'cannot keep count of failed logins (data folder full or unwritable); refused a login');
     answer(503, 'The site cannot check logins at the moment.', ['Retry-After: 300']);
 }
 
@@ -272,7 +272,7 @@ function store_profile(array $config, string $login, string $uploaded, ?string $
 
 // Of unnamed profiles (older programs) keeps the newest `keep`, as the kit always did. Of named
 // ones, past profiles_per_member names, the names not uploaded for longest go whole; then older
-// profiles go, oldest first, until they are within bytes_per_member; the newest of a name never does.
+// profiles go, oldest first, until they are within bytes_per_member. The newest of a name stays.
 function tidy(array $config, string $dir): void
 {
     $names = ['' => []];
