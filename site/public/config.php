@@ -10,9 +10,22 @@ return [
     // PHP's upload_max_filesize and post_max_size (see .user.ini) and the web server's body limit
     // must allow at least this much.
     'max_bytes' => 64 * 1024 * 1024,
-    // Stored profiles kept per login; older ones are removed.
+    // The newest profile of each of a member's characters is always kept; older ones while the
+    // member's folder stays within this many bytes (45 characters of 20 MB fit).
+    'bytes_per_member' => 1024 * 1024 * 1024,
+    // Characters kept per member; past this, the one not uploaded for longest goes.
+    'profiles_per_member' => 200,
+    // Profiles kept per login from programs that do not say which character they are.
     'keep' => 10,
     // Failed logins from one address before each further try must wait, 30 s at first and
     // doubling up to 15 minutes. Failures are forgotten after an hour without one.
     'free_failures' => 5,
+    // Log lines one address without an account may cause per hour; the rest are only counted.
+    'log_lines_per_address' => 20,
+    // upload.log is renamed to upload.log.1 (replacing it) when it reaches this size.
+    'log_bytes' => 10 * 1024 * 1024,
+    // Addresses of your reverse proxy or CDN (single addresses or networks such as
+    // '203.0.113.0/24'), from which the client's address is taken out of X-Forwarded-For. Leave
+    // empty when clients connect to the web server directly: the header is then ignored.
+    'trusted_proxies' => [],
 ];

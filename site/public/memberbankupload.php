@@ -1,14 +1,20 @@
 <?php
 // The guild site's upload script for Rostrel Uploader. The program posts a multipart form with the
 // fields "login", "password" (both escaped: "%XX" is a byte, "+" a tab) and the file "thefile", and
-// knows two answers: "Inventory Uploaded" and "Invalid Login/Password".
+// knows two answers: "Inventory Uploaded" and "Invalid Login/Password". Newer programs name the
+// profile in the header X-Rostrel-Profile ("FLAVOUR/REALM/CHARACTER" or "FLAVOUR/account-N").
+//
+// The script faces the internet: whatever a client without an account sends, it writes one short
+// log line at most, and only a fixed number of them per address and hour.
 
 declare(strict_types=1);
 
 const ACCEPTED = 'Inventory Uploaded';
 const REJECTED = 'Invalid Login/Password';
-// Checked when the login is unknown, so that an unknown login takes as long as a wrong password.
-const DUMMY_HASH = '$2y$10$bRcye3jEfHYl7k7McPUIz.2U/tNh9VTzzbJAh.XTu2ExWVUc7DuHa';
+// Checked when there are no users yet, so that an unknown login still costs a hash check.
+const PLACEHOLDER_HASH = '$2y$10$bRcye3jEfHYl7k7McPUIz.2U/tNh9VTzzbJAh.XTu2ExWVUc7DuHa';
+// How much of a login or profile name a log line shows.
+const SHOWN_BYTES = 64;
 
 function answer(int $status, string $text, array $headers = []): never
 {
@@ -22,17 +28,41 @@ function answer(int $status, string $text, array $headers = []): never
     exit;
 }
 
-// One log line per event, whatever the client sent: anything but printable ASCII is escaped.
-function log_line(array $config, string $event, string $login = ''): void
+// Anything but printable ASCII, and the quote and backslash that delimit fields, as \xNN: a client
+// can neither break a line nor forge a field inside one.
+function escape(string $text): string
 {
-    $escape = fn (string $text): string => preg_replace_callback(
-        '/[^\x20-\x5b\x5d-\x7e]/',
+    return preg_replace_callback(
+        '/[^\x20\x21\x23-\x5b\x5d-\x7e]/',
         fn (array $m): string => sprintf('\\x%02x', ord($m[0])),
         $text
     );
-    $line = gmdate('Y-m-d\TH:i:s\Z') . ' ' . $escape($_SERVER['REMOTE_ADDR'] ?? '-') . ' ' . $event
-        . ($login === '' ? '' : ' "' . $escape($login) . '"') . "\n";
-    file_put_contents($config['data_dir'] . '/upload.log', $line, FILE_APPEND | LOCK_EX);
+}
+
+// A client's text for the log, cut to a bounded length with the length it had.
+function quoted(string $text): string
+{
+    $cut = strlen($text) > SHOWN_BYTES ? ' (cut from ' . strlen($text) . ' bytes)' : '';
+    return '"' . escape(substr($text, 0, SHOWN_BYTES)) . '"' . $cut;
+}
+
+// Appends a line to upload.log; at log_bytes the log becomes upload.log.1, replacing the older one.
+function log_line(array $config, string $client, string $event): void
+{
+    $path = $config['data_dir'] . '/upload.log';
+    $handle = @fopen($path, 'a');
+    if ($handle === false || !flock($handle, LOCK_EX)) {
+        return;
+    }
+    clearstatcache();
+    $open = fstat($handle);
+    $named = @stat($path);
+    // Whoever waited for the lock while another rotated writes into the rotated file instead.
+    if ($open['size'] >= $config['log_bytes'] && $named !== false && $named['ino'] === $open['ino']) {
+        @rename($path, $path . '.1');
+    }
+    @fwrite($handle, gmdate('Y-m-d\TH:i:s\Z') . ' ' . escape($client) . ' ' . $event . "\n");
+    fclose($handle);
 }
 
 // The program's escaping undone: "+" stands for a tab, "%XX" for a byte.
@@ -41,83 +71,251 @@ function form_field(mixed $value): ?string
     return is_string($value) ? rawurldecode(str_replace('+', "\t", $value)) : null;
 }
 
-// A folder name of letters, digits, "-" and "_", with a hash when the login had other characters,
-// so that two logins never share a folder.
-function login_folder(string $login): string
+// A file name part of letters, digits, "-" and "_", with a hash when the text had other
+// characters, so that two texts never share a name.
+function safe_name(string $text): string
 {
-    $name = substr(preg_replace('/[^A-Za-z0-9_-]/', '_', $login), 0, 64);
-    return ($name === $login && $name !== '') ? $name : $name . '-' . substr(sha1($login), 0, 8);
+    $name = substr(preg_replace('/[^A-Za-z0-9_-]/', '_', $text), 0, 64);
+    return ($name === $text && $name !== '') ? $name : $name . '-' . substr(sha1($text), 0, 8);
 }
 
-// Failed logins per address (an IPv6 address by its /64 network), in one small file each.
-function failure_file(array $config): string
+// An address as bytes, an IPv4-mapped IPv6 address (a dual-stack listener's IPv4 client) as its
+// IPv4 address; '' when it is no address.
+function packed_address(string $address): string
 {
-    $address = @inet_pton($_SERVER['REMOTE_ADDR'] ?? '') ?: '';
-    $dir = $config['data_dir'] . '/failures';
-    if (!is_dir($dir)) {
-        @mkdir($dir, 0700, true);
+    $bytes = @inet_pton(trim($address));
+    if ($bytes === false) {
+        return '';
     }
-    return $dir . '/' . sha1(strlen($address) === 16 ? substr($address, 0, 8) : $address);
+    return str_starts_with($bytes, str_repeat("\0", 10) . "\xff\xff") ? substr($bytes, 12) : $bytes;
 }
 
-function seconds_to_wait(array $record, array $config, int $now): int
+function in_networks(string $address, array $networks): bool
 {
-    $over = $record['count'] - $config['free_failures'];
-    return $over < 0 ? 0 : max(0, $record['last'] + min(900, 30 << min($over, 5)) - $now);
-}
-
-function read_failures(string $file, int $now): array
-{
-    $record = json_decode((string) @file_get_contents($file), true);
-    if (!is_array($record) || !is_int($record['count'] ?? null) || !is_int($record['last'] ?? null)
-        || $now - $record['last'] > 3600) {
-        return ['count' => 0, 'last' => 0];
-    }
-    return $record;
-}
-
-function count_failure(string $file, int $now): void
-{
-    $handle = fopen($file, 'c+');
-    if ($handle === false || !flock($handle, LOCK_EX)) {
-        return;
-    }
-    $record = read_failures($file, $now);
-    ftruncate($handle, 0);
-    fwrite($handle, json_encode(['count' => $record['count'] + 1, 'last' => $now]));
-    fclose($handle);
-    // Now and then, the records of addresses that have been quiet for an hour go.
-    if (random_int(0, 99) === 0) {
-        foreach (glob(dirname($file) . '/*') ?: [] as $old) {
-            if (@filemtime($old) < $now - 3600) {
-                @unlink($old);
-            }
+    $bytes = packed_address($address);
+    foreach ($networks as $network) {
+        [$base, $bits] = array_pad(explode('/', (string) $network, 2), 2, null);
+        $prefix = packed_address($base);
+        if ($bytes === '' || strlen($prefix) !== strlen($bytes)) {
+            continue;
+        }
+        $bits = $bits === null ? 8 * strlen($prefix) : (int) $bits;
+        $whole = intdiv($bits, 8);
+        $rest = $bits % 8;
+        if (substr($bytes, 0, $whole) === substr($prefix, 0, $whole)
+            && ($rest === 0 || ((ord($bytes[$whole]) ^ ord($prefix[$whole])) >> (8 - $rest)) === 0)) {
+            return true;
         }
     }
+    return false;
 }
 
-// Stores the profile under a name of its time, through a temporary file and a rename, and keeps
-// the newest few of the login.
-function store_profile(array $config, string $login, string $uploaded): bool
+// The client's address: the connecting one, unless that is a trusted proxy; then the nearest
+// address in X-Forwarded-For that no trusted proxy added. Anyone can send the header, so it counts
+// only as far as a trusted proxy vouches for it.
+function client_address(array $config): string
 {
-    $dir = $config['data_dir'] . '/profiles/' . login_folder($login);
+    $address = (string) ($_SERVER['REMOTE_ADDR'] ?? '');
+    $forwarded = explode(',', (string) ($_SERVER['HTTP_X_FORWARDED_FOR'] ?? ''));
+    while ($forwarded !== [] && in_networks($address, $config['trusted_proxies'] ?? [])) {
+        $next = trim(array_pop($forwarded));
+        if (packed_address($next) === '') {
+            break;
+        }
+        $address = $next;
+    }
+    return $address;
+}
+
+// What the site keeps of one address (an IPv6 address by its /64 network): its failed logins and
+// its share of the log this hour. The record stays locked while a request of that address is
+// checked, so that a burst of tries checks no more passwords than tries one after another would.
+final class AddressRecord
+{
+    public array $data = ['failures' => 0, 'last' => 0, 'hour' => 0, 'lines' => 0, 'untold' => 0];
+
+    private function __construct(private mixed $handle, private array $config, private string $client)
+    {
+    }
+
+    // Null when the record cannot be opened, locked or read.
+    public static function open(array $config, string $client): ?self
+    {
+        $dir = $config['data_dir'] . '/failures';
+        if (!is_dir($dir)) {
+            @mkdir($dir, 0700, true);
+        }
+        $key = packed_address($client);
+        $handle = @fopen($dir . '/' . (bin2hex(strlen($key) === 16 ? substr($key, 0, 8) : $key) ?: 'none'), 'c+');
+        if ($handle === false || !flock($handle, LOCK_EX)) {
+            return null;
+        }
+        $record = new self($handle, $config, $client);
+        $text = @fread($handle, 1024);
+        if ($text === false) {
+            return null;
+        }
+        if ($text !== '') {
+            $data = json_decode($text, true);
+            foreach ($record->data as $field => $_) {
+                if (!is_int($data[$field] ?? null)) {
+                    return null;
+                }
+                $record->data[$field] = $data[$field];
+            }
+        }
+        $now = time();
+        if ($now - $record->data['last'] > 3600) {
+            $record->data['failures'] = 0;
+        }
+        if ($now - $record->data['hour'] >= 3600) {
+            $record->data['hour'] = $now;
+            $record->data['lines'] = 0;
+        }
+        // Now and then, the records of addresses that have been quiet for an hour go.
+        if (random_int(0, 99) === 0) {
+            foreach (glob($dir . '/*') ?: [] as $old) {
+                if (@filemtime($old) < $now - 3600) {
+                    @unlink($old);
+                }
+            }
+        }
+        return $record;
+    }
+
+    public function save(): bool
+    {
+        $text = json_encode($this->data);
+        return @ftruncate($this->handle, 0) && rewind($this->handle)
+            && @fwrite($this->handle, $text) === strlen($text) && fflush($this->handle);
+    }
+
+    // Unlocks the record for the address's other requests.
+    public function release(): void
+    {
+        fclose($this->handle);
+    }
+
+    public function secondsToWait(int $now): int
+    {
+        $over = $this->data['failures'] - $this->config['free_failures'];
+        return $over < 0 ? 0 : max(0, $this->data['last'] + min(900, 30 << min($over, 5)) - $now);
+    }
+
+    // A log line on this address's account. Past its share for the hour a line is only counted,
+    // and the next line that is written says how many were left out.
+    public function note(string $event): void
+    {
+        if ($this->data['lines'] >= $this->config['log_lines_per_address']) {
+            ++$this->data['untold'];
+            return;
+        }
+        ++$this->data['lines'];
+        if ($this->data['untold'] > 0) {
+            $event .= ' (and ' . $this->data['untold'] . ' requests not logged)';
+            $this->data['untold'] = 0;
+        }
+        log_line($this->config, $this->client, $event);
+    }
+}
+
+// Oversize bodies, by this site's limit or by PHP's own, which would otherwise look like no form.
+function too_big(AddressRecord $record, string $why, ?string $setting = null): never
+{
+    $record->note('refused an upload ' . $why);
+    $record->save();
+    answer(413, 'The upload is larger than this site '
+        . ($setting === null ? 'accepts.' : "accepts: its PHP setting $setting is " . ini_get($setting) . '.'));
+}
+
+// The fail-closed answer: without a record of failures, a password check would be unlimited.
+function unavailable(array $config, string $client): never
+{
+    log_line($config, $client, 'cannot keep count of failed logins (data folder full or unwritable); refused a login');
+    answer(503, 'The site cannot check logins at the moment.', ['Retry-After: 300']);
+}
+
+// The profile's name from X-Rostrel-Profile when it has the program's form; null otherwise.
+function profile_name(mixed $value): ?string
+{
+    if (!is_string($value) || strlen($value) > 200 || !preg_match('//u', $value) || str_contains($value, '..')) {
+        return null;
+    }
+    $parts = explode('/', $value);
+    $valid = preg_match('/^[A-Za-z0-9_]{0,40}$/', $parts[0])
+        && (count($parts) === 3 || (count($parts) === 2 && preg_match('/^account-[1-9][0-9]{0,3}$/', $parts[1])));
+    foreach (array_slice($parts, 1) as $part) {
+        $valid = $valid && $part !== '' && !preg_match('/[\x00-\x1f\x7f\\\\:*?"<>|]/', $part);
+    }
+    return $valid ? $value : null;
+}
+
+// Stores the profile as TIME-RANDOM[.NAME].lua, through a temporary file and a rename, so that the
+// names sort by time and the newest of each character is the last of its name.
+function store_profile(array $config, string $login, string $uploaded, ?string $name): bool
+{
+    $dir = $config['data_dir'] . '/profiles/' . safe_name($login);
     if (!is_dir($dir) && !@mkdir($dir, 0700, true) && !is_dir($dir)) {
         return false;
     }
     [$micro, $seconds] = explode(' ', microtime());
-    $name = gmdate('Ymd-His', (int) $seconds) . sprintf('-%06d-', (int) ($micro * 1e6))
-        . bin2hex(random_bytes(4)) . '.lua';
-    $temporary = $dir . '/.' . $name . '.part';
-    if (!move_uploaded_file($uploaded, $temporary) || !rename($temporary, $dir . '/' . $name)) {
+    $file = gmdate('Ymd-His', (int) $seconds) . sprintf('-%06d-', (int) ($micro * 1e6)) . bin2hex(random_bytes(4))
+        . ($name === null ? '' : '.' . safe_name($name)) . '.lua';
+    $temporary = $dir . '/.' . $file . '.part';
+    if (!move_uploaded_file($uploaded, $temporary) || !rename($temporary, $dir . '/' . $file)) {
         @unlink($temporary);
         return false;
     }
-    $stored = glob($dir . '/*.lua') ?: [];
-    sort($stored);
-    foreach (array_slice($stored, 0, max(0, count($stored) - $config['keep'])) as $old) {
-        @unlink($old);
-    }
+    tidy($config, $dir);
     return true;
+}
+
+// Of unnamed profiles (older programs) keeps the newest `keep`, as the kit always did. Of named
+// ones, past profiles_per_member names, the names not uploaded for longest go whole; then older
+// profiles go, oldest first, until they are within bytes_per_member. The newest of a name stays.
+function tidy(array $config, string $dir): void
+{
+    $names = ['' => []];
+    foreach (glob($dir . '/*.lua') ?: [] as $file) {
+        $parts = explode('.', basename($file));
+        $names[count($parts) === 3 ? $parts[1] : ''][] = $file;
+    }
+    sort($names['']);
+    $gone = array_slice($names[''], 0, max(0, count($names['']) - $config['keep']));
+    unset($names['']);
+    $newest = [];
+    foreach ($names as $name => &$files) {
+        sort($files);
+        $newest[$name] = basename(end($files));
+    }
+    unset($files);
+    asort($newest);
+    foreach (array_slice(array_keys($newest), 0, max(0, count($newest) - $config['profiles_per_member'])) as $name) {
+        array_push($gone, ...$names[$name]);
+        unset($names[$name]);
+    }
+    $total = 0;
+    $older = [];
+    foreach ($names as $files) {
+        foreach ($files as $index => $file) {
+            $size = (int) @filesize($file);
+            $total += $size;
+            if ($index < count($files) - 1) {
+                $older[basename($file)] = [$file, $size];
+            }
+        }
+    }
+    ksort($older);
+    foreach ($older as [$file, $size]) {
+        if ($total <= $config['bytes_per_member']) {
+            break;
+        }
+        $gone[] = $file;
+        $total -= $size;
+    }
+    foreach ($gone as $file) {
+        @unlink($file);
+    }
 }
 
 $config = require __DIR__ . '/config.php';
@@ -127,9 +325,16 @@ if (!is_dir($config['data_dir'])) {
 if (($_SERVER['REQUEST_METHOD'] ?? '') !== 'POST') {
     answer(405, 'Uploads are POSTed.', ['Allow: POST']);
 }
-if ((int) ($_SERVER['CONTENT_LENGTH'] ?? 0) > $config['max_bytes']) {
-    log_line($config, 'refused an oversize upload');
-    answer(413, 'The upload is larger than this site accepts.');
+$client = client_address($config);
+$record = AddressRecord::open($config, $client) ?? unavailable($config, $client);
+
+$length = (int) ($_SERVER['CONTENT_LENGTH'] ?? 0);
+if ($length > $config['max_bytes']) {
+    too_big($record, "of $length bytes");
+}
+$postLimit = (int) @ini_parse_quantity((string) ini_get('post_max_size'));
+if ($postLimit > 0 && $length > $postLimit) {
+    too_big($record, "of $length bytes, over PHP's post_max_size (raise it to max_bytes)", 'post_max_size');
 }
 $file = $_FILES['thefile'] ?? null;
 $login = form_field($_POST['login'] ?? null);
@@ -137,35 +342,63 @@ $password = form_field($_POST['password'] ?? null);
 if ($login === null || $password === null || !is_array($file) || !is_string($file['tmp_name'] ?? null)) {
     answer(400, 'Not an upload from Rostrel Uploader.');
 }
-if ($file['error'] === UPLOAD_ERR_INI_SIZE || $file['error'] === UPLOAD_ERR_FORM_SIZE) {
-    answer(413, 'The upload is larger than this site accepts.');
+if ($file['error'] === UPLOAD_ERR_INI_SIZE) {
+    too_big($record, "of $length bytes, over PHP's upload_max_filesize (raise it to max_bytes)", 'upload_max_filesize');
+}
+if ($file['error'] === UPLOAD_ERR_FORM_SIZE) {
+    too_big($record, "of $length bytes");
 }
 if ($file['error'] !== UPLOAD_ERR_OK || !is_uploaded_file($file['tmp_name'])) {
     answer(400, 'The profile did not arrive whole.');
 }
 
 $now = time();
-$failures = failure_file($config);
-$wait = seconds_to_wait(read_failures($failures, $now), $config, $now);
+$wait = $record->secondsToWait($now);
 if ($wait > 0) {
-    log_line($config, 'refused a login while throttled', $login);
+    ++$record->data['untold'];
+    $record->save();
     answer(429, "Too many failed logins from your address; try again in $wait seconds.", ["Retry-After: $wait"]);
 }
 $users = json_decode((string) @file_get_contents($config['users_file']), true);
 if (!is_array($users)) {
-    log_line($config, 'cannot read the users file');
+    $record->note('cannot read the users file');
+    $record->save();
     answer(500, 'The site cannot read its users file.');
 }
+// The try counts as failed until the password proves right: a record that cannot be written
+// refuses the check instead of allowing unlimited ones.
+$before = $record->data;
+++$record->data['failures'];
+$record->data['last'] = $now;
+if (!$record->save()) {
+    unavailable($config, $client);
+}
 $hash = $users[$login] ?? null;
-$valid = password_verify($password, is_string($hash) ? $hash : DUMMY_HASH);
-if (!$valid || !is_string($hash)) {
-    count_failure($failures, $now);
-    log_line($config, 'rejected login', $login);
+// An unknown login is checked against a stored hash, so that it costs what a known one does.
+$placeholder = is_string(reset($users)) ? reset($users) : PLACEHOLDER_HASH;
+if (!password_verify($password, is_string($hash) ? $hash : $placeholder) || !is_string($hash)) {
+    $record->note('rejected login ' . quoted($login));
+    $record->save();
     answer(200, REJECTED);
 }
-if (!store_profile($config, $login, $file['tmp_name'])) {
-    log_line($config, 'could not store a profile of', $login);
+$record->data['failures'] = $before['failures'];
+$record->data['last'] = $before['last'];
+$record->save();
+$record->release(); // storing the profile need not hold up this address's other requests
+
+$header = $_SERVER['HTTP_X_ROSTREL_PROFILE'] ?? null;
+$name = profile_name($header);
+$as = $name === null ? '' : ' as ' . quoted($name);
+if ($header !== null && $name === null) {
+    $as = ' (its profile name ' . quoted((string) $header) . ' is not valid: kept by time)';
+}
+if ($file['size'] === 0) {
+    log_line($config, $client, 'refused an empty profile of ' . quoted($login) . $as);
+    answer(400, 'The profile is empty.');
+}
+if (!store_profile($config, $login, $file['tmp_name'], $name)) {
+    log_line($config, $client, 'could not store a profile of ' . quoted($login) . $as);
     answer(500, 'The site could not store the profile.');
 }
-log_line($config, 'stored ' . $file['size'] . ' bytes of', $login);
+log_line($config, $client, 'stored ' . $file['size'] . ' bytes of ' . quoted($login) . $as);
 answer(200, ACCEPTED);
