@@ -165,9 +165,9 @@ void Watcher::lookAgainSoon(const Look& now)
 
 void Watcher::post(int index, QByteArray profile, const QDateTime& modified)
 {
-    const QString url = m_uploader.uploadAddress();
     const UploadResult result
         = m_uploader.post(std::move(profile), Uploader::Reporting::Background, m_list.profileId(index));
+    const QString url = m_uploader.uploadAddress(); // https once the post learned it
     const QString entry = m_list.text(index);
     const PostOutcome outcome = judge(result);
     switch (outcome.verdict) {
