@@ -4,7 +4,7 @@
 //   bench_unattended [turns]   prints "name value" lines for run_bench.py
 
 #include "guild-site/guildsite.h"
-#include "uploadworld.h"
+#include "support/uploadworld.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -2,6 +2,7 @@
 // Test doubles for the program's seams and platform layers, shared by the unit tests.
 // Header-only and free of QtTest so that benchmarks can use them too.
 
+#include "catalogue/characterlist.h"
 #include "core/autostart.h"
 #include "core/browser.h"
 #include "core/formview.h"
@@ -196,7 +197,24 @@ class FakeClock : public Clock
 {
 public:
     QDateTime now() const override { return time; }
+    std::chrono::steady_clock::time_point steadyNow() const override { return steady; }
     QDateTime time = QDateTime(QDate(2024, 1, 2), QTime(3, 4, 5));
+    std::chrono::steady_clock::time_point steady;
+};
+
+// The machine's clocks, which a test moves on instead of waiting: files it writes carry real times.
+class ForwardClock : public Clock
+{
+public:
+    QDateTime now() const override { return QDateTime::currentDateTime().addMSecs(ahead.count()); }
+    std::chrono::steady_clock::time_point steadyNow() const override
+    {
+        if (onSteadyRead)
+            onSteadyRead();
+        return std::chrono::steady_clock::now() + ahead;
+    }
+    std::chrono::milliseconds ahead { 0 };
+    std::function<void()> onSteadyRead; // lets a test act at the moment the watcher reads the clock
 };
 
 // The main window's controls as plain fields. Changing a check box's value runs its handler,
@@ -297,5 +315,16 @@ public:
     QStringList opened;
     bool works = true;
 };
+
+// Texts of the list's unchecked entries, in list order.
+inline QStringList uncheckedTexts(const CharacterList& list)
+{
+    QStringList texts;
+    for (int i = 0; i < list.count(); ++i) {
+        if (!list.isChecked(i))
+            texts.append(list.text(i));
+    }
+    return texts;
+}
 
 } // namespace rostrel::fakes

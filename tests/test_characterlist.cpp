@@ -14,7 +14,7 @@ CharacterList* makeList(const QStringList& texts, const QList<bool>& checked = {
 {
     auto* list = new CharacterList;
     for (const QString& text : texts)
-        list->append(text);
+        list->append({ {}, text });
     for (int i = 0; i < checked.size(); ++i)
         list->setChecked(i, checked.at(i));
     return list;
@@ -39,8 +39,8 @@ private Q_SLOTS:
     {
         CharacterList list;
         QSignalSpy inserted(&list, &QAbstractItemModel::rowsInserted);
-        QCOMPARE(list.append(QStringLiteral("KESTREL77\\Mossgate\\Tovrin")), 0);
-        QCOMPARE(list.append(QStringLiteral("KESTREL77")), 1);
+        QCOMPARE(list.append({ {}, QStringLiteral("KESTREL77\\Mossgate\\Tovrin") }), 0);
+        QCOMPARE(list.append({ {}, QStringLiteral("KESTREL77") }), 1);
         QCOMPARE(inserted.size(), 2);
         QCOMPARE(inserted.at(1).at(1).toInt(), 1);
 
@@ -66,8 +66,8 @@ private Q_SLOTS:
         QFETCH(QVariant, unchecked);
         QFETCH(QVariant, checked);
         CharacterList list;
-        list.append(QStringLiteral("A"));
-        list.append(QStringLiteral("B"));
+        list.append({ {}, QStringLiteral("A") });
+        list.append({ {}, QStringLiteral("B") });
         QSignalSpy changed(&list, &QAbstractItemModel::dataChanged);
 
         QVERIFY(list.setData(list.index(1), unchecked, Qt::CheckStateRole));
@@ -102,19 +102,19 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(bool, found);
         std::unique_ptr<CharacterList> list(makeList({ QStringLiteral("KESTREL77"), QStringLiteral("ärger\\çhar") }));
-        QCOMPARE(list->InListAlready(text), found);
+        QCOMPARE(list->InListAlready({ {}, text }), found);
     }
 
     // What the guild site is told of each profile: no game account name, the flavour only with several.
     void profileIds()
     {
         CharacterList list;
-        list.append(u"ZED\\Realm\\Ann"_s, { u"_retail_"_s, {}, u"ZED\\Realm\\Ann"_s });
-        list.append(u"ABC"_s, { u"_retail_"_s, {}, u"ABC"_s });
-        list.append(u"zed"_s, { u"_retail_"_s, {}, u"zed"_s });
+        list.append({ u"_retail_"_s, u"ZED\\Realm\\Ann"_s });
+        list.append({ u"_retail_"_s, u"ABC"_s });
+        list.append({ u"_retail_"_s, u"zed"_s });
         QCOMPARE(QStringList({ list.profileId(0), list.profileId(1), list.profileId(2) }),
             QStringList({ u"/Realm/Ann"_s, u"/account-2"_s, u"/account-1"_s }));
-        list.append(u"_classic_\\ABC"_s, { u"_classic_"_s, {}, u"ABC"_s });
+        list.append({ u"_classic_"_s, u"ABC"_s });
         QCOMPARE(QStringList({ list.profileId(0), list.profileId(3) }),
             QStringList({ u"_retail_/Realm/Ann"_s, u"_classic_/account-2"_s }));
     }
@@ -126,11 +126,11 @@ private Q_SLOTS:
         list.resetFileDates();
         QCOMPARE(list.fileDatesSize(), 1); // one spare element, as at start-up
 
-        list.append(QStringLiteral("A")); // the spare element becomes A's
+        list.append({ {}, QStringLiteral("A") }); // the spare element becomes A's
         QCOMPARE(list.fileDatesSize(), 1);
         const QDateTime t(QDate(2024, 5, 6), QTime(7, 8, 9));
         list.setFileDate(0, t);
-        list.append(QStringLiteral("B"));
+        list.append({ {}, QStringLiteral("B") });
         QCOMPARE(list.fileDatesSize(), 2);
         QCOMPARE(list.fileDate(0), std::optional<QDateTime>(t));
         QCOMPARE(list.fileDate(1), std::nullopt);

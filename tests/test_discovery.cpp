@@ -181,7 +181,7 @@ private Q_SLOTS:
     void duplicateTestIgnoresCase()
     {
         Fixture f;
-        f.list.append(QStringLiteral("kestrel77"));
+        f.list.append({ {}, QStringLiteral("kestrel77") });
         f.list.setChecked(0, false);
         QVERIFY(f.addFile(QStringLiteral("KESTREL77/SavedVariables/Rostrel.lua")));
         f.discovery.LoadfilesFromHardDrive();

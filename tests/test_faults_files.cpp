@@ -118,16 +118,13 @@ void TestFaultsFiles::profileChangesUnderTheWatcher()
     if (when == When::AfterRescan) {
         QObject::connect(&world.discovery, &Discovery::walked, &world.discovery, strike);
     } else {
-        // The tick looks the profile's path up once to read its time and once more to read it.
-        world.paths.onLookup = [&strike, lookups = 0](const QString& gamePath) mutable {
-            if (gamePath == FaultWorld::profileGamePath(kEntry) && ++lookups == 2)
-                strike();
-        };
+        // The tick reads the clock once it has the profile's time, before it reads the profile.
+        world.clock.onSteadyRead = strike;
     }
 
     world.watcher.UpdateTimer_Timer();
     QVERIFY2(!armed, "the disk was not changed during the tick");
-    world.paths.onLookup = nullptr;
+    world.clock.onSteadyRead = nullptr;
 
     QCOMPARE(world.log.messages.size(), 1);
     QVERIFY2(world.log.messages.first().startsWith(logged), qPrintable(world.log.messages.first()));

@@ -2,7 +2,7 @@
 // registry names, and noupload.txt keeps privacy.
 #include "settings/settingsfiles.h"
 #include "testfiles.h"
-#include "uploadworld.h"
+#include "support/uploadworld.h"
 
 #include <QTest>
 
@@ -81,14 +81,14 @@ private Q_SLOTS:
         const QString noUpload = world.dir.filePath(kNoUploadFile);
         QVERIFY(writeFile(noUpload, "  ACC\\Realm\\Anna \r\n"));
         world.list.CompareToHardDrive(world.dir.path());
-        QCOMPARE(world.list.uncheckedTexts(), QStringList({ kRetail, kClassic }));
+        QCOMPARE(uncheckedTexts(world.list), QStringList({ kRetail, kClassic }));
 
         // From the next save on, each line names its flavour.
         world.list.setChecked(0, true);
         SettingsFiles(world.view, world.list, world.dialogs, world.dir.path()).SaveSettings();
         QCOMPARE(readFile(noUpload), (kClassic + QStringLiteral("\r\n")).toUtf8());
         world.list.CompareToHardDrive(world.dir.path());
-        QCOMPARE(world.list.uncheckedTexts(), QStringList({ kClassic }));
+        QCOMPARE(uncheckedTexts(world.list), QStringList({ kClassic }));
     }
 };
 

@@ -1,15 +1,14 @@
 #include "app/messagelog.h"
+#include "fakes.h"
 
 #include <QTest>
 
 using namespace rostrel;
 
 namespace {
-class FixedClock final : public Clock
+struct DecemberClock : fakes::FakeClock
 {
-public:
-    QDateTime when { QDate(2026, 12, 7), QTime(13, 5, 9) };
-    QDateTime now() const override { return when; }
+    DecemberClock() { time = QDateTime(QDate(2026, 12, 7), QTime(13, 5, 9)); }
 };
 const QLocale kUs(QLocale::English, QLocale::UnitedStates);
 } // namespace
@@ -39,18 +38,18 @@ private Q_SLOTS:
 
     void newestLineFirstEachEndedByCrLf()
     {
-        FixedClock clock;
+        DecemberClock clock;
         MessageLog log(clock, kUs);
         log.AddMessage(QStringLiteral("first"));
         QCOMPARE(log.text(), QStringLiteral("12/7/26 1:05:09 PM: first\r\n"));
-        clock.when = clock.when.addSecs(1);
+        clock.time = clock.time.addSecs(1);
         log.AddMessage(QStringLiteral("second"));
         QCOMPARE(log.text(), QStringLiteral("12/7/26 1:05:10 PM: second\r\n12/7/26 1:05:09 PM: first\r\n"));
     }
 
     void multiLineMessageCarriesOneStamp()
     {
-        FixedClock clock;
+        DecemberClock clock;
         MessageLog log(clock, kUs);
         log.AddMessage(QStringLiteral("Error\r\n-----Start-----\r\nabc\r\n-----End-----"));
         QCOMPARE(log.text().count(QStringLiteral("PM: ")), 1);
@@ -59,7 +58,7 @@ private Q_SLOTS:
 
     void cutToTheLimitBeforeTheNewLine()
     {
-        FixedClock clock;
+        DecemberClock clock;
         MessageLog log(clock, kUs);
         const QString exact(kLogLimit, QLatin1Char('x'));
         log.replaceText(exact);
@@ -75,7 +74,7 @@ private Q_SLOTS:
 
     void replacedTextStaysUnderTheNewLine()
     {
-        FixedClock clock;
+        DecemberClock clock;
         MessageLog log(clock, kUs);
         log.AddMessage(QStringLiteral("old"));
         log.replaceText(QStringLiteral("Inventory Uploaded"));

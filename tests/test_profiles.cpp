@@ -108,9 +108,9 @@ private Q_SLOTS:
         FakeLog log;
         GameFolders folders(registry, paths, dialogs, exit, log);
         CharacterList list;
-        list.append(QStringLiteral("KESTREL77\\Mossgate\\Tovrin")); // 0, file on disk in another case
-        list.append(QStringLiteral("KESTREL77")); // 1, unchecked
-        list.append(QStringLiteral("GONE")); // 2, no file
+        list.append({ {}, QStringLiteral("KESTREL77\\Mossgate\\Tovrin") }); // 0, file on disk in another case
+        list.append({ {}, QStringLiteral("KESTREL77") }); // 1, unchecked
+        list.append({ {}, QStringLiteral("GONE") }); // 2, no file
         list.setChecked(1, false);
         QVERIFY(writeFile(dir.filePath(QStringLiteral("Games/WoW/WTF/Account/KESTREL77/Mossgate/Tovrin/SavedVariables/"
                                                       "ROSTREL.LUA")),

@@ -99,8 +99,8 @@ private Q_SLOTS:
         Fixture f(dir.path());
         if (!file.isNull())
             QVERIFY(writeFile(f.settingsFile(), file));
-        f.list.append(QStringLiteral("KESTREL77"));
-        f.list.append(QStringLiteral("KESTREL77\\Mossgate\\Tovrin"));
+        f.list.append({ {}, QStringLiteral("KESTREL77") });
+        f.list.append({ {}, QStringLiteral("KESTREL77\\Mossgate\\Tovrin") });
         f.list.setChecked(1, false);
 
         QCOMPARE(f.settings.LoadSettings(), logsIn);
@@ -148,8 +148,8 @@ private Q_SLOTS:
         QFETCH(QByteArray, noUpload);
         QTemporaryDir dir;
         Fixture f(dir.path());
-        f.list.append(QStringLiteral("KESTREL77"));
-        f.list.append(QStringLiteral("KESTREL77\\Mossgate\\Tovrin"));
+        f.list.append({ {}, QStringLiteral("KESTREL77") });
+        f.list.append({ {}, QStringLiteral("KESTREL77\\Mossgate\\Tovrin") });
         for (int i = 0; i < checked.size(); ++i)
             f.list.setChecked(i, checked.at(i));
         f.view.setLogin(QStringLiteral("Jörg "));
@@ -202,7 +202,7 @@ private Q_SLOTS:
         const QByteArray oldNoUpload("A\r\n");
         QVERIFY(writeFile(f.settingsFile(), oldSettings));
         QVERIFY(writeFile(f.noUploadFile(), oldNoUpload));
-        f.list.append(QStringLiteral("A very long entry text that does not fit"));
+        f.list.append({ {}, QStringLiteral("A very long entry text that does not fit") });
         f.list.setChecked(0, false);
         f.view.setLogin(QStringLiteral("a login longer than the limit allows"));
         {
@@ -221,7 +221,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         Fixture f(dir.path());
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("settings.txt"))); // cannot be replaced by a file
-        f.list.append(QStringLiteral("A"));
+        f.list.append({ {}, QStringLiteral("A") });
         f.list.setChecked(0, false);
         f.settings.SaveSettings();
         QVERIFY(QFileInfo(f.settingsFile()).isDir());

@@ -4,7 +4,7 @@
 #include "addon/addonupdater.h"
 #include "guild-site/guildsite.h"
 #include "testdata.h"
-#include "uploadworld.h"
+#include "support/uploadworld.h"
 
 #include <QSslCertificate>
 #include <QSslKey>

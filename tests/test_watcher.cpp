@@ -1,6 +1,6 @@
 #include "guild-site/guildsite.h"
 #include "support/faultserver.h"
-#include "uploadworld.h"
+#include "support/uploadworld.h"
 
 #include <QRandomGenerator>
 #include <QSignalSpy>

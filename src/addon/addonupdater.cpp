@@ -247,7 +247,7 @@ bool AddonUpdater::storeFile(const QString& toFile, const QByteArray& bytes)
 
 void AddonUpdater::FindOldAddonAndDelete()
 {
-    removeOldAddon(m_folders.GetWoWDir() + u"\\Interface\\Addons"_s, QString());
+    removeOldAddon(m_folders.addonsFolder(), QString());
 }
 
 void AddonUpdater::removeOldAddon(const QString& addons, const QString& logPrefix)
@@ -290,12 +290,11 @@ std::vector<AddonUpdater::Target> AddonUpdater::targets()
         const QString prefix = flavours.size() > 1 ? flavour.name + u": "_s : QString();
         if (flavour.named) {
             // Spelled as the game folder is stored, which may end in a backslash of its own.
-            found.push_back({ m_folders.GetWoWDir() + u"\\Interface\\Addons"_s, prefix, true, 0, {} });
+            found.push_back({ m_folders.addonsFolder(flavour.name), prefix, true, 0, {} });
         } else {
             // A flavour without the addon is the player's choice; it is left alone.
-            const QString folder = m_folders.addonFolderOf(flavour);
-            if (QFileInfo(m_folders.toHost(folder)).isDir())
-                found.push_back({ folder.chopped(u"\\Rostrel"_s.size()), prefix, false, 0, {} });
+            if (QFileInfo(m_folders.toHost(m_folders.addonFolder(flavour.name))).isDir())
+                found.push_back({ m_folders.addonsFolder(flavour.name), prefix, false, 0, {} });
         }
     }
     return found;

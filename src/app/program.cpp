@@ -64,7 +64,7 @@ Program::Program(ProgramServices services, QObject* parent)
     m_startup = std::make_unique<StartupEntry>(*s.platform.autostart, *m_form, *m_log);
     m_requests = std::make_unique<RequestSource>(*factory, *s.dialogs, *s.platform.browser, *s.exit);
     m_uploader = std::make_unique<Uploader>(*m_form, *m_requests, *s.dialogs, *m_log);
-    m_watcher = std::make_unique<Watcher>(*m_discovery, *m_list, *m_profiles, *m_folders, *m_uploader, *m_log);
+    m_watcher = std::make_unique<Watcher>(*m_discovery, *m_list, *m_profiles, *m_uploader, *m_log, *s.clock);
     m_login = std::make_unique<LoginCommand>(*m_form, *m_uploader, *m_list, *m_profiles, *m_watcher, *s.dialogs, *m_log,
         [this] { m_settings->SaveSettings(); });
     // Without a file host of its own the build takes the addon from the guild site typed in the

@@ -84,20 +84,14 @@ void CharacterList::setChecked(int index, bool checked)
 
 QString CharacterList::key(const EntryPlace& place)
 {
-    const QString relative = place.relative.toUpper();
-    return place.flavourName.isEmpty() ? relative : place.flavourName.toUpper() + u'\\' + relative;
+    return place.withFlavour().toUpper();
 }
 
-int CharacterList::append(const QString& text)
-{
-    return append(text, EntryPlace { {}, {}, text });
-}
-
-int CharacterList::append(const QString& text, const EntryPlace& place)
+int CharacterList::append(const EntryPlace& place, bool severalFlavours)
 {
     const int index = count();
     beginInsertRows({}, index, index);
-    m_entries.push_back({ text, place, true });
+    m_entries.push_back({ severalFlavours ? place.withFlavour() : place.relative, place, true });
     m_upperTexts.insert(key(place));
     endInsertRows();
     // FileDates may be a spare element longer than the list (after resetFileDates); the new
@@ -105,11 +99,6 @@ int CharacterList::append(const QString& text, const EntryPlace& place)
     m_fileDates.resize(static_cast<std::size_t>(index) + 1);
     m_fileDates.back().reset();
     return index;
-}
-
-bool CharacterList::InListAlready(const QString& text) const
-{
-    return m_upperTexts.contains(text.toUpper());
 }
 
 bool CharacterList::InListAlready(const EntryPlace& place) const
@@ -195,7 +184,7 @@ void CharacterList::CompareToHardDrive(const QString& settingsDir)
     const auto named = [&unchecked](const Entry& entry) {
         const EntryPlace& place = entry.place;
         return unchecked.contains(entry.text) || unchecked.contains(place.relative)
-            || (!place.flavourName.isEmpty() && unchecked.contains(place.flavourName + u'\\' + place.relative));
+            || unchecked.contains(place.withFlavour());
     };
     for (Entry& entry : m_entries) {
         if (named(entry))
@@ -205,14 +194,17 @@ void CharacterList::CompareToHardDrive(const QString& settingsDir)
         Q_EMIT dataChanged(index(0), index(count() - 1), { Qt::CheckStateRole });
 }
 
-QStringList CharacterList::uncheckedTexts() const
+bool CharacterList::SaveNoUpload(const QString& settingsDir) const
 {
-    QStringList texts;
+    bool several = m_flavourCount > 1;
+    for (const Entry& entry : m_entries)
+        several = several || entry.place.flavourName != m_entries.front().place.flavourName;
+    QString lines;
     for (const Entry& entry : m_entries) {
         if (!entry.checked)
-            texts.append(entry.text);
+            lines += (several ? entry.place.withFlavour() : entry.text) + QStringLiteral("\r\n");
     }
-    return texts;
+    return io::writeFileAtomically(QDir(settingsDir).filePath(kNoUploadFile), io::encodeLocalText(lines)).ok();
 }
 
 } // namespace rostrel

@@ -4,6 +4,8 @@
 // last-seen file times (FileDates) and the cursor WatchIndex of the login and the watcher.
 // Entries are only ever appended, so indices stay valid.
 
+#include "catalogue/gamefolders.h"
+
 #include <QAbstractListModel>
 #include <QDateTime>
 #include <QSet>
@@ -16,15 +18,6 @@ namespace rostrel {
 
 // The unchecked entries, one text a line, in the settings folder.
 inline const QString kNoUploadFile = QStringLiteral("noupload.txt");
-
-// Where an entry's profile lives: its flavour (see GameFolders) and its folder relative to that
-// flavour's account folder, "\\SavedVariables" removed.
-struct EntryPlace
-{
-    QString flavourName;
-    QString flavourFolder;
-    QString relative;
-};
 
 class CharacterList : public QAbstractListModel
 {
@@ -44,18 +37,15 @@ public:
     void setChecked(int index, bool checked);
 
     // Appends a checked entry and grows FileDates so that its last index is the new entry's,
-    // with no time recorded. Returns the new index. Without a place, the text is the folder
-    // relative to the game folder's account folder.
-    int append(const QString& text);
-    int append(const QString& text, const EntryPlace& place);
+    // with no time recorded. Returns the new index. The text names the flavour when the game has
+    // several.
+    int append(const EntryPlace& place, bool severalFlavours = false);
     EntryPlace place(int index) const;
     // Which of the player's profiles an entry is, for the guild site, without the game account's
     // name: "FLAVOUR/REALM/CHARACTER", or "FLAVOUR/account-N" for an account's own profile, N the
     // account's place (1, 2, …) among the accounts in list order. FLAVOUR is empty with one flavour.
     QString profileId(int index) const;
-    // True when an entry for this folder, ignoring case, is in the list (the text alone: an
-    // entry of the game folder without flavours).
-    bool InListAlready(const QString& text) const;
+    // True when an entry for this place, ignoring case, is in the list.
     bool InListAlready(const EntryPlace& place) const;
 
     // FileDates: absent means no time recorded yet (differs from every file time).
@@ -70,12 +60,19 @@ public:
     // Moves WatchIndex to the next checked entry, wrapping round; unchanged when none is checked.
     void GetNextListIndexnoupload();
 
-    // Checks every entry, then unchecks those named (after trimming spaces, exact case) by the
-    // lines of noupload.txt in the given folder. A missing file leaves all checked. A line that
-    // names no flavour unchecks that folder in every flavour.
+    // How many flavours the game had at the last walk.
+    void setFlavourCount(int flavours) { m_flavourCount = flavours; }
+    int flavourCount() const { return m_flavourCount; }
+
+    // noupload.txt, in the given folder: this is its one reader and writer.
+    // Checks every entry, then unchecks those named (after trimming spaces, exact case) by its
+    // lines. A missing file leaves all checked. A line that names no flavour unchecks that folder
+    // in every flavour.
     void CompareToHardDrive(const QString& settingsDir);
-    // Texts of the unchecked entries, in list order.
-    QStringList uncheckedTexts() const;
+    // Writes a line per unchecked entry: its text; whenever the game has several flavours, or the
+    // list holds entries of several, the entry with its flavour, so that no line written now is
+    // read later as meaning every flavour. False when the file could not be written.
+    bool SaveNoUpload(const QString& settingsDir) const;
 
 private:
     struct Entry
@@ -89,6 +86,7 @@ private:
     QSet<QString> m_upperTexts;
     std::vector<std::optional<QDateTime>> m_fileDates;
     int m_watchIndex = -1;
+    int m_flavourCount = 1;
 };
 
 } // namespace rostrel

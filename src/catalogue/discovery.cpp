@@ -13,20 +13,6 @@ Q_LOGGING_CATEGORY(lcCatalogue, "rostrel.catalogue", QtInfoMsg)
 
 namespace rostrel {
 
-namespace {
-
-const QString kSavedVariables = QStringLiteral("\\SavedVariables");
-
-QString removeFolderNames(const QString& path, const QString& accountPrefix)
-{
-    QString text = path;
-    text.remove(accountPrefix, Qt::CaseSensitive);
-    text.remove(kSavedVariables, Qt::CaseSensitive);
-    return text;
-}
-
-} // namespace
-
 Discovery::Discovery(GameFolders& folders, CharacterList& list, QObject* parent)
     : Discovery(folders, list, makeSystemFolderWatch(), parent)
 { }
@@ -64,12 +50,11 @@ void Discovery::LoadfilesFromHardDrive()
     // The flavours are asked for once per walk; the walk then carries the game's name of each
     // folder and its host path side by side, so nothing is mapped or read per file.
     const QList<Flavour> flavours = m_folders.flavours();
+    m_list.setFlavourCount(int(flavours.size()));
     std::vector<KeptTree> trees;
     for (const Flavour& flavour : flavours) {
         m_flavour = flavour;
-        m_textPrefix = flavours.size() > 1 ? flavour.name + QLatin1Char('\\') : QString();
-        const QString accountDir = flavour.folder + QStringLiteral("WTF\\Account");
-        m_accountPrefix = accountDir + QLatin1Char('\\');
+        const QString accountDir = flavour.accountDir();
         KeptTree kept;
         const auto old = std::find_if(m_trees.begin(), m_trees.end(),
             [&accountDir](const KeptTree& tree) { return tree.accountDir == accountDir; });
@@ -138,16 +123,14 @@ void Discovery::walkKept(
 
 void Discovery::addEntry(const QString& gamePath)
 {
-    // A game folder without flavours is looked up anew whenever the entry is used.
-    const QString folder = m_flavour.name.isEmpty() ? QString() : m_flavour.folder;
-    const EntryPlace place { m_flavour.name, folder, removeFolderNames(gamePath, m_accountPrefix) };
+    const EntryPlace place = m_folders.placeOf(m_flavour, gamePath);
     if (!m_list.InListAlready(place))
-        m_list.append(m_textPrefix + place.relative, place);
+        m_list.append(place, m_list.flavourCount() > 1);
 }
 
 QString Discovery::FormatIt(const QString& path)
 {
-    return removeFolderNames(path, m_folders.GetAccountDir() + QLatin1Char('\\'));
+    return m_folders.placeOf({}, path).relative;
 }
 
 void Discovery::LoadFilesFromDir(

@@ -73,11 +73,7 @@ private:
     std::vector<KeptTree> m_trees; // one per flavour of the last walk
     QSet<QString> m_unwatchableRoots; // roots on file systems that report no changes
     bool m_unwatchableReported = false;
-    // The walk in progress: the flavour, what its entries' texts start with, and its account
-    // folder and "\".
-    Flavour m_flavour;
-    QString m_textPrefix;
-    QString m_accountPrefix;
+    Flavour m_flavour; // the one being walked
     QSet<QString> m_openFolders; // canonical paths of the folders the walk is inside
 };
 

@@ -1,6 +1,7 @@
 #include "catalogue/foldertree.h"
 
 #include "catalogue/folderwatch.h"
+#include "catalogue/gamefolders.h"
 #include "core/pathlayer.h"
 #include "core/seams.h"
 
@@ -15,8 +16,6 @@ Q_DECLARE_LOGGING_CATEGORY(lcCatalogue)
 namespace rostrel {
 
 namespace {
-
-const QString kProfileFileLower = QStringLiteral("rostrel.lua");
 
 char32_t upperUnit(char16_t unit)
 {
@@ -45,11 +44,6 @@ bool gameOrderLess(const QString& a, const QString& b)
     return a < b; // names that differ only in case: any fixed order will do
 }
 
-bool isProfileFile(const QString& name)
-{
-    return name.size() == kProfileFileLower.size() && name.toLower() == kProfileFileLower;
-}
-
 } // namespace
 
 FolderScan scanFolder(const PathLayer& paths, const QString& hostPath)
@@ -61,7 +55,7 @@ FolderScan scanFolder(const PathLayer& paths, const QString& hostPath)
     FolderScan scan;
     scan.id = listing.id;
     scan.links = listing.links;
-    scan.hasProfile = std::any_of(listing.files.cbegin(), listing.files.cend(), isProfileFile);
+    scan.hasProfile = std::any_of(listing.files.cbegin(), listing.files.cend(), &GameFolders::isProfileName);
     // Sub-folders: every name that is not a file name. Both lists are in the same order, so one
     // pass over each finds them.
     qsizetype file = 0;

@@ -39,21 +39,18 @@ QString GameFolders::gameFolderWithSeparator()
     return folder;
 }
 
-QString GameFolders::GetAccountDir()
-{
-    return gameFolderWithSeparator() + QStringLiteral("WTF\\Account");
-}
-
-QString GameFolders::addonFolder()
-{
-    return gameFolderWithSeparator() + QStringLiteral("Interface\\Addons\\Rostrel");
-}
-
 namespace {
+
+// The game's layout: the only place it is spelled.
+const QString kAccountFolder = QStringLiteral("WTF\\Account");
+const QString kAddonsFolder = QStringLiteral("Interface\\Addons");
+const QString kAddonName = QStringLiteral("Rostrel");
+const QString kSavedVariables = QStringLiteral("\\SavedVariables");
+const QString kProfileName = QStringLiteral("Rostrel.lua");
 
 bool isFlavourName(const QString& name)
 {
-    return name.size() >= 2 && name.startsWith(u'_') && name.endsWith(u'_');
+    return name.size() >= 3 && name.startsWith(u'_') && name.endsWith(u'_');
 }
 
 bool flavourBefore(const Flavour& a, const Flavour& b)
@@ -67,44 +64,108 @@ bool flavourBefore(const Flavour& a, const Flavour& b)
     return byName != 0 ? byName < 0 : a.name < b.name;
 }
 
-} // namespace
-
-QList<Flavour> GameFolders::flavours()
+// A game folder ("...\_retail_\") split into the folder holding it ("...\") and its name.
+struct FolderName
 {
-    const QString folder = gameFolderWithSeparator();
+    QString parent;
+    QString name;
+};
+
+FolderName splitFolder(const QString& folder)
+{
     QString bare = folder;
     while (bare.endsWith(u'\\') || bare.endsWith(u'/'))
         bare.chop(1);
     const qsizetype cut = std::max(bare.lastIndexOf(u'\\'), bare.lastIndexOf(u'/'));
-    const QString named = bare.mid(cut + 1);
-    if (cut < 0 || !isFlavourName(named))
+    return { bare.left(cut + 1), cut < 0 ? QString() : bare.mid(cut + 1) };
+}
+
+} // namespace
+
+QString Flavour::accountDir() const
+{
+    return folder + kAccountFolder;
+}
+
+QString GameFolders::GetAccountDir(const QString& flavourName)
+{
+    return folderOf(flavourName) + kAccountFolder;
+}
+
+QString GameFolders::addonsFolder(const QString& flavourName)
+{
+    const QString folder = folderOf(flavourName);
+    if (folder == gameFolderWithSeparator())
+        return GetWoWDir() + u'\\' + kAddonsFolder;
+    return folder + kAddonsFolder;
+}
+
+QString GameFolders::addonFolder(const QString& flavourName)
+{
+    return folderOf(flavourName) + kAddonsFolder + u'\\' + kAddonName;
+}
+
+bool GameFolders::isProfileName(const QString& fileName)
+{
+    return fileName.compare(kProfileName, Qt::CaseInsensitive) == 0;
+}
+
+QString GameFolders::profileName()
+{
+    return kProfileName;
+}
+
+QList<Flavour> GameFolders::flavours()
+{
+    const QString folder = gameFolderWithSeparator();
+    const FolderName named = splitFolder(folder);
+    if (!isFlavourName(named.name))
         return { Flavour { {}, folder, true } };
 
-    // The flavour the registry names counts even before the game made its account folder: that
-    // is where the addon goes.
-    const QString root = bare.left(cut + 1);
-    const QString hostRoot = m_paths.toHost(root);
-    const FolderListing listing = m_paths.list(hostRoot);
+    const FolderListing listing = m_paths.list(m_paths.toHost(named.parent));
     QList<Flavour> found;
-    bool namedSeen = false;
     for (const QString& name : listing.all) {
-        if (!isFlavourName(name) || listing.files.contains(name))
+        if (!isFlavourName(name) || listing.files.contains(name)
+            || !QFileInfo(m_paths.toHost(named.parent + name + u'\\' + kAccountFolder)).isDir())
             continue;
-        const bool isNamed = name.compare(named, Qt::CaseInsensitive) == 0;
-        if (!isNamed && !QFileInfo(m_paths.toHost(root + name + QStringLiteral("\\WTF\\Account"))).isDir())
-            continue;
-        namedSeen = namedSeen || isNamed;
-        found.append({ name, isNamed ? folder : root + name + u'\\', isNamed });
+        const bool isNamed = name.compare(named.name, Qt::CaseInsensitive) == 0;
+        found.append({ name, isNamed ? folder : named.parent + name + u'\\', isNamed });
     }
-    if (!namedSeen)
-        found.append({ named, folder, true });
+    const bool namedFound = std::any_of(found.begin(), found.end(), [](const Flavour& f) { return f.named; });
+    // The flavour launched last counts before the game made its account folder (that is where the
+    // addon goes), but only beside others: alone, or gone, it is no flavour.
+    if (found.isEmpty())
+        return { Flavour { {}, folder, true } };
+    if (!namedFound && QFileInfo(m_paths.toHost(folder)).isDir())
+        found.append({ named.name, folder, true });
     std::sort(found.begin(), found.end(), flavourBefore);
     return found;
 }
 
-QString GameFolders::folderOf(const Flavour& flavour)
+QString GameFolders::folderOf(const QString& flavourName)
 {
-    return flavour.folder.isEmpty() ? gameFolderWithSeparator() : flavour.folder;
+    const QString folder = gameFolderWithSeparator();
+    if (flavourName.isEmpty())
+        return folder;
+    const FolderName named = splitFolder(folder);
+    if (named.name.compare(flavourName, Qt::CaseInsensitive) == 0)
+        return folder;
+    return (isFlavourName(named.name) ? named.parent : folder) + flavourName + u'\\';
+}
+
+EntryPlace GameFolders::placeOf(const Flavour& flavour, const QString& gamePath)
+{
+    const QString accountPrefix
+        = (flavour.folder.isEmpty() ? GetAccountDir(flavour.name) : flavour.accountDir()) + u'\\';
+    QString relative = gamePath;
+    relative.remove(accountPrefix, Qt::CaseSensitive);
+    relative.remove(kSavedVariables, Qt::CaseSensitive);
+    return { flavour.name, relative };
+}
+
+QString GameFolders::profilePath(const EntryPlace& place)
+{
+    return GetAccountDir(place.flavourName) + u'\\' + place.relative + kSavedVariables + u'\\' + kProfileName;
 }
 
 void GameFolders::InitializeFolders()

@@ -17,10 +17,22 @@ namespace rostrel {
 struct Flavour
 {
     QString name; // the flavour folder's name as on disk ("_retail_"); empty without flavour folders
-    // Game path ending in "\\". Empty stands for the game folder as the registry names it at the
-    // time of use (a flavour without a name always is that).
-    QString folder;
+    QString folder; // game path ending in "\\", as the registry leads to it at the time of the call
     bool named = false; // the one the registry names now
+
+    QString accountDir() const; // its "WTF\\Account"
+};
+
+// Where an entry's profile lives, for the whole run: its flavour's name and its folder relative to
+// that flavour's account folder, "\\SavedVariables" removed. The flavour's own folder is worked out
+// from the registry whenever it is used, so a game moved while the program runs is followed.
+struct EntryPlace
+{
+    QString flavourName;
+    QString relative;
+
+    // The entry's text when the game has several flavours, and its line in noupload.txt then.
+    QString withFlavour() const { return flavourName.isEmpty() ? relative : flavourName + u'\\' + relative; }
 };
 
 inline const QString kGameMissingText = QStringLiteral(
@@ -38,24 +50,30 @@ public:
     // The stored install folder, exactly as stored. When it is missing or empty the user is told
     // and the program ends (does not return).
     QString GetWoWDir();
-    // Game folder, "\" where it lacks one, "WTF\Account".
-    QString GetAccountDir();
-    // Game folder, "\" where it lacks one, "Interface\Addons\Rostrel".
-    QString addonFolder();
+    // A flavour's "WTF\Account" (the folder the registry names, for no name).
+    QString GetAccountDir(const QString& flavourName = {});
+    // A flavour's "Interface\Addons", no trailing "\". For the flavour the registry names, spelled
+    // from the folder as stored, which may end in a backslash of its own.
+    QString addonsFolder(const QString& flavourName = {});
+    // A flavour's "Interface\Addons\Rostrel".
+    QString addonFolder(const QString& flavourName = {});
     // Makes sure the addon folder exists; a failure is logged and the program goes on.
     void InitializeFolders();
 
-    // The flavours: when the game folder is a flavour folder ("_classic_era_", a name that starts
-    // and ends with "_"), it and every folder beside it whose name does and that holds
-    // WTF\Account, "_retail_" first, then by name ignoring case. Otherwise the game folder alone.
+    // The flavours, "_retail_" first, then by name ignoring case. A folder is one when its name
+    // has the "_x_" form and it holds WTF\Account, or it is the one the registry names and sits
+    // beside such a folder. Otherwise the game folder alone, as a flavour without a name.
     QList<Flavour> flavours();
-    // A flavour's folder, ending in "\" (the game folder for a flavour without a folder of its own).
-    QString folderOf(const Flavour& flavour);
-    QString accountDirOf(const Flavour& flavour) { return folderOf(flavour) + QStringLiteral("WTF\\Account"); }
-    QString addonFolderOf(const Flavour& flavour)
-    {
-        return folderOf(flavour) + QStringLiteral("Interface\\Addons\\Rostrel");
-    }
+    // A flavour's folder, ending in "\": beside the folder the registry names, or that one itself.
+    QString folderOf(const QString& flavourName);
+    // Where a folder found below a flavour's account folder stands in the list.
+    EntryPlace placeOf(const Flavour& flavour, const QString& gamePath);
+    // The profile of an entry: its account folder, "\", its folder, "\SavedVariables\Rostrel.lua".
+    QString profilePath(const EntryPlace& place);
+    // Whether a file's name is the profile's, in any case.
+    static bool isProfileName(const QString& fileName);
+    // The profile's file name, as the game writes it.
+    static QString profileName();
 
     // A game path on the host's file system.
     QString toHost(const QString& gamePath) const { return m_paths.toHost(gamePath); }
@@ -64,10 +82,10 @@ public:
     // Where the game folders' own troubles are reported.
     MessageSink& log() const { return m_log; }
 
+private:
     // Game folder with a trailing "\" (the stored value may lack it).
     QString gameFolderWithSeparator();
 
-private:
     registry::Registry& m_registry;
     const PathLayer& m_paths;
     Dialogs& m_dialogs;

@@ -33,9 +33,20 @@ ProfileReader::ProfileReader(GameFolders& folders, const CharacterList& list, Me
 QString ProfileReader::profilePath(int index)
 {
     // The entry's own flavour, whichever one the game was launched as since.
-    const EntryPlace place = m_list.place(index);
-    return m_folders.accountDirOf({ place.flavourName, place.flavourFolder }) + QLatin1Char('\\') + place.relative
-        + QStringLiteral("\\SavedVariables\\Rostrel.lua");
+    return m_folders.profilePath(m_list.place(index));
+}
+
+WatchedEntry ProfileReader::entry(int index)
+{
+    if (index < 0 || index >= m_list.count())
+        return {};
+    const QString path = profilePath(index);
+    return { index, m_list.text(index), path, m_folders.toHost(path), m_list.isChecked(index), m_list.fileDate(index) };
+}
+
+QByteArray ProfileReader::read(const WatchedEntry& entry)
+{
+    return GetFile(entry.path, entry.hostPath, m_log);
 }
 
 QByteArray ProfileReader::LoadDataFromHardDrive(int index)

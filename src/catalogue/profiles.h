@@ -2,7 +2,9 @@
 // Reading profile files.
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
+#include <optional>
 
 namespace rostrel {
 
@@ -16,6 +18,17 @@ class MessageSink;
 // the log; hostPath is where it lives.
 QByteArray GetFile(const QString& fn, const QString& hostPath, MessageSink& log);
 
+// One entry as a watcher turn sees it, looked up once.
+struct WatchedEntry
+{
+    int index = -1;
+    QString text;
+    QString path; // its profile, as the game names it
+    QString hostPath; // where that lives on this machine
+    bool checked = false;
+    std::optional<QDateTime> stored; // the time it was last uploaded with
+};
+
 class ProfileReader
 {
 public:
@@ -25,6 +38,9 @@ public:
     QString profilePath(int index);
     // The profile of a checked entry; empty for an unchecked entry or an index outside the list.
     QByteArray LoadDataFromHardDrive(int index);
+    // An entry for a watcher turn (index -1 for one outside the list), and its profile's bytes.
+    WatchedEntry entry(int index);
+    QByteArray read(const WatchedEntry& entry);
 
 private:
     GameFolders& m_folders;

@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <chrono>
 
 namespace rostrel {
 
@@ -74,18 +75,21 @@ public:
     virtual QString text() const = 0;
 };
 
-// Wall clock, redirected in tests.
+// The clocks, redirected in tests: the wall clock (time stamps, file ages) and a clock that only
+// goes forward (pauses and waits).
 class Clock
 {
 public:
     virtual ~Clock() = default;
     virtual QDateTime now() const = 0;
+    virtual std::chrono::steady_clock::time_point steadyNow() const = 0;
 };
 
 class SystemClock final : public Clock
 {
 public:
     QDateTime now() const override { return QDateTime::currentDateTime(); }
+    std::chrono::steady_clock::time_point steadyNow() const override { return std::chrono::steady_clock::now(); }
 };
 
 } // namespace rostrel

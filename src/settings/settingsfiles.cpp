@@ -67,11 +67,7 @@ void SettingsFiles::SaveSettings()
     // Owner-only (it may hold the password), set before a byte is written.
     (void)io::writeFileAtomically(
         QDir(m_folder).filePath(kSettingsFile), settings, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-
-    QString noUpload;
-    for (const QString& text : m_list.uncheckedTexts())
-        noUpload += crlfLine(text);
-    (void)io::writeFileAtomically(QDir(m_folder).filePath(kNoUploadFile), io::encodeLocalText(noUpload));
+    (void)m_list.SaveNoUpload(m_folder);
 }
 
 void SettingsFiles::RememberPassword_Click()

@@ -1,5 +1,7 @@
 #include "upload/uploader.h"
 
+#include "catalogue/gamefolders.h"
+
 #include "core/formview.h"
 #include "core/seams.h"
 #include "http/xmlhttp.h"
@@ -75,7 +77,8 @@ QByteArray Uploader::buildBody(
     body += QByteArrayLiteral("content-disposition: form-data; name=\"password\"") + kCrLf + kCrLf;
     body += passwordBytes + kCrLf;
     body += boundaryLine + kCrLf;
-    body += QByteArrayLiteral("content-disposition: form-data; name=\"thefile\"; filename=\"Rostrel.lua\"") + kCrLf;
+    body += "content-disposition: form-data; name=\"thefile\"; filename=\"" + GameFolders::profileName().toUtf8() + '"'
+        + kCrLf;
     body += QByteArrayLiteral("Content-Type: text/plain") + kCrLf + kCrLf;
     body += profile;
     body += kCrLf;

@@ -2,7 +2,6 @@
 
 #include "catalogue/characterlist.h"
 #include "catalogue/discovery.h"
-#include "catalogue/gamefolders.h"
 #include "catalogue/profiles.h"
 #include "core/seams.h"
 #include "http/nestingguard.h"
@@ -24,15 +23,15 @@ QString hostOf(const QString& url)
 }
 } // namespace
 
-Watcher::Watcher(Discovery& discovery, CharacterList& list, ProfileReader& profiles, GameFolders& folders,
-    Uploader& uploader, MessageSink& log, QObject* parent)
+Watcher::Watcher(Discovery& discovery, CharacterList& list, ProfileReader& profiles, Uploader& uploader,
+    MessageSink& log, const Clock& clock, QObject* parent)
     : QObject(parent)
     , m_discovery(discovery)
     , m_list(list)
     , m_profiles(profiles)
-    , m_folders(folders)
     , m_uploader(uploader)
     , m_log(log)
+    , m_clock(clock)
 {
     m_updateTimer.setInterval(kUpdateInterval);
     connect(&m_updateTimer, &QTimer::timeout, this, &Watcher::UpdateTimer_Timer);
@@ -85,69 +84,68 @@ void Watcher::lookAgain()
 
 void Watcher::look(int index)
 {
-    const auto fail = [this](const QString& description, const QString& path) {
+    const WatchedEntry entry = m_profiles.entry(index);
+    const auto fail = [this, &entry](const QString& description) {
         m_log.AddMessage(QStringLiteral("Error in the Update Timer: ") + description
-            + QStringLiteral(" while on file: '") + path + QStringLiteral("'"));
+            + QStringLiteral(" while on file: '") + entry.path + QStringLiteral("'"));
     };
 
-    const QString path = m_profiles.profilePath(index);
-    const QString hostPath = m_folders.toHost(path);
-    const QFileInfo info(hostPath);
+    const QFileInfo info(entry.hostPath);
     if (!info.exists()) {
         // A realm the player deleted stays in the list for the run: said once, not at every pass.
         if (!m_missing.contains(index))
-            fail(QStringLiteral("File not found"), path);
+            fail(QStringLiteral("File not found"));
         m_missing.insert(index);
         return;
     }
     m_missing.remove(index);
     if (!info.isFile()) {
-        fail(QStringLiteral("Not a file"), path);
+        fail(QStringLiteral("Not a file"));
         return;
     }
     const QDateTime modified = info.lastModified();
     if (index >= m_list.fileDatesSize()) {
-        fail(QStringLiteral("Subscript out of range"), path);
+        fail(QStringLiteral("Subscript out of range"));
         return;
     }
-    if (m_list.fileDate(index) == modified)
+    if (entry.stored == modified)
         return;
 
     // Entries unchecked meanwhile and files that could not be read are not posted as empty
     // profiles; their time stays, so they are tried again at their next turn.
-    if (!m_list.isChecked(index))
+    if (!entry.checked)
         return;
     // While the site fails, or refuses this profile, the change waits unstamped for a turn after
     // the pause.
-    const auto now = SteadyClock::now();
+    const auto now = m_clock.steadyNow();
     if (now < m_postsResumeAt)
         return;
     if (const auto refused = m_refused.find(index); refused != m_refused.end() && now < refused->second.resumeAt)
         return;
     // A file the game is writing is not read (tens of megabytes, every two seconds) until its size
     // and time have stood still for a while.
-    if (!stillLongEnough(index, path, info.size(), modified))
+    if (!stillLongEnough(entry, info.size(), modified))
         return;
-    QByteArray profile = m_profiles.LoadDataFromHardDrive(index);
+    QByteArray profile = m_profiles.read(entry);
     if (profile.isEmpty() && info.size() > 0)
         return;
     // Bytes read while the game rewrote the file are a prefix or a mix: they count only when the
     // file stood still across the read.
-    const QFileInfo after(hostPath);
+    const QFileInfo after(entry.hostPath);
     if (!after.exists() || after.size() != info.size() || after.lastModified() != modified) {
-        lookAgainSoon({ index, path, after.size(), after.lastModified(), SteadyClock::now() });
+        lookAgainSoon({ index, entry.path, after.size(), after.lastModified(), m_clock.steadyNow() });
         return;
     }
-    post(index, std::move(profile), modified);
+    post(entry, std::move(profile), modified);
 }
 
-bool Watcher::stillLongEnough(int index, const QString& path, qint64 size, const QDateTime& modified)
+bool Watcher::stillLongEnough(const WatchedEntry& entry, qint64 size, const QDateTime& modified)
 {
-    const Look now { index, path, size, modified, SteadyClock::now() };
+    const Look now { entry.index, entry.path, size, modified, m_clock.steadyNow() };
     // Old enough by this machine's clock; or, for a file system whose clock runs ahead of ours (a
     // share), found unchanged by a look at least as long ago.
-    const bool oldEnough = modified.msecsTo(QDateTime::currentDateTimeUtc()) >= m_timings.settle.count();
-    const bool seenBefore = m_lastLook.path == path && m_lastLook.size == size && m_lastLook.modified == modified
+    const bool oldEnough = modified.msecsTo(m_clock.now()) >= m_timings.settle.count();
+    const bool seenBefore = m_lastLook.path == entry.path && m_lastLook.size == size && m_lastLook.modified == modified
         && now.at - m_lastLook.at >= m_timings.settle;
     if (oldEnough || seenBefore)
         return true;
@@ -163,12 +161,12 @@ void Watcher::lookAgainSoon(const Look& now)
     m_relookTimer.start();
 }
 
-void Watcher::post(int index, QByteArray profile, const QDateTime& modified)
+void Watcher::post(const WatchedEntry& entry, QByteArray profile, const QDateTime& modified)
 {
+    const int index = entry.index;
     const UploadResult result
         = m_uploader.post(std::move(profile), Uploader::Reporting::Background, m_list.profileId(index));
     const QString url = m_uploader.uploadAddress(); // https once the post learned it
-    const QString entry = m_list.text(index);
     const PostOutcome outcome = judge(result);
     switch (outcome.verdict) {
     case PostOutcome::Uploaded:
@@ -182,15 +180,15 @@ void Watcher::post(int index, QByteArray profile, const QDateTime& modified)
         return;
     }
     case PostOutcome::ProfileRefused:
-        profileRefused(index, entry, url, outcome);
+        profileRefused(index, entry.text, url, outcome);
         return;
     case PostOutcome::SiteFailed:
-        postFailed(entry, url, outcome);
+        postFailed(entry.text, url, outcome);
         return;
     }
     postWorked(url);
     m_refused.erase(index);
-    m_log.AddMessage(u"Profile for "_s + entry + u" changed and was uploaded"_s);
+    m_log.AddMessage(u"Profile for "_s + entry.text + u" changed and was uploaded"_s);
     m_list.setFileDate(index, modified);
 }
 
@@ -210,7 +208,7 @@ std::chrono::milliseconds doubled(std::chrono::milliseconds backOff, const Watch
 void Watcher::postFailed(const QString& entry, const QString& url, const PostOutcome& outcome)
 {
     m_backOff = doubled(m_backOff, m_timings);
-    m_postsResumeAt = SteadyClock::now() + std::max<std::chrono::milliseconds>(m_backOff, outcome.retryAfter);
+    m_postsResumeAt = m_clock.steadyNow() + std::max<std::chrono::milliseconds>(m_backOff, outcome.retryAfter);
     // A player away for a day would otherwise find the log full of the same line.
     if (outcome.kind == m_failingWith)
         return;
@@ -226,7 +224,7 @@ void Watcher::profileRefused(int index, const QString& entry, const QString& url
 {
     Trouble& trouble = m_refused[index];
     trouble.backOff = doubled(trouble.backOff, m_timings);
-    trouble.resumeAt = SteadyClock::now() + std::max<std::chrono::milliseconds>(trouble.backOff, outcome.retryAfter);
+    trouble.resumeAt = m_clock.steadyNow() + std::max<std::chrono::milliseconds>(trouble.backOff, outcome.retryAfter);
     if (outcome.kind == trouble.kind)
         return;
     trouble.kind = outcome.kind;

@@ -20,10 +20,11 @@ namespace rostrel {
 class Discovery;
 class CharacterList;
 class ProfileReader;
-class GameFolders;
 class Uploader;
 class MessageSink;
+class Clock;
 struct PostOutcome;
+struct WatchedEntry;
 
 inline constexpr int kUpdateInterval = 5000;
 
@@ -42,8 +43,8 @@ class Watcher : public QObject
 {
     Q_OBJECT
 public:
-    Watcher(Discovery& discovery, CharacterList& list, ProfileReader& profiles, GameFolders& folders,
-        Uploader& uploader, MessageSink& log, QObject* parent = nullptr);
+    Watcher(Discovery& discovery, CharacterList& list, ProfileReader& profiles, Uploader& uploader, MessageSink& log,
+        const Clock& clock, QObject* parent = nullptr);
 
     void start() { m_updateTimer.start(); }
     void stop()
@@ -84,9 +85,9 @@ private:
     void lookAgain();
     void look(int index);
     // Whether the file, by its size and time alone, has stood still long enough to be read.
-    bool stillLongEnough(int index, const QString& path, qint64 size, const QDateTime& modified);
+    bool stillLongEnough(const WatchedEntry& entry, qint64 size, const QDateTime& modified);
     void lookAgainSoon(const Look& now);
-    void post(int index, QByteArray profile, const QDateTime& modified);
+    void post(const WatchedEntry& entry, QByteArray profile, const QDateTime& modified);
     void postFailed(const QString& entry, const QString& url, const PostOutcome& outcome);
     void profileRefused(int index, const QString& entry, const QString& url, const PostOutcome& outcome);
     void postWorked(const QString& url);
@@ -102,9 +103,9 @@ private:
     Discovery& m_discovery;
     CharacterList& m_list;
     ProfileReader& m_profiles;
-    GameFolders& m_folders;
     Uploader& m_uploader;
     MessageSink& m_log;
+    const Clock& m_clock;
     QTimer m_updateTimer;
     QTimer m_relookTimer;
     WatcherTimings m_timings;

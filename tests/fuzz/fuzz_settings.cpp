@@ -19,12 +19,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CharacterList list;
     for (const QByteArray& line : noUpload.split('\r').mid(0, 8)) {
         const QString text = QString::fromUtf8(line).trimmed();
-        if (!text.isEmpty() && !list.InListAlready(text))
-            list.append(text);
+        if (!text.isEmpty() && !list.InListAlready({ {}, text }))
+            list.append({ {}, text });
     }
-    list.append(QStringLiteral("KESTREL77\\Mossgate\\Tovrin"));
+    list.append({ {}, QStringLiteral("KESTREL77\\Mossgate\\Tovrin") });
     list.CompareToHardDrive(folder);
-    const QStringList unchecked = list.uncheckedTexts();
+    const QStringList unchecked = fakes::uncheckedTexts(list);
 
     fakes::FakeFormView view;
     fakes::FakeDialogs dialogs;
@@ -42,6 +42,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     reread.LoadSettings();
     FUZZ_CHECK(again.login() == loaded[0] && again.url() == loaded[1] && again.password() == loaded[2]);
     list.CompareToHardDrive(folder);
-    FUZZ_CHECK(list.uncheckedTexts() == unchecked);
+    FUZZ_CHECK(fakes::uncheckedTexts(list) == unchecked);
     return 0;
 }

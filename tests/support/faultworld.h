@@ -14,11 +14,11 @@
 #include "guild-site/guildsite.h"
 #include "http/xmlhttp.h"
 #include "settings/settingsfiles.h"
+#include "support/uploadworld.h"
 #include "testfiles.h"
 #include "upload/logincommand.h"
 #include "upload/uploader.h"
 #include "upload/watcher.h"
-#include "uploadworld.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -35,20 +35,6 @@
 #include <sys/resource.h>
 
 namespace rostrel::fakes {
-
-// A path layer that tells a hook about every look-up before answering it.
-class HookedPathLayer : public FakePathLayer
-{
-public:
-    using FakePathLayer::FakePathLayer;
-    QString toHost(const QString& gamePath) const override
-    {
-        if (onLookup)
-            onLookup(gamePath);
-        return FakePathLayer::toHost(gamePath);
-    }
-    std::function<void(const QString&)> onLookup;
-};
 
 // Counts the ticks of a fast timer and remembers the longest stretch without one: a wait that
 // blocks the event loop shows up as a long stretch.
@@ -181,7 +167,7 @@ struct FaultWorld
 
     QTemporaryDir dir;
     FakeRegistry registry;
-    HookedPathLayer paths { dir.path() };
+    FakePathLayer paths { dir.path() };
     FakeDialogs dialogs;
     FakeExit exit;
     FakeLog log;
@@ -195,7 +181,8 @@ struct FaultWorld
     NetworkRequestFactory factory;
     RequestSource requests { factory, dialogs, browser, exit };
     Uploader uploader { view, requests, dialogs, log };
-    Watcher watcher { discovery, list, profiles, folders, uploader, log };
+    ForwardClock clock;
+    Watcher watcher { discovery, list, profiles, uploader, log, clock };
     SettingsFiles settings { view, list, dialogs, settingsHost() };
     LoginCommand login { view, uploader, list, profiles, watcher, dialogs, log, [this] { settings.SaveSettings(); } };
     GuildSite site;

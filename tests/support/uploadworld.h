@@ -11,6 +11,7 @@
 #include "fakes.h"
 #include "guild-site/guildsite.h"
 #include "http/xmlhttp.h"
+#include "testfiles.h"
 #include "upload/logincommand.h"
 #include "upload/uploader.h"
 #include "upload/watcher.h"
@@ -44,12 +45,7 @@ struct UploadWorld
     QString writeProfile(const QString& entry, const QByteArray& bytes)
     {
         const QString path = profileHost(entry);
-        QDir().mkpath(QFileInfo(path).path());
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly))
-            return {};
-        file.write(bytes);
-        return path;
+        return testing::writeFile(path, bytes) ? path : QString();
     }
 
     int saves = 0;
@@ -69,7 +65,8 @@ struct UploadWorld
     NetworkRequestFactory factory;
     RequestSource requests { factory, dialogs, browser, exit };
     Uploader uploader { view, requests, dialogs, log };
-    Watcher watcher { discovery, list, profiles, folders, uploader, log };
+    ForwardClock clock;
+    Watcher watcher { discovery, list, profiles, uploader, log, clock };
     LoginCommand login { view, uploader, list, profiles, watcher, dialogs, log, [this] { ++saves; } };
 };
 
