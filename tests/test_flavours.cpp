@@ -1,8 +1,8 @@
 // A game root with several flavours: each entry keeps its own flavour's files whichever flavour the
 // registry names, and noupload.txt keeps privacy.
 #include "settings/settingsfiles.h"
-#include "testfiles.h"
 #include "support/uploadworld.h"
+#include "testfiles.h"
 
 #include <QTest>
 
@@ -70,6 +70,50 @@ private Q_SLOTS:
         world.watcher.UpdateTimer_Timer();
         QCOMPARE(world.list.count(), 2);
         QCOMPARE(world.posted(), QList<QByteArray>({ "retail\r\n", "classic\r\n", "retail 2\r\n" }));
+    }
+
+    // The player moves a game of one flavour to another drive while the program runs.
+    void movedGameIsFollowed()
+    {
+        FlavourWorld world;
+        QVERIFY(world.write(QStringLiteral("_retail_\\ACC\\Realm\\Anna"), "anna\r\n", 60));
+        world.watcher.UpdateTimer_Timer();
+        QVERIFY(QDir().mkpath(world.dir.path() + QStringLiteral("/d"))
+            && QDir().rename(
+                world.dir.path() + QStringLiteral("/Games"), world.dir.path() + QStringLiteral("/d/Games")));
+        world.registry.setInstallPath(QStringLiteral("D:\\Games\\WoW\\_retail_\\"));
+        const QString moved = world.dir.path() + QStringLiteral("/d/Games/WoW/_retail_/WTF/Account/ACC/Realm/");
+        QVERIFY(writeFile(moved + QStringLiteral("Anna/SavedVariables/Rostrel.lua"), "anna 2\r\n")
+            && writeFile(moved + QStringLiteral("Bors/SavedVariables/Rostrel.lua"), "bors\r\n"));
+        for (int i = 0; i < 3; ++i)
+            world.watcher.UpdateTimer_Timer();
+        QCOMPARE(world.list.count(), 2);
+        QCOMPARE(world.posted(), QList<QByteArray>({ "anna\r\n", "bors\r\n", "anna 2\r\n" }));
+        QVERIFY(world.log.messages.filter(QStringLiteral("File not found")).isEmpty());
+    }
+
+    // Classic is installed, then its WTF set aside, while the program runs: an unticked retail
+    // character is written with its flavour each time, so Classic's stays ticked at the next start.
+    void noUploadKeepsItsMeaningAsFlavoursComeAndGo()
+    {
+        FlavourWorld world;
+        const QString noUpload = world.dir.filePath(kNoUploadFile);
+        QVERIFY(world.write(kRetail, "x", 60));
+        world.discovery.LoadfilesFromHardDrive();
+        QVERIFY(world.write(kClassic, "x", 60));
+        world.discovery.LoadfilesFromHardDrive();
+        world.list.setChecked(0, false);
+        const QString classicWtf = world.dir.path() + QStringLiteral("/Games/WoW/_classic_era_/WTF");
+        for (bool classicThere : { true, false }) {
+            if (!classicThere) {
+                QVERIFY(QDir().rename(classicWtf, classicWtf + QStringLiteral(".old")));
+                world.discovery.LoadfilesFromHardDrive();
+            }
+            SettingsFiles(world.view, world.list, world.dialogs, world.dir.path()).SaveSettings();
+            QCOMPARE(readFile(noUpload), QByteArray("_retail_\\ACC\\Realm\\Anna\r\n"));
+            world.list.CompareToHardDrive(world.dir.path());
+            QCOMPARE(uncheckedTexts(world.list), QStringList({ QStringLiteral("ACC\\Realm\\Anna") }));
+        }
     }
 
     void oldNoUploadLinesKeepEveryFlavourPrivate()

@@ -65,6 +65,51 @@ private Q_SLOTS:
         QCOMPARE(f.registry.reads, 2);
     }
 
+    // Each flavour as "name", "*" for the one the registry names; "-" for the game folder alone.
+    void flavours_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QStringList>("accounts"); // folders holding WTF/Account, below C:/G
+        QTest::addColumn<QString>("expected");
+        const QString retail = QStringLiteral("C:\\G\\_retail_\\");
+        const QStringList both { QStringLiteral("_retail_"), QStringLiteral("_classic_era_") };
+        QTest::newRow("no flavour folders")
+            << QStringLiteral("C:\\G") << QStringList { QString() } << QStringLiteral("-*");
+        QTest::newRow("one flavour") << retail << QStringList { QStringLiteral("_retail_") }
+                                     << QStringLiteral("_retail_*");
+        QTest::newRow("retail first") << QStringLiteral("C:\\G\\_classic_era_\\") << both
+                                      << QStringLiteral("_retail_ _classic_era_*");
+        QTest::newRow("launched before its first login, beside another")
+            << QStringLiteral("C:\\G\\_ptr_\\")
+            << QStringList { QStringLiteral("_retail_"), QStringLiteral("_ptr_/Interface") }
+            << QStringLiteral("_retail_ _ptr_*");
+        QTest::newRow("an _x_ folder that is no flavour")
+            << QStringLiteral("C:\\G\\_WoW_\\")
+            << QStringList { QStringLiteral("_WoW_/Interface"), QStringLiteral("_x_/Data") } << QStringLiteral("-*");
+        QTest::newRow("the flavour named is gone")
+            << QStringLiteral("C:\\G\\_classic_\\") << QStringList { QStringLiteral("_retail_") }
+            << QStringLiteral("_retail_");
+    }
+    void flavours()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QStringList, accounts);
+        QFETCH(QString, expected);
+        Fixture f;
+        f.registry.setInstallPath(stored);
+        for (const QString& folder : accounts)
+            QVERIFY(QDir(f.dir.path())
+                        .mkpath(QStringLiteral("G/") + folder
+                            + (folder.contains(u'/') ? QString() : QStringLiteral("/WTF/Account"))));
+        QStringList found;
+        for (const Flavour& flavour : f.folders.flavours()) {
+            found.append((flavour.name.isEmpty() ? QStringLiteral("-") : flavour.name)
+                + (flavour.named ? QStringLiteral("*") : QString()));
+            QCOMPARE(f.folders.folderOf(flavour.name), flavour.folder);
+        }
+        QCOMPARE(found.join(u' '), expected);
+    }
+
     void missingFolderEndsTheProgram_data()
     {
         QTest::addColumn<bool>("present");

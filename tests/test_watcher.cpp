@@ -187,14 +187,15 @@ private Q_SLOTS:
         QCOMPARE(world.list.fileDate(0), uploadedTime);
     }
 
-    // Weeks in the tray, compressed: 2000 turns over 20 entries while the site goes away and comes
-    // back, refuses the password (the player logs in again), fails with 500 and stalls, and a writer rewrites profiles
-    // in slow chunks as the game does, so that turns meet half-written files.
+    // Weeks in the tray, compressed: 2000 turns a second apart by the watcher's clock, over 20 entries,
+    // while the site goes away and comes back, refuses the password (the player logs in again), fails
+    // with 500 and stalls, and a writer rewrites profiles a fifth a turn, as the game writes large
+    // files over seconds, so that turns meet half-written files.
     void longRun()
     {
         UploadWorld world(400ms); // a stall limit a loaded machine does not reach on a working site
-        world.watcher.setTimings({ 100ms, 10ms, 80ms });
-        world.watcher.UpdateTimer().setInterval(1);
+        world.watcher.setTimings({ 2s, 5s, 60s });
+        world.watcher.UpdateTimer().setInterval(24h); // the test turns it, a second at a time
         GuildSiteConfig config, broken; // broken: a data folder it cannot store in, so every upload is a 500
         config.users.insert(QStringLiteral("kestrel"), QStringLiteral("secret"));
         config.dataDir = world.dir.path() + QStringLiteral("/site");
@@ -202,7 +203,7 @@ private Q_SLOTS:
         broken.users = config.users;
         std::unique_ptr<GuildSite> site;
         QHash<int, QByteArray> stored, written;
-        int partial = 0, notices = 0, turns = 0, chunk = 0, entry = 0, number = 0, port = 0;
+        int partial = 0, notices = 0, chunk = 0, entry = 0, number = 0, port = 0;
         const auto restart = [&](const GuildSiteConfig& with) {
             site.reset();
             site = std::make_unique<GuildSite>(with);
@@ -240,28 +241,29 @@ private Q_SLOTS:
             QVERIFY(file.open(chunk == 0 ? QIODevice::WriteOnly : QIODevice::Append));
             const qsizetype size = written[entry].size();
             file.write(written[entry].mid(chunk * size / 5, (chunk + 1) * size / 5 - chunk * size / 5));
+            QVERIFY(file.flush() && file.setFileTime(world.clock.now(), QFileDevice::FileModificationTime));
             chunk = (chunk + 1) % 5;
         };
-        QTimer writer;
-        connect(&writer, &QTimer::timeout, [&] { write(random.bounded(20) == 0); });
         const std::map<int, std::function<void()>> events { { 250, [&] { site.reset(); } },
             { 650, [&] { restart(config); } },
             { 850, [&] { site->setUser(QStringLiteral("kestrel"), QStringLiteral("changed")); } },
             { 1200, [&] { restart(broken); } }, { 1400, [&] { restart(config); } },
             { 1500, [&] { world.view.setUrl(stalling.hostAndPort()); } },
-            { 1650, [&] { world.view.setUrl(site->hostAndPort()); } },
-            { 1800, [&] { writer.stop(), write(false), write(false), write(false), write(false); } } };
-        connect(&world.watcher, &Watcher::tickFinished, [&] {
-            if (const auto event = events.find(++turns); event != events.end())
-                event->second();
-        });
+            { 1650, [&] { world.view.setUrl(site->hostAndPort()); } } };
         QVERIFY(stalling.listen() && port != 0);
-        writer.start(2);
         world.watcher.start();
-        QTRY_VERIFY_WITH_TIMEOUT(turns >= 2000 && stored.size() == 19
-                && std::all_of(stored.keyBegin(), stored.keyEnd(), [&](int i) { return stored[i] == written[i]; }),
-            50000);
-        QVERIFY(partial == 0 && !stored.contains(0) && world.dialogs.shown.isEmpty());
+        const auto allStored = [&] {
+            return stored.size() == 19
+                && std::all_of(stored.keyBegin(), stored.keyEnd(), [&](int i) { return stored[i] == written[i]; });
+        };
+        for (int turn = 1; turn <= 2000 || (!allStored() && turn <= 3000); ++turn) {
+            world.clock.ahead += 1s;
+            write(turn <= 1800 && random.bounded(3) == 0);
+            world.watcher.UpdateTimer_Timer();
+            if (const auto event = events.find(turn); event != events.end())
+                event->second();
+        }
+        QVERIFY(allStored() && partial == 0 && !stored.contains(0) && world.dialogs.shown.isEmpty());
         // A line when uploads start failing or the reason changes, one when they work again, and
         // one notice when they start failing.
         const QStringList lines = world.log.messages.filter(QStringLiteral(" could not be uploaded to "));
