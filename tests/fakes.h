@@ -18,6 +18,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <functional>
 #include <map>
 #include <string>
@@ -314,6 +315,18 @@ public:
     }
     QStringList opened;
     bool works = true;
+};
+
+// A game folder in a temporary folder and the fakes around GameFolders: the base of the fixtures.
+struct GameWorld
+{
+    QTemporaryDir dir;
+    FakeRegistry registry;
+    FakePathLayer paths { dir.path() };
+    FakeDialogs dialogs;
+    FakeExit exit;
+    FakeLog log;
+    GameFolders folders { registry, paths, dialogs, exit, log };
 };
 
 // Texts of the list's unchecked entries, in list order.

@@ -3,6 +3,7 @@
 #include "core/autostart.h"
 #include "core/registry.h"
 #include "platform/backends.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,21 +16,6 @@ using namespace rostrel;
 namespace {
 
 const std::string kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Writes the bytes, making the folders on the way; false when that fails.
-[[nodiscard]] bool writeAll(const QString& path, const QByteArray& bytes)
-{
-    if (!QDir().mkpath(QFileInfo(path).path()))
-        return false;
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
 
 QByteArray systemReg(bool withRunKey)
 {
@@ -54,7 +40,7 @@ private Q_SLOTS:
             = makeXdgAutostart(config.path().toStdString(), "/opt/rostrel/RostrelUploader", "/home/me/rostrel");
         QVERIFY(!autostart->isInStartup());
         QCOMPARE(autostart->enable().error(), QString());
-        QCOMPARE(readAll(config.filePath(QStringLiteral("autostart/RostrelUploader.desktop"))),
+        QCOMPARE(testing::readFile(config.filePath(QStringLiteral("autostart/RostrelUploader.desktop"))),
             QByteArray("[Desktop Entry]\n"
                        "Type=Application\n"
                        "Name=Rostrel Uploader\n"
@@ -103,7 +89,7 @@ private Q_SLOTS:
             = makeXdgAutostart(config.path().toStdString(), program.toStdString(), workingDir.toStdString());
         QCOMPARE(autostart->enable().error(), QString());
         const QList<QByteArray> lines
-            = readAll(config.filePath(QStringLiteral("autostart/RostrelUploader.desktop"))).split('\n');
+            = testing::readFile(config.filePath(QStringLiteral("autostart/RostrelUploader.desktop"))).split('\n');
         QVERIFY2(lines.contains(execLine), lines.join('|').constData());
         QVERIFY2(lines.contains(pathLine), lines.join('|').constData());
         QVERIFY(autostart->isInStartup());
@@ -147,7 +133,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, content);
         QFETCH(bool, inStartup);
         QTemporaryDir config;
-        QVERIFY(writeAll(config.filePath(QStringLiteral("autostart/RostrelUploader.desktop")), content));
+        QVERIFY(testing::writeFile(config.filePath(QStringLiteral("autostart/RostrelUploader.desktop")), content));
         QCOMPARE(makeXdgAutostart(config.path().toStdString(), "/opt/rostrel/RostrelUploader", "/srv/r")->isInStartup(),
             inStartup);
     }
@@ -180,9 +166,9 @@ private Q_SLOTS:
         QTemporaryDir dir;
         QString config = dir.filePath(QStringLiteral("config"));
         if (kind == QStringLiteral("config file"))
-            QVERIFY(writeAll(config, "x"));
+            QVERIFY(testing::writeFile(config, "x"));
         else if (kind == QStringLiteral("autostart file"))
-            QVERIFY(writeAll(config + QStringLiteral("/autostart"), "x"));
+            QVERIFY(testing::writeFile(config + QStringLiteral("/autostart"), "x"));
         else
             QVERIFY(QDir().mkpath(config + QStringLiteral("/autostart/RostrelUploader.desktop")));
         const auto autostart = makeXdgAutostart(config.toStdString(), "/opt/rostrel/RostrelUploader", "/");
@@ -196,12 +182,12 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         const QString reg = dir.filePath(QStringLiteral("system.reg"));
-        QVERIFY(writeAll(reg, systemReg(true)));
+        QVERIFY(testing::writeFile(reg, systemReg(true)));
         const auto registry = registry::makeWineRegistry(reg.toStdString());
         const auto autostart = makeRunKeyAutostart(*registry, "C:\\Tools");
         QVERIFY(!autostart->isInStartup());
         QCOMPARE(autostart->enable().error(), QString());
-        QVERIFY(readAll(reg).contains(
+        QVERIFY(testing::readFile(reg).contains(
             "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Run] 1700000000\n#time=1da0b1c2d3e4f50\n"
             "\"RostrelUploader\"=\"\\\"C:\\\\Tools\\\\RostrelUploader.exe\\\"\"\n"));
         QVERIFY(autostart->isInStartup());
@@ -219,7 +205,7 @@ private Q_SLOTS:
 
         QCOMPARE(autostart->disable().error(), QString());
         QVERIFY(!autostart->isInStartup());
-        QCOMPARE(readAll(reg), systemReg(true));
+        QCOMPARE(testing::readFile(reg), systemReg(true));
         QCOMPARE(autostart->disable().error(), QString());
     }
 
@@ -241,7 +227,7 @@ private Q_SLOTS:
         QFETCH(bool, inStartup);
         QTemporaryDir dir;
         const QString reg = dir.filePath(QStringLiteral("system.reg"));
-        QVERIFY(writeAll(reg, systemReg(true)));
+        QVERIFY(testing::writeFile(reg, systemReg(true)));
         const auto registry = registry::makeWineRegistry(reg.toStdString());
         QCOMPARE(makeRunKeyAutostart(*registry, writtenBy.toStdString())->enable().error(), QString());
         QCOMPARE(makeRunKeyAutostart(*registry, readBy.toStdString())->isInStartup(), inStartup);
@@ -251,7 +237,7 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         const QString reg = dir.filePath(QStringLiteral("system.reg"));
-        QVERIFY(writeAll(reg, systemReg(true)));
+        QVERIFY(testing::writeFile(reg, systemReg(true)));
         const auto registry = registry::makeWineRegistry(reg.toStdString());
         QCOMPARE(makeRunKeyAutostart(*registry, "C:\\")->enable().error(), QString());
         const registry::Value value = registry->ReadRegValue(registry::kLocalMachine, kRunKey, "RostrelUploader");
@@ -262,13 +248,13 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         const QString reg = dir.filePath(QStringLiteral("system.reg"));
-        QVERIFY(writeAll(reg, systemReg(false)));
+        QVERIFY(testing::writeFile(reg, systemReg(false)));
         const auto registry = registry::makeWineRegistry(reg.toStdString());
         const auto autostart = makeRunKeyAutostart(*registry, "C:\\Tools");
         const QString reason = autostart->enable().error();
         QVERIFY(!reason.isEmpty());
         QVERIFY(!autostart->isInStartup());
-        QCOMPARE(readAll(reg), systemReg(false));
+        QCOMPARE(testing::readFile(reg), systemReg(false));
         QCOMPARE(autostart->disable().error(), QString());
     }
 };

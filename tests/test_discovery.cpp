@@ -3,6 +3,7 @@
 #include "catalogue/gamefolders.h"
 #include "fakes.h"
 #include "platform/backends.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,7 +23,7 @@ namespace {
 const QString kGame = QStringLiteral("C:\\Games\\World of Warcraft\\");
 const QString kAccountHost = QStringLiteral("Games/World of Warcraft/WTF/Account");
 
-struct Fixture
+struct Fixture : GameWorld
 {
     Fixture()
     {
@@ -33,13 +34,7 @@ struct Fixture
     // file cannot be made. link() likewise.
     [[nodiscard]] bool addFile(const QString& relative) const
     {
-        const QString path = account + QLatin1Char('/') + relative;
-        QDir().mkpath(QFileInfo(path).path());
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly))
-            return false;
-        file.write("Rostrel = {}\n");
-        return true;
+        return testing::writeFile(account + QLatin1Char('/') + relative, "Rostrel = {}\n");
     }
     [[nodiscard]] bool link(const QString& target, const QString& relative) const
     {
@@ -55,14 +50,7 @@ struct Fixture
         return result;
     }
 
-    QTemporaryDir dir;
     QString account;
-    FakeRegistry registry;
-    FakePathLayer paths { dir.path() };
-    FakeDialogs dialogs;
-    FakeExit exit;
-    FakeLog log;
-    GameFolders folders { registry, paths, dialogs, exit, log };
     CharacterList list;
     Discovery discovery { folders, list };
 };

@@ -15,16 +15,7 @@ class TestGameFolders : public QObject
     Q_OBJECT
 
 private:
-    struct Fixture
-    {
-        QTemporaryDir dir;
-        FakeRegistry registry;
-        FakePathLayer paths { dir.path() };
-        FakeDialogs dialogs;
-        FakeExit exit;
-        FakeLog log;
-        GameFolders folders { registry, paths, dialogs, exit, log };
-    };
+    using Fixture = GameWorld;
 
 private Q_SLOTS:
     void derivedFolders_data()

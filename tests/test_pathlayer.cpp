@@ -2,6 +2,7 @@
 
 #include "core/pathlayer.h"
 #include "platform/backends.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,15 +15,6 @@
 using namespace rostrel;
 
 namespace {
-
-// An empty file, with its folders; false when it cannot be made.
-[[nodiscard]] bool makeFile(const QString& path)
-{
-    if (!QDir().mkpath(QFileInfo(path).path()))
-        return false;
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly);
-}
 
 QStringList sorted(QStringList list)
 {
@@ -44,8 +36,8 @@ private Q_SLOTS:
     {
         QVERIFY(m_prefix.isValid() && m_otherDrive.isValid());
         const QString c = m_prefix.filePath(QStringLiteral("drive_c"));
-        QVERIFY(
-            makeFile(c + QStringLiteral("/Games/World of Warcraft/WTF/Account/KESTREL77/SavedVariables/Rostrel.lua")));
+        QVERIFY(testing::writeFile(
+            c + QStringLiteral("/Games/World of Warcraft/WTF/Account/KESTREL77/SavedVariables/Rostrel.lua"), {}));
         QVERIFY(QDir().mkpath(c + QStringLiteral("/Games/World of Warcraft/Interface/AddOns")));
         QVERIFY(QDir().mkpath(c + QStringLiteral("/Twins/Foo")));
         QVERIFY(QDir().mkpath(c + QStringLiteral("/Twins/foo")));
@@ -118,9 +110,9 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString root = dir.path();
         QVERIFY(QDir().mkpath(root + QStringLiteral("/Realm")));
-        QVERIFY(makeFile(root + QStringLiteral("/Rostrel.lua")));
+        QVERIFY(testing::writeFile(root + QStringLiteral("/Rostrel.lua"), {}));
         QVERIFY(QDir().mkpath(root + QStringLiteral("/.hidden")));
-        QVERIFY(makeFile(root + QStringLiteral("/.Rostrel.lua")));
+        QVERIFY(testing::writeFile(root + QStringLiteral("/.Rostrel.lua"), {}));
         QVERIFY(QFile::link(root + QStringLiteral("/Realm"), root + QStringLiteral("/LinkedRealm")));
         QVERIFY(QFile::link(root + QStringLiteral("/Rostrel.lua"), root + QStringLiteral("/linked.lua")));
         QVERIFY(QFile::link(root + QStringLiteral("/gone"), root + QStringLiteral("/dangling")));
@@ -161,7 +153,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, kind);
         QTemporaryDir dir;
-        QVERIFY(makeFile(dir.filePath(QStringLiteral("file"))));
+        QVERIFY(testing::writeFile(dir.filePath(QStringLiteral("file")), {}));
         QString path = dir.filePath(QStringLiteral("missing"));
         if (kind == QStringLiteral("file"))
             path = dir.filePath(QStringLiteral("file"));

@@ -3,8 +3,8 @@
 
 #include "addon/addonupdater.h"
 #include "guild-site/guildsite.h"
-#include "testdata.h"
 #include "support/uploadworld.h"
+#include "testdata.h"
 
 #include <QSslCertificate>
 #include <QSslKey>

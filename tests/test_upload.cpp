@@ -1,7 +1,7 @@
 #include "guild-site/guildsite.h"
 #include "support/faultserver.h"
-#include "testdata.h"
 #include "support/uploadworld.h"
+#include "testdata.h"
 
 #include <QNetworkProxyFactory>
 #include <QProcess>

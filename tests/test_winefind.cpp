@@ -2,6 +2,7 @@
 // is laid out in a temporary home folder.
 
 #include "platform/platform.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,15 +13,6 @@
 using namespace rostrel;
 
 namespace {
-
-// Writes the bytes, making the folders on the way; false when that fails.
-[[nodiscard]] bool writeAll(const QString& path, const QByteArray& bytes)
-{
-    if (!QDir().mkpath(QFileInfo(path).path()))
-        return false;
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
 
 enum class Game
 {
@@ -44,7 +36,7 @@ enum class Game
     else if (game == Game::EmptyValue)
         text += "[Software\\\\Wow6432Node\\\\Blizzard Entertainment\\\\World of Warcraft] 1700000000\n"
                 "\"InstallPath\"=\"\"\n";
-    return writeAll(prefix + QStringLiteral("/system.reg"), text);
+    return testing::writeFile(prefix + QStringLiteral("/system.reg"), text);
 }
 
 } // namespace
@@ -105,14 +97,15 @@ private Q_SLOTS:
         } else if (layout == QStringLiteral("lutris-prefix")) {
             QVERIFY(makePrefix(h + QStringLiteral("/lutris/other"), Game::Absent));
             QVERIFY(makePrefix(h + QStringLiteral("/lutris/battlenet"), Game::View32));
-            QVERIFY(writeAll(h + QStringLiteral("/.config/lutris/games/a-other.yml"),
+            QVERIFY(testing::writeFile(h + QStringLiteral("/.config/lutris/games/a-other.yml"),
                 "game:\n  exe: x.exe\n  prefix: " + h.toUtf8() + "/lutris/other\n"));
-            QVERIFY(writeAll(h + QStringLiteral("/.config/lutris/games/battlenet-1.yml"),
+            QVERIFY(testing::writeFile(h + QStringLiteral("/.config/lutris/games/battlenet-1.yml"),
                 "game:\n  arch: win64\n  exe: drive_c/Battle.net/Battle.net Launcher.exe\n  prefix: " + h.toUtf8()
                     + "/lutris/battlenet\nwine:\n  version: lutris-7\n"));
         } else if (layout == QStringLiteral("lutris-gamepath")) {
             QVERIFY(makePrefix(h + QStringLiteral("/lutris/wow"), Game::View32));
-            QVERIFY(writeAll(h + QStringLiteral("/.local/share/lutris/games/wow.yml"), "game_path: '~/lutris/wow'\n"));
+            QVERIFY(testing::writeFile(
+                h + QStringLiteral("/.local/share/lutris/games/wow.yml"), "game_path: '~/lutris/wow'\n"));
         } else if (layout == QStringLiteral("games")) {
             QVERIFY(QDir().mkpath(h + QStringLiteral("/Games/aaa-no-registry")));
             QVERIFY(makePrefix(h + QStringLiteral("/Games/battlenet"), Game::View32));
@@ -125,7 +118,7 @@ private Q_SLOTS:
             QVERIFY(makePrefix(h + u'/' + expected, Game::View32));
         } else if (layout == QStringLiteral("lutris-flatpak")) {
             QVERIFY(makePrefix(h + QStringLiteral("/lutris/flat"), Game::View32));
-            QVERIFY(writeAll(h + QStringLiteral("/.var/app/net.lutris.Lutris/config/lutris/games/wow.yml"),
+            QVERIFY(testing::writeFile(h + QStringLiteral("/.var/app/net.lutris.Lutris/config/lutris/games/wow.yml"),
                 "game:\n  prefix: " + h.toUtf8() + "/lutris/flat\n"));
         } else if (layout == QStringLiteral("empty+proton")) {
             QVERIFY(makePrefix(h + QStringLiteral("/.wine"), Game::EmptyValue));

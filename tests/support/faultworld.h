@@ -89,7 +89,7 @@ inline QMap<QString, QByteArray> snapshot(const QString& folder)
     return files;
 }
 
-struct FaultWorld
+struct FaultWorld : GameWorld
 {
     static inline const QString kLogin = QStringLiteral("kestrel");
     static inline const QString kPassword = QStringLiteral("secret");
@@ -165,16 +165,9 @@ struct FaultWorld
     }
     int uploads() const { return static_cast<int>(site.received().size()); }
 
-    QTemporaryDir dir;
-    FakeRegistry registry;
-    FakePathLayer paths { dir.path() };
-    FakeDialogs dialogs;
-    FakeExit exit;
-    FakeLog log;
     FakeFormView view;
     FakeBrowser browser;
     CharacterList list;
-    GameFolders folders { registry, paths, dialogs, exit, log };
     Discovery discovery { folders, list };
     ProfileReader profiles { folders, list, log };
     QNetworkAccessManager network;

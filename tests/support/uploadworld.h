@@ -23,7 +23,7 @@
 
 namespace rostrel::fakes {
 
-struct UploadWorld
+struct UploadWorld : GameWorld
 {
     explicit UploadWorld(std::chrono::milliseconds stall = std::chrono::milliseconds(3000))
         : factory(network, stall)
@@ -49,16 +49,9 @@ struct UploadWorld
     }
 
     int saves = 0;
-    QTemporaryDir dir;
-    FakeRegistry registry;
-    FakePathLayer paths { dir.path() };
-    FakeDialogs dialogs;
-    FakeExit exit;
-    FakeLog log;
     FakeFormView view;
     FakeBrowser browser;
     CharacterList list;
-    GameFolders folders { registry, paths, dialogs, exit, log };
     Discovery discovery { folders, list };
     ProfileReader profiles { folders, list, log };
     QNetworkAccessManager network;
