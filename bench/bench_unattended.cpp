@@ -42,10 +42,9 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     const int turns = argc > 1 ? std::max(60, std::atoi(argv[1])) : 6000;
-    const WatcherTimings timings { 2000ms / kScale, 5000ms / kScale, 300000ms / kScale };
+    const WatcherTimings timings { 2000ms / kScale, 5000ms / kScale, 300000ms / kScale, 1ms };
     fakes::UploadWorld world(kStallTimeout / kScale);
     world.watcher.setTimings(timings);
-    world.watcher.UpdateTimer().setInterval(1);
 
     GuildSiteConfig config;
     config.users.insert(QStringLiteral("kestrel"), QStringLiteral("secret"));

@@ -249,7 +249,7 @@ private Q_SLOTS:
         QFETCH(QString, path);
         QFETCH(QString, text);
         Fixture f;
-        QCOMPARE(f.discovery.FormatIt(path), text);
+        QCOMPARE(f.folders.FormatIt({}, path).relative, text);
     }
 
     void withTheWinePathLayer()

@@ -135,7 +135,7 @@ void TestFaultsFiles::profileChangesUnderTheWatcher()
     // The disk is sound again: the watcher's own timer goes on and posts the profile.
     QVERIFY(repair(world, what));
     world.log.messages.clear();
-    world.watcher.UpdateTimer().setInterval(20);
+    world.watcher.setTimings({ {}, {}, {}, std::chrono::milliseconds(20) });
     world.watcher.start();
     QTRY_COMPARE_WITH_TIMEOUT(world.uploads(), 1, 5000);
     world.watcher.stop();

@@ -280,7 +280,7 @@ void TestFaultsNetwork::watcherRecovers(FaultWorld& world)
     QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
     file.close();
     world.view.setUrl(world.site.hostAndPort());
-    world.watcher.UpdateTimer().setInterval(20);
+    world.watcher.setTimings({ {}, {}, {}, std::chrono::milliseconds(20) });
     world.watcher.start();
     QTRY_COMPARE_WITH_TIMEOUT(world.uploads(), 1, 5000);
     world.watcher.stop();

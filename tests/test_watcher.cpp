@@ -194,8 +194,7 @@ private Q_SLOTS:
     void longRun()
     {
         UploadWorld world(400ms); // a stall limit a loaded machine does not reach on a working site
-        world.watcher.setTimings({ 2s, 5s, 60s });
-        world.watcher.UpdateTimer().setInterval(24h); // the test turns it, a second at a time
+        world.watcher.setTimings({ 2s, 5s, 60s, 24h }); // the test turns it, a second at a time
         GuildSiteConfig config, broken; // broken: a data folder it cannot store in, so every upload is a 500
         config.users.insert(QStringLiteral("kestrel"), QStringLiteral("secret"));
         config.dataDir = world.dir.path() + QStringLiteral("/site");
@@ -300,7 +299,7 @@ private Q_SLOTS:
         QVERIFY(world.writeProfile(QStringLiteral("ACC\\R\\Small"), "s2\r\n") == small
             && touch(small, QDateTime::currentDateTime().addSecs(60)));
         const int posted = site.uploadRequestCount();
-        world.watcher.UpdateTimer().setInterval(1);
+        world.watcher.setTimings({ {}, 1h, 1h, 1ms });
         world.watcher.start();
         QTRY_COMPARE(refused.size(), 1);
         QTest::qWait(200);

@@ -123,14 +123,9 @@ void Discovery::walkKept(
 
 void Discovery::addEntry(const QString& gamePath)
 {
-    const EntryPlace place = m_folders.placeOf(m_flavour, gamePath);
+    const EntryPlace place = m_folders.FormatIt(m_flavour, gamePath);
     if (!m_list.InListAlready(place))
         m_list.append(place, m_list.flavourCount() > 1);
-}
-
-QString Discovery::FormatIt(const QString& path)
-{
-    return m_folders.placeOf({}, path).relative;
 }
 
 void Discovery::LoadFilesFromDir(

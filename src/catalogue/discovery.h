@@ -1,5 +1,5 @@
 #pragma once
-// Finds every "Rostrel.lua" (any case) under each flavour's account folder and appends one entry
+// Finds every profile file (its name in any case) under each flavour's account folder and appends one entry
 // per folder holding one, flavour by flavour. Never removes, renames or re-orders entries, nor
 // changes an existing tick. With several flavours an entry's text starts with its flavour's name.
 //
@@ -35,9 +35,6 @@ public:
     // A folder that cannot be listed is passed over; links that lead back into the folders
     // being walked are not followed.
     void LoadfilesFromHardDrive();
-
-    // Entry text for a folder path: every "<account folder>\" and every "\SavedVariables" removed.
-    QString FormatIt(const QString& path);
 
     // The kept listing, for measurements: folders kept, and those listed on every walk for want
     // of a watch (0 without a kept listing).

@@ -153,7 +153,7 @@ QString GameFolders::folderOf(const QString& flavourName)
     return (isFlavourName(named.name) ? named.parent : folder) + flavourName + u'\\';
 }
 
-EntryPlace GameFolders::placeOf(const Flavour& flavour, const QString& gamePath)
+EntryPlace GameFolders::FormatIt(const Flavour& flavour, const QString& gamePath)
 {
     const QString accountPrefix
         = (flavour.folder.isEmpty() ? GetAccountDir(flavour.name) : flavour.accountDir()) + u'\\';

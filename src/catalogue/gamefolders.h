@@ -66,8 +66,9 @@ public:
     QList<Flavour> flavours();
     // A flavour's folder, ending in "\": beside the folder the registry names, or that one itself.
     QString folderOf(const QString& flavourName);
-    // Where a folder found below a flavour's account folder stands in the list.
-    EntryPlace placeOf(const Flavour& flavour, const QString& gamePath);
+    // Where a folder found below a flavour's account folder stands in the list: its path with every
+    // "<account folder>\\" and every "\\SavedVariables" removed.
+    EntryPlace FormatIt(const Flavour& flavour, const QString& gamePath);
     // The profile of an entry: its account folder, "\", its folder, "\SavedVariables\Rostrel.lua".
     QString profilePath(const EntryPlace& place);
     // Whether a file's name is the profile's, in any case.

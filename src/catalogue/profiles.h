@@ -34,7 +34,7 @@ class ProfileReader
 public:
     ProfileReader(GameFolders& folders, const CharacterList& list, MessageSink& log);
 
-    // The entry's flavour's account folder, "\", its folder, "\SavedVariables\Rostrel.lua".
+    // The entry's profile, in its own flavour (GameFolders::profilePath).
     QString profilePath(int index);
     // The profile of a checked entry; empty for an unchecked entry or an index outside the list.
     QByteArray LoadDataFromHardDrive(int index);

@@ -59,7 +59,7 @@ public:
 
     // Escapes a login or password for the form.
     static QString EncodeForm(QString text);
-    // The multipart body: login, password, then the profile as the file "Rostrel.lua".
+    // The multipart body: login, password, then the profile under its own file name.
     static QByteArray buildBody(const QString& login, const QString& password, const QByteArray& profile,
         const QByteArray& boundary = kBoundary);
     // "AaB03x", unless one of the contents holds "--AaB03x", which would end its part early at the

@@ -33,7 +33,7 @@ Watcher::Watcher(Discovery& discovery, CharacterList& list, ProfileReader& profi
     , m_log(log)
     , m_clock(clock)
 {
-    m_updateTimer.setInterval(kUpdateInterval);
+    m_updateTimer.setInterval(m_timings.turn);
     connect(&m_updateTimer, &QTimer::timeout, this, &Watcher::UpdateTimer_Timer);
     m_relookTimer.setSingleShot(true);
     m_relookTimer.setInterval(m_timings.settle);
@@ -43,6 +43,7 @@ Watcher::Watcher(Discovery& discovery, CharacterList& list, ProfileReader& profi
 void Watcher::setTimings(const WatcherTimings& timings)
 {
     m_timings = timings;
+    m_updateTimer.setInterval(m_timings.turn);
     m_relookTimer.setInterval(m_timings.settle);
 }
 

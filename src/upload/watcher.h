@@ -37,6 +37,8 @@ struct WatcherTimings
     // longest; the first post that works ends it.
     std::chrono::milliseconds firstBackOff { 5000 };
     std::chrono::milliseconds longestBackOff { 5 * 60 * 1000 };
+    // Between two turns.
+    std::chrono::milliseconds turn { kUpdateInterval };
 };
 
 class Watcher : public QObject
@@ -53,7 +55,6 @@ public:
         m_relookTimer.stop();
     }
     bool isRunning() const { return m_updateTimer.isActive(); }
-    QTimer& UpdateTimer() { return m_updateTimer; }
     void setTimings(const WatcherTimings& timings);
     const WatcherTimings& timings() const { return m_timings; }
 
