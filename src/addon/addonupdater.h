@@ -55,8 +55,8 @@ public:
     bool storeFile(const QString& toFile, const QByteArray& bytes);
 
 private:
-    // What a check failed at, and the run of failing background checks: a background check writes
-    // only the first line of a run, and one that fails nothing ends the run.
+    // Whether the check under way has failed, and the run of failing background checks: a
+    // background check writes only the first line of a run, and one that fails nothing ends it.
     class FailureRun
     {
     public:
@@ -73,7 +73,7 @@ private:
         }
         bool background() const { return m_background; }
         void failed() { m_checkFailed = true; }
-        // Counts a failure of the check; whether its line is to be written.
+        // A failure with a line of its own: whether the line is to be written.
         bool failedWithLine()
         {
             m_checkFailed = true;
@@ -94,7 +94,7 @@ private:
     {
         AddonPlace place;
         int failed = 0;
-        std::optional<std::pair<QString, QByteArray>> toc;
+        std::optional<std::pair<QString, QByteArray>> toc; // its name and bytes, stored last
     };
     // Fetches and stores the listed files in every pending flavour; returns how many were tried.
     int install(const QStringList& names, std::vector<Target>& pending);
