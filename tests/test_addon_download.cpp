@@ -1,4 +1,4 @@
-// The downloads of the addon updater: one file into memory or onto disk, against the reference
+// The update check's fetch and store: one file into memory or onto disk, against the reference
 // site's file host and against servers that misbehave, all on loopback.
 
 #include "support/addonworld.h"
@@ -13,6 +13,7 @@ using namespace rostrel;
 using namespace rostrel::testing;
 using namespace rostrel::fakes;
 using namespace std::chrono_literals;
+using namespace Qt::Literals::StringLiterals;
 
 Q_DECLARE_METATYPE(rostrel::FaultServer::Mode)
 
@@ -21,39 +22,39 @@ class TestAddonDownload : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void quickDownload();
+    void fetch();
     void storedBytes_data();
     void storedBytes();
     void saveFailures_data();
     void saveFailures();
     void fullDisk();
-    void failedFetchKeepsFile_data();
-    void failedFetchKeepsFile();
+    void failedFetch_data();
+    void failedFetch();
 };
 
-void TestAddonDownload::quickDownload()
+void TestAddonDownload::fetch()
 {
     AddonWorld world;
     QVERIFY(world.publish(QStringLiteral("abc"), "abc"));
     QVERIFY(world.publish(QStringLiteral("empty"), ""));
     AddonUpdater& updater = *world.updater;
 
-    QCOMPARE(updater.QuickDownload(updater.fileUrl(QStringLiteral("abc"))), QStringLiteral("abc"));
-    QVERIFY(updater.lastDownloadOk());
-    QCOMPARE(updater.QuickDownload(updater.fileUrl(QStringLiteral("empty"))), QString());
-    QVERIFY(updater.lastDownloadOk());
+    const Result<QByteArray> abc = updater.fetch(updater.fileUrl(QStringLiteral("abc")));
+    QVERIFY(abc.ok());
+    QCOMPARE(*abc, QByteArray("abc"));
+    const Result<QByteArray> empty = updater.fetch(updater.fileUrl(QStringLiteral("empty")));
+    QVERIFY(empty.ok() && empty->isEmpty());
     QVERIFY(world.dialogs.shown.isEmpty());
 
     // A missing file is an error page, not an empty file: one box, and the caller can tell.
     const QString missing = updater.fileUrl(QStringLiteral("missing"));
-    QCOMPARE(updater.QuickDownload(missing), QString());
-    QVERIFY(!updater.lastDownloadOk());
+    QVERIFY(!updater.fetch(missing).ok());
     QCOMPARE(world.boxTexts(), QStringList { kDownloadError + missing + QStringLiteral("\r\n\r\nHTTP 404") });
     QVERIFY(world.boxesArePlain());
 
     // An address the request object refuses.
     world.dialogs.shown.clear();
-    QCOMPARE(updater.QuickDownload(QStringLiteral("not an address")), QString());
+    QVERIFY(!updater.fetch(QStringLiteral("not an address")).ok());
     QCOMPARE(world.dialogs.shown.size(), 1);
     QVERIFY(world.dialogs.shown.first().text.startsWith(kDownloadError + QStringLiteral("not an address\r\n\r\n")));
     QVERIFY(world.dialogs.shown.first().text.size()
@@ -79,12 +80,12 @@ void TestAddonDownload::storedBytes()
     QFETCH(QByteArray, stored);
 
     AddonWorld world;
-    QVERIFY(world.publish(QStringLiteral("Icon.tga"), body));
+    QVERIFY(world.publish(u"RostrelVersion"_s, "2") && world.publish(u"RostrelFiles"_s, "Icon.tga")
+        && world.publish(u"Icon.tga"_s, body));
     QVERIFY(writeFile(world.addon(QStringLiteral("Icon.tga")), "an older, longer version of the file"));
-    QVERIFY(world.updater->QuickDownloadToFile(
-        world.updater->fileUrl(QStringLiteral("Icon.tga")), kGameAddonFolder + QStringLiteral("Icon.tga")));
+    world.updater->CheckVersionAndDownload();
     QCOMPARE(readFile(world.addon(QStringLiteral("Icon.tga"))), stored);
-    QVERIFY(world.dialogs.shown.isEmpty());
+    QCOMPARE(world.boxTexts(), QStringList { kAnnounce + u"2"_s });
     QCOMPARE(QDir(world.addon()).entryList(QDir::Files), QStringList { QStringLiteral("Icon.tga") });
 }
 
@@ -106,12 +107,11 @@ void TestAddonDownload::saveFailures()
     QFETCH(QString, blocker);
 
     AddonWorld world;
-    QVERIFY(world.publish(QStringLiteral("a.lua"), "abc"));
     if (!blocker.isEmpty())
         QVERIFY(writeFile(world.gameDir() + u'/' + blocker, "not a folder"));
     const QStringList before = world.gameFiles();
 
-    QVERIFY(!world.updater->QuickDownloadToFile(world.updater->fileUrl(QStringLiteral("a.lua")), gamePath));
+    QVERIFY(!world.updater->storeFile(gamePath, "abc"));
 
     QCOMPARE(world.dialogs.shown.size(), 1);
     const QString prefix
@@ -127,13 +127,11 @@ void TestAddonDownload::fullDisk()
     AddonWorld world;
     const QByteArray old("the installed file, intact");
     QVERIFY(writeFile(world.addon(QStringLiteral("Big.blp")), old));
-    QVERIFY(world.publish(QStringLiteral("Big.blp"), QByteArray(256 * 1024, 'b')));
     bool written = true;
     {
         FileSizeLimit limit(64 * 1024);
         QVERIFY(limit.ok());
-        written = world.updater->QuickDownloadToFile(
-            world.updater->fileUrl(QStringLiteral("Big.blp")), kGameAddonFolder + QStringLiteral("Big.blp"));
+        written = world.updater->storeFile(kGameAddonFolder + QStringLiteral("Big.blp"), QByteArray(256 * 1024, 'b'));
     }
     QVERIFY(!written);
     QCOMPARE(world.dialogs.shown.size(), 1);
@@ -144,7 +142,7 @@ void TestAddonDownload::fullDisk()
     QCOMPARE(QDir(world.addon()).entryList(QDir::Files | QDir::Hidden), QStringList { QStringLiteral("Big.blp") });
 }
 
-void TestAddonDownload::failedFetchKeepsFile_data()
+void TestAddonDownload::failedFetch_data()
 {
     QTest::addColumn<FaultServer::Mode>("mode");
     QTest::addColumn<QString>("reason"); // expected description, empty: any
@@ -157,7 +155,7 @@ void TestAddonDownload::failedFetchKeepsFile_data()
     QTest::newRow("stall mid-file") << FaultServer::Mode::StallMidFile << QString();
 }
 
-void TestAddonDownload::failedFetchKeepsFile()
+void TestAddonDownload::failedFetch()
 {
     QFETCH(FaultServer::Mode, mode);
     QFETCH(QString, reason);
@@ -166,13 +164,11 @@ void TestAddonDownload::failedFetchKeepsFile()
     FaultServer server(mode);
     QVERIFY(server.listen());
     world.useHost(server.hostAndPort());
-    const QByteArray old("-- installed Rostrel.lua\r\n");
-    QVERIFY(writeFile(world.addon(QStringLiteral("Rostrel.lua")), old));
 
+    // Nothing of a reply cut short is handed on to be stored.
     const QString url = world.updater->fileUrl(QStringLiteral("Rostrel.lua"));
-    QVERIFY(!world.updater->QuickDownloadToFile(url, kGameAddonFolder + QStringLiteral("Rostrel.lua")));
+    QVERIFY(!world.updater->fetch(url).ok());
 
-    QCOMPARE(readFile(world.addon(QStringLiteral("Rostrel.lua"))), old);
     QCOMPARE(world.dialogs.shown.size(), 1);
     const QString text = world.dialogs.shown.first().text;
     const QString prefix = kDownloadError + url + QStringLiteral("\r\n\r\n");
@@ -181,7 +177,6 @@ void TestAddonDownload::failedFetchKeepsFile()
         QVERIFY(text.size() > prefix.size());
     else
         QCOMPARE(text, prefix + reason);
-    QCOMPARE(QDir(world.addon()).entryList(QDir::Files | QDir::Hidden), QStringList { QStringLiteral("Rostrel.lua") });
 }
 
 QTEST_GUILESS_MAIN(TestAddonDownload)

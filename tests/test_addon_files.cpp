@@ -1,16 +1,14 @@
 // The addon's local side: the installed version, the old addon's removal, file-list names and
 // the file host's address. No network.
 
-#include "addon/addonupdater.h"
+#include "addon/filehost.h"
+#include "addon/installedaddon.h"
 #include "catalogue/gamefolders.h"
-#include "core/browser.h"
 #include "core/config.h"
 #include "fakes.h"
-#include "http/xmlhttp.h"
 
 #include <QDir>
 #include <QFile>
-#include <QNetworkAccessManager>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -38,6 +36,9 @@ struct Game
     QString gameDir() const { return root.path() + QStringLiteral("/Games/World of Warcraft"); }
     QString addons() const { return gameDir() + QStringLiteral("/Interface/AddOns"); }
 
+    // As the check does it in the flavour the registry names.
+    void removeOldAddon() { addon.FindOldAddonAndDelete(addon.places().front()); }
+
     static bool write(const QString& path, const QByteArray& bytes)
     {
         QDir().mkpath(QFileInfo(path).path());
@@ -51,12 +52,8 @@ struct Game
     FakeDialogs dialogs;
     FakeExit exit;
     FakeLog log;
-    FakeBrowser browser; // never asked: requests are not made here
     GameFolders folders { registry, paths, dialogs, exit, log };
-    QNetworkAccessManager network;
-    NetworkRequestFactory client { network };
-    RequestSource requests { client, dialogs, browser, exit };
-    AddonUpdater updater { folders, requests, dialogs, log, QStringLiteral("http://127.0.0.1:9/files/Rostrel/") };
+    InstalledAddon addon { folders, log };
 };
 
 } // namespace
@@ -130,7 +127,7 @@ void TestAddonFiles::installedVersion()
 
     Game game;
     QVERIFY(Game::write(game.addons() + QStringLiteral("/Rostrel/Rostrel.toc"), toc));
-    QCOMPARE(game.updater.GetMyVersion(), expected);
+    QCOMPARE(game.addon.GetMyVersion(), expected);
     QVERIFY(game.dialogs.shown.isEmpty());
     QVERIFY(game.log.messages.isEmpty());
 }
@@ -138,7 +135,7 @@ void TestAddonFiles::installedVersion()
 void TestAddonFiles::installedVersionWithoutToc()
 {
     Game game;
-    QCOMPARE(game.updater.GetMyVersion(), std::optional<QString>());
+    QCOMPARE(game.addon.GetMyVersion(), std::optional<QString>());
     // The addon folder is made where the game keeps its addons, not beside it in another case.
     QVERIFY(QFileInfo(game.addons() + QStringLiteral("/Rostrel")).isDir());
     QCOMPARE(QDir(game.gameDir() + QStringLiteral("/Interface")).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
@@ -150,7 +147,7 @@ void TestAddonFiles::installedVersionTocIsFolder()
 {
     Game game;
     QVERIFY(QDir().mkpath(game.addons() + QStringLiteral("/Rostrel/Rostrel.toc")));
-    QCOMPARE(game.updater.GetMyVersion(), std::optional<QString>());
+    QCOMPARE(game.addon.GetMyVersion(), std::optional<QString>());
     QVERIFY(game.dialogs.shown.isEmpty());
 }
 
@@ -159,7 +156,7 @@ void TestAddonFiles::installedVersionGameFolderWithoutBackslash()
     Game game;
     game.registry.setInstallPath(QStringLiteral("C:\\Games\\World of Warcraft"));
     QVERIFY(Game::write(game.addons() + QStringLiteral("/Rostrel/Rostrel.toc"), "## Version: 5.0\r\n"));
-    QCOMPARE(game.updater.GetMyVersion(), std::optional<QString>(QStringLiteral("5.0")));
+    QCOMPARE(game.addon.GetMyVersion(), std::optional<QString>(QStringLiteral("5.0")));
 }
 
 void TestAddonFiles::oldAddon_data()
@@ -204,7 +201,7 @@ void TestAddonFiles::oldAddon()
     for (const QString& name : std::as_const(others))
         QVERIFY(Game::write(folder + u'/' + name, "x"));
 
-    game.updater.FindOldAddonAndDelete();
+    game.removeOldAddon();
 
     const QStringList expectedLog
         = logged ? QStringList { QStringLiteral("Old 'Coffrin' addon found.  Removing") } : QStringList();
@@ -223,8 +220,8 @@ void TestAddonFiles::oldAddonMissingTocLeavesXmlForGood()
     QVERIFY(QDir().mkpath(folder + QStringLiteral("/Coffrin.toc")));
     QVERIFY(Game::write(folder + QStringLiteral("/Coffrin.xml"), "x"));
 
-    game.updater.FindOldAddonAndDelete();
-    game.updater.FindOldAddonAndDelete();
+    game.removeOldAddon();
+    game.removeOldAddon();
 
     QCOMPARE(game.log.messages.size(), 1);
     QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/Coffrin.lua")));
@@ -236,7 +233,7 @@ void TestAddonFiles::oldAddonMissingTocLeavesXmlForGood()
     const QString otherFolder = other.addons() + QStringLiteral("/Coffrin");
     QVERIFY(QDir().mkpath(otherFolder + QStringLiteral("/Coffrin.lua")));
     QVERIFY(Game::write(otherFolder + QStringLiteral("/Coffrin.xml"), "x"));
-    other.updater.FindOldAddonAndDelete();
+    other.removeOldAddon();
     QVERIFY(other.log.messages.isEmpty());
     QVERIFY(QFileInfo::exists(otherFolder + QStringLiteral("/Coffrin.xml")));
 }
@@ -278,7 +275,7 @@ void TestAddonFiles::fileNames()
 {
     QFETCH(QString, name);
     QFETCH(bool, safe);
-    QCOMPARE(AddonUpdater::isSafeFileName(name), safe);
+    QCOMPARE(isSafeFileName(name), safe);
 }
 
 void TestAddonFiles::fileUrls_data()
@@ -297,8 +294,7 @@ void TestAddonFiles::fileUrls()
 {
     QFETCH(QString, name);
     QFETCH(QString, url);
-    Game game;
-    QCOMPARE(game.updater.fileUrl(name), url);
+    QCOMPARE(fileUrl(QStringLiteral("http://127.0.0.1:9/files/Rostrel/"), name), url);
 }
 
 void TestAddonFiles::hostBase_data()

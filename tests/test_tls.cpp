@@ -87,13 +87,14 @@ private Q_SLOTS:
         world.view.setUrl(site->baseUrl());
         const UploadResult upload = world.uploader.post(kProfile);
         AddonUpdater updater(world.folders, world.requests, world.dialogs, world.log, fileHostBase(site->baseUrl()));
-        const QString version = updater.QuickDownload(updater.fileUrl(QStringLiteral("RostrelVersion")));
+        const Result<QByteArray> version = updater.fetch(updater.fileUrl(QStringLiteral("RostrelVersion")));
 
         if (trusted) {
             QCOMPARE(upload->reply, QStringLiteral("Inventory Uploaded"));
             QCOMPARE(site->received().size(), 1);
             QCOMPARE(site->received().constFirst().profile(), kProfile);
-            QCOMPARE(version, QStringLiteral("2.1"));
+            QVERIFY(version.ok());
+            QCOMPARE(*version, QByteArray("2.1"));
             QVERIFY(world.dialogs.shown.isEmpty());
             return;
         }
@@ -101,7 +102,7 @@ private Q_SLOTS:
         QVERIFY(!upload.ok()); // and so no reply text
         QCOMPARE(site->uploadRequestCount(), 0);
         QCOMPARE(site->fileRequestCount(QStringLiteral("RostrelVersion")), 0);
-        QVERIFY(version.isEmpty());
+        QVERIFY(!version.ok());
         QCOMPARE(world.dialogs.shown.size(), 2);
         QVERIFY2(world.dialogs.shown[0].text.contains(u"certificate cannot be trusted"),
             qPrintable(world.dialogs.shown[0].text));

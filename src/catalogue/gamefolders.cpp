@@ -105,6 +105,11 @@ QString GameFolders::addonFolder(const QString& flavourName)
     return folderOf(flavourName) + kAddonsFolder + u'\\' + kAddonName;
 }
 
+QString GameFolders::addonFile(const QString& addonsFolder, const QString& name)
+{
+    return addonsFolder + u'\\' + kAddonName + u'\\' + name;
+}
+
 bool GameFolders::isProfileName(const QString& fileName)
 {
     return fileName.compare(kProfileName, Qt::CaseInsensitive) == 0;

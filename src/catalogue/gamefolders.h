@@ -57,6 +57,8 @@ public:
     QString addonsFolder(const QString& flavourName = {});
     // A flavour's "Interface\Addons\Rostrel".
     QString addonFolder(const QString& flavourName = {});
+    // One of the addon's files, in the addons folder given.
+    static QString addonFile(const QString& addonsFolder, const QString& name);
     // Makes sure the addon folder exists; a failure is logged and the program goes on.
     void InitializeFolders();
 

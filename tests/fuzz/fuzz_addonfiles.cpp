@@ -2,12 +2,9 @@
 // check accepts must stay a file inside the addon folder, on the disk as Windows reads a path
 // and in the address it is fetched from.
 
-#include "addon/addonupdater.h"
-#include "catalogue/gamefolders.h"
+#include "addon/filehost.h"
 #include "core/pathlayer.h"
-#include "fakes.h"
 #include "fuzzsupport.h"
-#include "http/xmlhttp.h"
 #include "platform/backends.h"
 
 #include <QFileInfo>
@@ -18,27 +15,6 @@ using namespace rostrel;
 namespace {
 
 const QString kBase = QStringLiteral("http://files.example.org:8080/files/Rostrel/");
-
-class NoRequests final : public RequestFactory
-{
-public:
-    std::unique_ptr<XmlHttpRequest> create() override { return nullptr; }
-};
-
-// An updater for its addresses only: it is never asked to fetch anything.
-struct Updater
-{
-    fakes::FakeRegistry registry;
-    fakes::FakePathLayer paths { fuzz::scratch() };
-    fakes::FakeDialogs dialogs;
-    fakes::FakeExit exit;
-    fakes::FakeLog log;
-    fakes::FakeBrowser browser;
-    NoRequests client;
-    RequestSource requests { client, dialogs, browser, exit };
-    GameFolders folders { registry, paths, dialogs, exit, log };
-    AddonUpdater updater { folders, requests, dialogs, log, kBase };
-};
 
 // The name as Windows resolves it: trailing dots and spaces of a path component are dropped.
 QString asWindowsReadsIt(QString name)
@@ -60,14 +36,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static const QString addonHost = QDir::cleanPath(paths->toHost(addonFolder));
 
     const auto [versionFile, fileList] = fuzz::splitAtNul(fuzz::bytes(data, size));
-    const QString version = AddonUpdater::cleanVersion(versionFile);
+    const QString version = cleanVersion(versionFile);
     FUZZ_CHECK(!version.startsWith(u' ') || version.trimmed().isEmpty() || versionFile.contains("\r\n"));
 
-    const QStringList names = AddonUpdater::splitFileList(fileList);
+    const QStringList names = splitFileList(fileList);
     FUZZ_CHECK(names.join(QStringLiteral("\r\n")) == QString::fromUtf8(fileList));
     for (const QString& name : names) {
         FUZZ_CHECK(!name.contains(QStringLiteral("\r\n")));
-        if (!AddonUpdater::isSafeFileName(name))
+        if (!isSafeFileName(name))
             continue;
         // Where the file is stored: the addon folder's own child, under the name given.
         const QString host = paths->toHost(addonFolder + u'\\' + name);
@@ -77,8 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const QString windows = asWindowsReadsIt(name);
         FUZZ_CHECK(!windows.isEmpty() && windows != u"." && windows != u"..");
         // Where it is fetched from: the base's folder, the name as the path's last part.
-        static Updater fetcher;
-        const QUrl url(fetcher.updater.fileUrl(name), QUrl::StrictMode);
+        const QUrl url(fileUrl(kBase, name), QUrl::StrictMode);
         FUZZ_CHECK(url.isValid() && !url.hasQuery() && !url.hasFragment());
         FUZZ_CHECK(url.host() == u"files.example.org" && url.port() == 8080);
         FUZZ_CHECK(url.path(QUrl::FullyDecoded) == QStringLiteral("/files/Rostrel/") + name);

@@ -2,22 +2,15 @@
 // the one the line rules give for the whole file, wherever a chunk ends (inputs are placed so
 // that their first bytes straddle the first chunk's end).
 
-#include "addon/addonupdater.h"
+#include "addon/installedaddon.h"
 #include "catalogue/gamefolders.h"
 #include "core/textlines.h"
 #include "fakes.h"
 #include "fuzzsupport.h"
-#include "http/xmlhttp.h"
 
 using namespace rostrel;
 
 namespace {
-
-class NoRequests final : public RequestFactory
-{
-public:
-    std::unique_ptr<XmlHttpRequest> create() override { return nullptr; }
-};
 
 // The rule stated plainly: the first line holding "Version:", the character after the colon
 // skipped, the rest trimmed of spaces; absent when the line ends at the colon.
@@ -49,11 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static fakes::FakeDialogs dialogs;
     static fakes::FakeExit exit;
     static fakes::FakeLog log;
-    static fakes::FakeBrowser browser;
-    static NoRequests client;
-    static RequestSource requests { client, dialogs, browser, exit };
     static GameFolders folders { registry, paths, dialogs, exit, log };
-    static AddonUpdater updater { folders, requests, dialogs, log, QString() };
+    static InstalledAddon addon { folders, log };
     registry.setInstallPath(QStringLiteral("C:\\Games\\WoW\\"));
 
     QByteArray file = fuzz::bytes(data, size);
@@ -64,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         file = QByteArray(64 * 1024 - offset, 'x') + file.mid(1);
     }
     fuzz::writeScratch(QStringLiteral("Games/WoW/Interface/Addons/Rostrel/Rostrel.toc"), file);
-    const std::optional<QString> version = updater.GetMyVersion();
+    const std::optional<QString> version = addon.GetMyVersion();
     FUZZ_CHECK(version == expectedVersion(file));
     FUZZ_CHECK(dialogs.shown.isEmpty());
     return 0;
