@@ -2,8 +2,8 @@
 
 #include "catalogue/characterlist.h"
 #include "catalogue/foldertree.h"
-#include "catalogue/folderwatch.h"
 #include "catalogue/gamefolders.h"
+#include "folderwatch/folderwatch.h"
 
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -28,7 +28,7 @@ QString removeFolderNames(const QString& path, const QString& accountPrefix)
 } // namespace
 
 Discovery::Discovery(GameFolders& folders, CharacterList& list, QObject* parent)
-    : Discovery(folders, list, makeSystemFolderWatch(), parent)
+    : Discovery(folders, list, makeFolderWatch(), parent)
 { }
 
 Discovery::Discovery(GameFolders& folders, CharacterList& list, std::unique_ptr<FolderWatch> watch, QObject* parent)

@@ -1,8 +1,8 @@
 #include "catalogue/foldertree.h"
 
-#include "catalogue/folderwatch.h"
 #include "core/pathlayer.h"
 #include "core/seams.h"
+#include "folderwatch/folderwatch.h"
 
 #include <QDir>
 #include <QFileInfo>

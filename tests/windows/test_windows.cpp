@@ -10,6 +10,7 @@
 #include "core/pathlayer.h"
 #include "core/registry.h"
 #include "fakes.h"
+#include "folderwatch/folderwatch.h"
 #include "platform/platform.h"
 #include "settings/settingsfiles.h"
 #include "settings/startup.h"
@@ -31,22 +32,34 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// A game folder with one character, its account tree listed and watched as the walk does.
+// A game folder with one character (in a folder of its own, or in `at`), its account tree listed
+// and watched as the walk does.
 struct WatchedGame
 {
     QTemporaryDir dir;
-    QString base = QFileInfo(dir.path()).canonicalFilePath();
-    QString root = base + u"/WTF/Account"_s;
-    std::unique_ptr<FolderWatch> watch = makeWindowsFolderWatch();
+    QString base;
+    QString root;
+    std::unique_ptr<FolderWatch> watch = makeFolderWatch();
     std::unique_ptr<PathLayer> paths = makeNativePathLayer();
     fakes::FakeLog log;
     FolderTree tree { *watch, *paths, log, 32 };
 
-    WatchedGame()
+    explicit WatchedGame(const QString& at = {})
+        : base(at.isEmpty() ? QFileInfo(dir.path()).canonicalFilePath() : at)
     {
-        QDir().mkpath(root + u"/ACC/Realm/Char/SavedVariables"_s);
+        QDir().mkpath(base + u"/WTF/Account/ACC/Realm/Char/SavedVariables"_s);
         QDir().mkpath(base + u"/Interface/AddOns"_s);
+        root = QFileInfo(base + u"/WTF/Account"_s).canonicalFilePath();
         tree.build(root, root);
+    }
+    // A turn of the walk; true when it lists a profile in the folder (root-relative).
+    bool listsProfile(const QString& folder)
+    {
+        watch->deliverPending();
+        tree.refresh();
+        bool listed = false;
+        tree.forEachProfileFolder(u"A"_s, [&](const QString& path) { listed = listed || path == u"A\\"_s + folder; });
+        return listed;
     }
     // From another process, as a player's file manager would.
     bool renameWtf(const QString& to)
@@ -450,6 +463,42 @@ private Q_SLOTS:
             QVERIFY2(report.at(0).toString().startsWith(game.root), qPrintable(report.at(0).toString()));
         if (change == u"rename")
             QVERIFY(game.renameWtf(u"WTF"_s));
+    }
+
+    // A WTF linked from another flavour's folder: the watch, which does not follow links, is
+    // opened where the link leads.
+    void watchFollowsALinkedWtf()
+    {
+        QTemporaryDir dir;
+        QString game = QFileInfo(dir.path()).canonicalFilePath();
+        QDir().mkpath(game + u"/_retail_/WTF"_s);
+        QDir().mkpath(game + u"/_classic_"_s);
+        QProcess::execute(u"cmd"_s,
+            { u"/c"_s, u"mklink"_s, u"/J"_s, QDir::toNativeSeparators(game + u"/_classic_/WTF"_s),
+                QDir::toNativeSeparators(game + u"/_retail_/WTF"_s) });
+        // Wine makes no junctions; to it, a link made on the host (by the test's fixture) is one.
+        if (!QFileInfo::exists(game + u"/_classic_/WTF"_s))
+            game = qEnvironmentVariable("ROSTREL_LINKED_GAME");
+        if (game.isEmpty())
+            QSKIP("No junction to be had here");
+        QDir(game + u"/_retail_/WTF/Account/ACC/Realm/Linked"_s).removeRecursively();
+        WatchedGame linked(game + u"/_classic_"_s);
+        QVERIFY(writeFile(linked.root + u"/ACC/Realm/Linked/SavedVariables/Rostrel.lua"_s, "x"));
+        QTRY_VERIFY(linked.listsProfile(u"ACC\\Realm\\Linked\\SavedVariables"_s));
+    }
+
+    // A watch that the system ends (here: its read cancelled) while the folder is still there is
+    // opened again.
+    void watchEndedIsOpenedAgain()
+    {
+        WatchedGame game;
+        QSignalSpy lost(game.watch.get(), &FolderWatch::changesLost);
+        for (quintptr handle = 4; handle < 0x10000; handle += 4)
+            CancelIoEx(reinterpret_cast<HANDLE>(handle), nullptr);
+        QTRY_VERIFY(lost.count() > 0);
+        QVERIFY(!game.listsProfile(u"ACC\\Realm\\New\\SavedVariables"_s)); // the turn that looks everywhere
+        QVERIFY(writeFile(game.root + u"/ACC/Realm/New/SavedVariables/Rostrel.lua"_s, "x"));
+        QTRY_VERIFY(game.listsProfile(u"ACC\\Realm\\New\\SavedVariables"_s));
     }
 
     void watchOverflowLosesChanges()
