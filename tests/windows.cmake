@@ -9,13 +9,11 @@ add_dependencies(test_windows recordargs)
 if(CMAKE_CROSSCOMPILING)
     set_tests_properties(test_windows test_watcher test_upload test_flavours PROPERTIES RESOURCE_LOCK folder-watch)
 endif()
-# A WTF linked from another flavour's folder. Wine makes no junctions, but shows a link made on
-# the host as one.
+# A WTF linked from another flavour's folder: Wine makes no junctions, but shows a host's link as one.
 if(CMAKE_CROSSCOMPILING AND CMAKE_HOST_UNIX)
     set(linked ${CMAKE_CURRENT_BINARY_DIR}/linked-game)
-    add_test(NAME linked_game_setup COMMAND sh -c
-        "rm -rf '${linked}' && mkdir -p '${linked}/_retail_/WTF' '${linked}/_classic_' && ln -s ../_retail_/WTF '${linked}/_classic_/WTF'")
-    set_tests_properties(linked_game_setup PROPERTIES FIXTURES_SETUP linked-game)
+    add_test(NAME linked_game COMMAND sh -c "rm -rf ${linked} && mkdir -p ${linked}/_retail_/WTF ${linked}/_classic_ && ln -s ../_retail_/WTF ${linked}/_classic_/WTF")
+    set_tests_properties(linked_game PROPERTIES FIXTURES_SETUP linked-game)
     set_tests_properties(test_windows PROPERTIES FIXTURES_REQUIRED linked-game)
     set_property(TEST test_windows APPEND PROPERTY ENVIRONMENT ROSTREL_LINKED_GAME=Z:${linked})
 endif()
