@@ -49,9 +49,7 @@ struct WatchedGame
         if (linkedWtf) {
             QDir().mkpath(base + u"/_retail_/WTF"_s);
             QDir().mkpath(base + u"/_classic_"_s);
-            QProcess::execute(u"cmd"_s,
-                { u"/c"_s, u"mklink"_s, u"/J"_s, QDir::toNativeSeparators(base + u"/_classic_/WTF"_s),
-                    QDir::toNativeSeparators(base + u"/_retail_/WTF"_s) });
+            shell(u"mklink /J"_s, u"_classic_/WTF"_s, u"_retail_/WTF"_s);
             // Wine makes no junctions; to it, a link made on the host (by the test's fixture) is one.
             base = QFileInfo::exists(base + u"/_classic_/WTF"_s) ? base : qEnvironmentVariable("ROSTREL_LINKED_GAME");
             if (base.isEmpty())
@@ -71,13 +69,12 @@ struct WatchedGame
         return tree.folderCount();
     }
     // From another process, as a player's file manager would.
-    bool renameWtf(const QString& to)
+    bool renameWtf(const QString& to) { return shell(u"move"_s, to == u"WTF" ? u"WTF.old"_s : u"WTF"_s, to); }
+    bool shell(const QString& command, const QString& first, const QString& second)
     {
-        const QString from = to == u"WTF" ? u"WTF.old"_s : u"WTF"_s;
-        return QProcess::execute(u"cmd"_s,
-                   { u"/c"_s, u"move"_s, QDir::toNativeSeparators(base + u'/' + from),
-                       QDir::toNativeSeparators(base + u'/' + to) })
-            == 0;
+        const QStringList names
+            = { QDir::toNativeSeparators(base + u'/' + first), QDir::toNativeSeparators(base + u'/' + second) };
+        return QProcess::execute(u"cmd"_s, QStringList { u"/c"_s } + command.split(u' ') + names) == 0;
     }
 };
 
