@@ -12,10 +12,10 @@
 
 #include "catalogue/characterlist.h"
 #include "catalogue/discovery.h"
-#include "catalogue/folderwatch.h"
 #include "catalogue/gamefolders.h"
 #include "core/pathlayer.h"
 #include "fakes.h"
+#include "folderwatch/folderwatch.h"
 #include "platform/backends.h"
 
 #include <QCoreApplication>

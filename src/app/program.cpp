@@ -56,9 +56,7 @@ Program::Program(ProgramServices services, QObject* parent)
     m_list = std::make_unique<CharacterList>();
     m_form->Characters->setModel(m_list.get());
     m_folders = std::make_unique<GameFolders>(*s.platform.registry, *s.platform.paths, *s.dialogs, *s.exit, *m_log);
-    m_discovery = s.platform.folderWatch
-        ? std::make_unique<Discovery>(*m_folders, *m_list, std::move(s.platform.folderWatch))
-        : std::make_unique<Discovery>(*m_folders, *m_list);
+    m_discovery = std::make_unique<Discovery>(*m_folders, *m_list);
     m_profiles = std::make_unique<ProfileReader>(*m_folders, *m_list, *m_log);
     m_settings = std::make_unique<SettingsFiles>(*m_form, *m_list, *s.dialogs, s.settingsFolder);
     m_startup = std::make_unique<StartupEntry>(*s.platform.autostart, *m_form, *m_log);

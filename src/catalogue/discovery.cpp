@@ -2,8 +2,8 @@
 
 #include "catalogue/characterlist.h"
 #include "catalogue/foldertree.h"
-#include "catalogue/folderwatch.h"
 #include "catalogue/gamefolders.h"
+#include "folderwatch/folderwatch.h"
 
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -14,7 +14,7 @@ Q_LOGGING_CATEGORY(lcCatalogue, "rostrel.catalogue", QtInfoMsg)
 namespace rostrel {
 
 Discovery::Discovery(GameFolders& folders, CharacterList& list, QObject* parent)
-    : Discovery(folders, list, makeSystemFolderWatch(), parent)
+    : Discovery(folders, list, makeFolderWatch(), parent)
 { }
 
 Discovery::Discovery(GameFolders& folders, CharacterList& list, std::unique_ptr<FolderWatch> watch, QObject* parent)

@@ -1,9 +1,9 @@
 #include "catalogue/foldertree.h"
 
-#include "catalogue/folderwatch.h"
 #include "catalogue/gamefolders.h"
 #include "core/pathlayer.h"
 #include "core/seams.h"
+#include "folderwatch/folderwatch.h"
 
 #include <QDir>
 #include <QFileInfo>

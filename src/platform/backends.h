@@ -5,7 +5,6 @@
 
 #include "core/autostart.h"
 #include "core/browser.h"
-#include "core/folderwatch.h"
 #include "core/pathlayer.h"
 #include "core/registry.h"
 
@@ -53,9 +52,6 @@ std::unique_ptr<RegistryCalls> makeWindowsRegistryCalls();
 std::unique_ptr<PathLayer> makeNativePathLayer();
 // Wine: drive letters map through <prefix>/dosdevices/<x>: (C: falls back to <prefix>/drive_c).
 std::unique_ptr<PathLayer> makeWinePathLayer(const QString& prefix);
-
-// Windows: one recursive change watch per account tree, on the folder that holds its WTF.
-std::unique_ptr<FolderWatch> makeWindowsFolderWatch();
 
 // Folder ids are FNV-1a hashes of what tells folders apart on each system.
 inline constexpr quint64 kFolderIdSeed = 14695981039346656037ULL;

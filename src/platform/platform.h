@@ -28,9 +28,6 @@ struct Platform
     std::unique_ptr<PathLayer> paths;
     std::unique_ptr<Autostart> autostart;
     std::unique_ptr<BrowserOpener> browser;
-    // The system's change reports for the game folders; null where the catalogue's own watch
-    // (QFileSystemWatcher) serves.
-    std::unique_ptr<FolderWatch> folderWatch;
     // Where settings.txt, noupload.txt and the browser's marker file live.
     QString settingsFolder;
     // A line for the log at start: where HKEY_LOCAL_MACHINE comes from, or that nothing holds it.

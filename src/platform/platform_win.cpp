@@ -1,5 +1,4 @@
-// The layers for Windows: the real registry, paths as they are, the Run value, the recursive
-// change watch.
+// The layers for Windows: the real registry, paths as they are, the Run value.
 
 #include "platform/platform.h"
 
@@ -32,7 +31,6 @@ Platform makePlatform(const PlatformConfig& config)
     // The registry's texts are UTF-8; the backend turns them into the system code page.
     platform.autostart = makeRunKeyAutostart(*platform.registry, folder.toStdString());
     platform.browser = makeWindowsBrowserOpener(platform.settingsFolder.toStdString());
-    platform.folderWatch = makeWindowsFolderWatch();
     return platform;
 }
 

@@ -10,6 +10,7 @@
 #include "core/pathlayer.h"
 #include "core/registry.h"
 #include "fakes.h"
+#include "folderwatch/folderwatch.h"
 #include "platform/platform.h"
 #include "settings/settingsfiles.h"
 #include "settings/startup.h"
@@ -31,31 +32,49 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// A game folder with one character, its account tree listed and watched as the walk does.
+// A game folder with one character, its account tree listed and watched as the walk does. Its WTF
+// may be a link to another flavour's (no root where no link can be made).
 struct WatchedGame
 {
     QTemporaryDir dir;
     QString base = QFileInfo(dir.path()).canonicalFilePath();
-    QString root = base + u"/WTF/Account"_s;
-    std::unique_ptr<FolderWatch> watch = makeWindowsFolderWatch();
+    QString root;
+    std::unique_ptr<FolderWatch> watch = makeFolderWatch();
     std::unique_ptr<PathLayer> paths = makeNativePathLayer();
     fakes::FakeLog log;
     FolderTree tree { *watch, *paths, log, 32 };
 
-    WatchedGame()
+    explicit WatchedGame(bool linkedWtf = false)
     {
-        QDir().mkpath(root + u"/ACC/Realm/Char/SavedVariables"_s);
+        if (linkedWtf) {
+            QDir().mkpath(base + u"/_retail_/WTF"_s);
+            QDir().mkpath(base + u"/_classic_"_s);
+            shell(u"mklink /J"_s, u"_classic_/WTF"_s, u"_retail_/WTF"_s);
+            // Wine makes no junctions; to it, a link made on the host (by the test's fixture) is one.
+            base = QFileInfo::exists(base + u"/_classic_/WTF"_s) ? base : qEnvironmentVariable("ROSTREL_LINKED_GAME");
+            if (base.isEmpty())
+                return;
+            base += u"/_classic_"_s;
+        }
+        QDir().mkpath(base + u"/WTF/Account/ACC/Realm/Char/SavedVariables"_s);
         QDir().mkpath(base + u"/Interface/AddOns"_s);
+        root = QFileInfo(base + u"/WTF/Account"_s).canonicalFilePath();
         tree.build(root, root);
     }
-    // From another process, as a player's file manager would.
-    bool renameWtf(const QString& to)
+    // A turn of the walk; the folders it then knows.
+    int turn()
     {
-        const QString from = to == u"WTF" ? u"WTF.old"_s : u"WTF"_s;
-        return QProcess::execute(u"cmd"_s,
-                   { u"/c"_s, u"move"_s, QDir::toNativeSeparators(base + u'/' + from),
-                       QDir::toNativeSeparators(base + u'/' + to) })
-            == 0;
+        watch->deliverPending();
+        tree.refresh();
+        return tree.folderCount();
+    }
+    // From another process, as a player's file manager would.
+    bool renameWtf(const QString& to) { return shell(u"move"_s, to == u"WTF" ? u"WTF.old"_s : u"WTF"_s, to); }
+    bool shell(const QString& command, const QString& first, const QString& second)
+    {
+        const QStringList names
+            = { QDir::toNativeSeparators(base + u'/' + first), QDir::toNativeSeparators(base + u'/' + second) };
+        return QProcess::execute(u"cmd"_s, QStringList { u"/c"_s } + command.split(u' ') + names) == 0;
     }
 };
 
@@ -452,6 +471,31 @@ private Q_SLOTS:
             QVERIFY(game.renameWtf(u"WTF"_s));
     }
 
+    // A new character is still seen where WTF is linked from another flavour's folder (the watch,
+    // which does not follow links, is opened where the link leads) and after the system ended the
+    // watch (here: its read cancelled) while the folder was still there.
+    void watchSeesANewCharacter_data()
+    {
+        QTest::addColumn<bool>("linked");
+        QTest::newRow("WTF linked") << true;
+        QTest::newRow("watch ended") << false;
+    }
+
+    void watchSeesANewCharacter()
+    {
+        QFETCH(bool, linked);
+        WatchedGame game(linked);
+        if (linked && game.root.isEmpty())
+            QSKIP("No junction to be had here");
+        QSignalSpy lost(game.watch.get(), &FolderWatch::changesLost);
+        for (quintptr handle = 4; !linked && handle < 0x10000; handle += 4)
+            CancelIoEx(reinterpret_cast<HANDLE>(handle), nullptr);
+        QTRY_VERIFY(linked || lost.count() > 0);
+        const int folders = game.turn(); // the turn that looks everywhere
+        QVERIFY(QDir().mkpath(game.root + u"/ACC/Realm/New/SavedVariables"_s));
+        QTRY_COMPARE(game.turn(), folders + 2);
+    }
+
     void watchOverflowLosesChanges()
     {
         WatchedGame game;
@@ -471,12 +515,7 @@ private Q_SLOTS:
         const int folders = game.tree.folderCount();
         for (int i = 0; i < 50; ++i)
             QVERIFY(QDir().mkpath(game.root + u"/ACC/Realm/Char%1/SavedVariables"_s.arg(i)));
-        const auto caughtUp = [&] {
-            game.watch->deliverPending();
-            game.tree.refresh();
-            return game.tree.folderCount() == folders + 100;
-        };
-        QTRY_VERIFY(caughtUp());
+        QTRY_COMPARE(game.turn(), folders + 100);
         DWORD after = 0;
         QVERIFY(GetProcessHandleCount(GetCurrentProcess(), &after));
         QVERIFY2(after <= before + 2, qPrintable(u"%1 handles, then %2"_s.arg(before).arg(after)));
