@@ -6,6 +6,7 @@
 #include "catalogue/gamefolders.h"
 #include "core/config.h"
 #include "fakes.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,35 +25,20 @@ namespace {
 
 // A game installed at C:\Games\World of Warcraft\ whose addon folder on disk is spelled
 // Interface/AddOns, as the game's installer writes it.
-struct Game
+struct Game : GameWorld
 {
     Game()
-        : paths(root.path())
     {
         registry.setInstallPath(QStringLiteral("C:\\Games\\World of Warcraft\\"));
         QDir().mkpath(gameDir() + QStringLiteral("/Interface/AddOns"));
     }
 
-    QString gameDir() const { return root.path() + QStringLiteral("/Games/World of Warcraft"); }
+    QString gameDir() const { return dir.path() + QStringLiteral("/Games/World of Warcraft"); }
     QString addons() const { return gameDir() + QStringLiteral("/Interface/AddOns"); }
 
     // As the check does it in the flavour the registry names.
     void removeOldAddon() { addon.FindOldAddonAndDelete(addon.places().front()); }
 
-    static bool write(const QString& path, const QByteArray& bytes)
-    {
-        QDir().mkpath(QFileInfo(path).path());
-        QFile file(path);
-        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-    }
-
-    QTemporaryDir root;
-    FakeRegistry registry;
-    FakePathLayer paths;
-    FakeDialogs dialogs;
-    FakeExit exit;
-    FakeLog log;
-    GameFolders folders { registry, paths, dialogs, exit, log };
     InstalledAddon addon { folders, log };
 };
 
@@ -126,7 +112,7 @@ void TestAddonFiles::installedVersion()
     QFETCH(std::optional<QString>, expected);
 
     Game game;
-    QVERIFY(Game::write(game.addons() + QStringLiteral("/Rostrel/Rostrel.toc"), toc));
+    QVERIFY(testing::writeFile(game.addons() + QStringLiteral("/Rostrel/Rostrel.toc"), toc));
     QCOMPARE(game.addon.GetMyVersion(), expected);
     QVERIFY(game.dialogs.shown.isEmpty());
     QVERIFY(game.log.messages.isEmpty());
@@ -155,7 +141,7 @@ void TestAddonFiles::installedVersionGameFolderWithoutBackslash()
 {
     Game game;
     game.registry.setInstallPath(QStringLiteral("C:\\Games\\World of Warcraft"));
-    QVERIFY(Game::write(game.addons() + QStringLiteral("/Rostrel/Rostrel.toc"), "## Version: 5.0\r\n"));
+    QVERIFY(testing::writeFile(game.addons() + QStringLiteral("/Rostrel/Rostrel.toc"), "## Version: 5.0\r\n"));
     QCOMPARE(game.addon.GetMyVersion(), std::optional<QString>(QStringLiteral("5.0")));
 }
 
@@ -197,9 +183,9 @@ void TestAddonFiles::oldAddon()
     const QString folder = game.addons() + QStringLiteral("/Coffrin");
     QVERIFY(QDir().mkpath(folder));
     if (!lua.isNull())
-        QVERIFY(Game::write(folder + QStringLiteral("/Coffrin.lua"), lua));
+        QVERIFY(testing::writeFile(folder + QStringLiteral("/Coffrin.lua"), lua));
     for (const QString& name : std::as_const(others))
-        QVERIFY(Game::write(folder + u'/' + name, "x"));
+        QVERIFY(testing::writeFile(folder + u'/' + name, "x"));
 
     game.removeOldAddon();
 
@@ -215,10 +201,10 @@ void TestAddonFiles::oldAddonMissingTocLeavesXmlForGood()
 {
     Game game;
     const QString folder = game.addons() + QStringLiteral("/Coffrin");
-    QVERIFY(Game::write(folder + QStringLiteral("/Coffrin.lua"), "Varnhold"));
+    QVERIFY(testing::writeFile(folder + QStringLiteral("/Coffrin.lua"), "Varnhold"));
     // A folder where the table of contents belongs cannot be deleted as a file.
     QVERIFY(QDir().mkpath(folder + QStringLiteral("/Coffrin.toc")));
-    QVERIFY(Game::write(folder + QStringLiteral("/Coffrin.xml"), "x"));
+    QVERIFY(testing::writeFile(folder + QStringLiteral("/Coffrin.xml"), "x"));
 
     game.removeOldAddon();
     game.removeOldAddon();
@@ -232,7 +218,7 @@ void TestAddonFiles::oldAddonMissingTocLeavesXmlForGood()
     Game other;
     const QString otherFolder = other.addons() + QStringLiteral("/Coffrin");
     QVERIFY(QDir().mkpath(otherFolder + QStringLiteral("/Coffrin.lua")));
-    QVERIFY(Game::write(otherFolder + QStringLiteral("/Coffrin.xml"), "x"));
+    QVERIFY(testing::writeFile(otherFolder + QStringLiteral("/Coffrin.xml"), "x"));
     other.removeOldAddon();
     QVERIFY(other.log.messages.isEmpty());
     QVERIFY(QFileInfo::exists(otherFolder + QStringLiteral("/Coffrin.xml")));

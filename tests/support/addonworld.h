@@ -36,12 +36,11 @@ inline QByteArray allBytes()
     return bytes + QByteArray("\r\n\n\r\0\xff", 6);
 }
 
-struct AddonWorld
+struct AddonWorld : GameWorld
 {
     explicit AddonWorld(std::chrono::milliseconds stallTimeout = kStallTimeout)
-        : paths(root.path())
-        , requests(network, stallTimeout)
-        , site(siteConfig(root.path()))
+        : requests(network, stallTimeout)
+        , site(siteConfig(dir.path()))
     {
         registry.setInstallPath(QStringLiteral("C:\\Games\\World of Warcraft\\"));
         QDir().mkpath(addons());
@@ -64,7 +63,7 @@ struct AddonWorld
         updater = std::make_unique<AddonUpdater>(folders, source, dialogs, log, fileHostBase(host));
     }
 
-    QString gameDir() const { return root.path() + QStringLiteral("/Games/World of Warcraft"); }
+    QString gameDir() const { return dir.path() + QStringLiteral("/Games/World of Warcraft"); }
     QString addons() const { return gameDir() + QStringLiteral("/Interface/AddOns"); }
     QString addon(const QString& name = {}) const { return addons() + QStringLiteral("/Rostrel/") + name; }
 
@@ -103,14 +102,7 @@ struct AddonWorld
         return files;
     }
 
-    QTemporaryDir root;
-    FakeRegistry registry;
-    FakePathLayer paths;
-    FakeDialogs dialogs;
-    FakeExit exit;
-    FakeLog log;
     FakeBrowser browser;
-    GameFolders folders { registry, paths, dialogs, exit, log };
     QNetworkAccessManager network;
     NetworkRequestFactory requests;
     RequestSource source { requests, dialogs, browser, exit };

@@ -1,24 +1,13 @@
 #pragma once
 // The program without its window, for the fault suite: a game folder with profiles and an
 // installed addon, a settings folder, the reference guild site, and the real request object,
-// upload, login, watcher, settings files and update check around them. Its path layer can run a
-// hook whenever a game path is looked up, so a test can change the disk between two looks at the
-// same file.
+// upload, login, watcher, settings files and update check around them.
 
 #include "addon/addonupdater.h"
-#include "catalogue/characterlist.h"
-#include "catalogue/discovery.h"
-#include "catalogue/gamefolders.h"
-#include "catalogue/profiles.h"
-#include "fakes.h"
 #include "guild-site/guildsite.h"
-#include "http/xmlhttp.h"
 #include "settings/settingsfiles.h"
 #include "support/uploadworld.h"
 #include "testfiles.h"
-#include "upload/logincommand.h"
-#include "upload/uploader.h"
-#include "upload/watcher.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -89,7 +78,7 @@ inline QMap<QString, QByteArray> snapshot(const QString& folder)
     return files;
 }
 
-struct FaultWorld : GameWorld
+struct FaultWorld : UploadWorld
 {
     static inline const QString kLogin = QStringLiteral("kestrel");
     static inline const QString kPassword = QStringLiteral("secret");
@@ -97,7 +86,7 @@ struct FaultWorld : GameWorld
     static inline const QByteArray kInstalledLua = "-- Rostrel 1.0\r\nRostrel = {}\r\n";
 
     explicit FaultWorld(std::chrono::milliseconds stall = std::chrono::milliseconds(3000))
-        : factory(network, stall)
+        : UploadWorld(stall)
         , site([this] {
             GuildSiteConfig config;
             config.users.insert(kLogin, kPassword);
@@ -107,40 +96,25 @@ struct FaultWorld : GameWorld
             return config;
         }())
     {
-        registry.setInstallPath(QStringLiteral("C:\\Games\\WoW\\"));
-        QDir().mkpath(accountHost());
         QDir().mkpath(settingsHost());
         writeFile(addonHost(QStringLiteral("Rostrel.toc")), kInstalledToc);
         writeFile(addonHost(QStringLiteral("Rostrel.lua")), kInstalledLua);
-        view.setLogin(kLogin);
-        view.setPassword(kPassword);
         site.listen();
         useFileHost(site.hostAndPort());
-        watcher.setTimings({ {}, {}, {} }); // profiles go up as written, failures pause nothing
+        saved = [this] { settings.SaveSettings(); };
     }
 
     QString gameHost() const { return dir.path() + QStringLiteral("/Games/WoW"); }
-    QString accountHost() const { return gameHost() + QStringLiteral("/WTF/Account"); }
     QString addonHost(const QString& name = {}) const
     {
         return gameHost() + QStringLiteral("/Interface/AddOns/Rostrel/") + name;
     }
     QString settingsHost(const QString& name = {}) const { return dir.path() + QStringLiteral("/settings/") + name; }
-    QString profileHost(const QString& entry) const
-    {
-        return accountHost() + QLatin1Char('/') + QString(entry).replace(QLatin1Char('\\'), QLatin1Char('/'))
-            + QStringLiteral("/SavedVariables/Rostrel.lua");
-    }
     // The game path the watcher and the log name for an entry's profile.
     static QString profileGamePath(const QString& entry)
     {
         return QStringLiteral("C:\\Games\\WoW\\WTF\\Account\\") + entry
             + QStringLiteral("\\SavedVariables\\Rostrel.lua");
-    }
-    QString writeProfile(const QString& entry, const QByteArray& bytes)
-    {
-        const QString path = profileHost(entry);
-        return writeFile(path, bytes) ? path : QString();
     }
 
     void useFileHost(const QString& hostAndPort)
@@ -165,19 +139,7 @@ struct FaultWorld : GameWorld
     }
     int uploads() const { return static_cast<int>(site.received().size()); }
 
-    FakeFormView view;
-    FakeBrowser browser;
-    CharacterList list;
-    Discovery discovery { folders, list };
-    ProfileReader profiles { folders, list, log };
-    QNetworkAccessManager network;
-    NetworkRequestFactory factory;
-    RequestSource requests { factory, dialogs, browser, exit };
-    Uploader uploader { view, requests, dialogs, log };
-    ForwardClock clock;
-    Watcher watcher { discovery, list, profiles, uploader, log, clock };
     SettingsFiles settings { view, list, dialogs, settingsHost() };
-    LoginCommand login { view, uploader, list, profiles, watcher, dialogs, log, [this] { settings.SaveSettings(); } };
     GuildSite site;
     std::unique_ptr<AddonUpdater> updater;
 };

@@ -20,6 +20,7 @@
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QTemporaryDir>
+#include <functional>
 
 namespace rostrel::fakes {
 
@@ -60,7 +61,8 @@ struct UploadWorld : GameWorld
     Uploader uploader { view, requests, dialogs, log };
     ForwardClock clock;
     Watcher watcher { discovery, list, profiles, uploader, log, clock };
-    LoginCommand login { view, uploader, list, profiles, watcher, dialogs, log, [this] { ++saves; } };
+    std::function<void()> saved = [this] { ++saves; }; // what the login's save of the settings does
+    LoginCommand login { view, uploader, list, profiles, watcher, dialogs, log, [this] { saved(); } };
 };
 
 // The same with the reference site on loopback, its address typed in.
