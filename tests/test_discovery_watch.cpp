@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstdio>
 #include <functional>
 
 using namespace rostrel;
@@ -300,10 +301,11 @@ private Q_SLOTS:
         World world(makeFolderWatch());
         QVERIFY(profile(world.account + QStringLiteral("/A/SavedVariables")));
         world.discovery->LoadfilesFromHardDrive();
-        // A folder made and removed in turn: cheap, and no two reports in a row alike.
-        QDir busy(world.account + QStringLiteral("/A"));
+        // A file renamed to and fro: two reports a call, no two in a row alike.
+        const QByteArray busy = QFile::encodeName(world.account + QStringLiteral("/A/busy")), moved = busy + '2';
+        QVERIFY(testing::writeFile(QFile::decodeName(busy), {}));
         for (int i = 0; i <= limit / 2; ++i)
-            QVERIFY(busy.mkdir(QStringLiteral("busy")) && busy.rmdir(QStringLiteral("busy")));
+            QVERIFY(std::rename((i % 2 ? moved : busy).constData(), (i % 2 ? busy : moved).constData()) == 0);
         QVERIFY(profile(world.account + QStringLiteral("/B/SavedVariables")));
         world.discovery->LoadfilesFromHardDrive();
         QCOMPARE(world.texts(), (QStringList { QStringLiteral("A"), QStringLiteral("B") }));
