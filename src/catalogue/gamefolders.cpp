@@ -31,14 +31,6 @@ QString GameFolders::GetWoWDir()
     return folder;
 }
 
-QString GameFolders::gameFolderWithSeparator()
-{
-    QString folder = GetWoWDir();
-    if (!folder.endsWith(QLatin1Char('\\')))
-        folder += QLatin1Char('\\');
-    return folder;
-}
-
 namespace {
 
 // The game's layout: the only place it is spelled.
@@ -80,7 +72,31 @@ FolderName splitFolder(const QString& folder)
     return { bare.left(cut + 1), cut < 0 ? QString() : bare.mid(cut + 1) };
 }
 
+QString withSeparator(QString folder)
+{
+    if (!folder.endsWith(u'\\'))
+        folder += u'\\';
+    return folder;
+}
+
+// A flavour's folder, given the folder the registry names (with its "\\"): that one, or the one
+// of that name beside it.
+QString flavourFolderBeside(const QString& named, const QString& flavourName)
+{
+    if (flavourName.isEmpty())
+        return named;
+    const FolderName split = splitFolder(named);
+    if (split.name.compare(flavourName, Qt::CaseInsensitive) == 0)
+        return named;
+    return (isFlavourName(split.name) ? split.parent : named) + flavourName + u'\\';
+}
+
 } // namespace
+
+QString GameFolders::gameFolderWithSeparator()
+{
+    return withSeparator(GetWoWDir());
+}
 
 QString Flavour::accountDir() const
 {
@@ -94,9 +110,13 @@ QString GameFolders::GetAccountDir(const QString& flavourName)
 
 QString GameFolders::addonsFolder(const QString& flavourName)
 {
-    const QString folder = folderOf(flavourName);
-    if (folder == gameFolderWithSeparator())
-        return GetWoWDir() + u'\\' + kAddonsFolder;
+    const QString stored = GetWoWDir(); // one registry read for the whole answer
+    const QString named = withSeparator(stored);
+    const QString folder = flavourFolderBeside(named, flavourName);
+    // The flavour the registry names is spelled from the folder as stored, which may end in a
+    // backslash of its own.
+    if (folder == named)
+        return stored + u'\\' + kAddonsFolder;
     return folder + kAddonsFolder;
 }
 
@@ -149,13 +169,7 @@ QList<Flavour> GameFolders::flavours()
 
 QString GameFolders::folderOf(const QString& flavourName)
 {
-    const QString folder = gameFolderWithSeparator();
-    if (flavourName.isEmpty())
-        return folder;
-    const FolderName named = splitFolder(folder);
-    if (named.name.compare(flavourName, Qt::CaseInsensitive) == 0)
-        return folder;
-    return (isFlavourName(named.name) ? named.parent : folder) + flavourName + u'\\';
+    return flavourFolderBeside(gameFolderWithSeparator(), flavourName);
 }
 
 EntryPlace GameFolders::FormatIt(const Flavour& flavour, const QString& gamePath)

@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QHash>
+#include <QSet>
 #include <QSocketNotifier>
 #include <QStringList>
 
@@ -83,7 +84,7 @@ private:
         if (m_fd < 0)
             return;
         alignas(inotify_event) char buffer[16 * 1024];
-        QStringList changed;
+        QSet<QString> changed; // a burst names a folder many times
         bool lost = false;
         for (;;) {
             const ssize_t got = ::read(m_fd, buffer, sizeof buffer);
@@ -101,10 +102,8 @@ private:
                 const auto folders = m_folders.constFind(event->wd);
                 if (folders == m_folders.constEnd())
                     continue;
-                for (const QString& folder : *folders) {
-                    if (!changed.contains(folder))
-                        changed.append(folder);
-                }
+                for (const QString& folder : *folders)
+                    changed.insert(folder);
                 // The kernel ended this watch (its folder deleted, or its file system unmounted).
                 if (event->mask & IN_IGNORED) {
                     for (const QString& folder : *folders) {
