@@ -2,7 +2,7 @@ rostrel_add_test(test_messagelog SOURCES test_messagelog.cpp LIBS rostrel_log LA
 rostrel_add_test(test_form1 SOURCES test_form1.cpp LIBS rostrel_form rostrel_tray LABELS app)
 # Drives the whole program over a Wine prefix and the desktop's start-up entry.
 if(NOT WIN32)
-    rostrel_add_test(test_program SOURCES test_program.cpp LIBS rostrel_app rostrel_guildsite LABELS app)
+    rostrel_add_test(test_program SOURCES test_program.cpp LIBS rostrel_app rostrel_guildsite rostrel_testsupport LABELS app)
 endif()
 # The window's look with the machine's own fonts and with DejaVu alone (a minimal desktop), on two
 # screens. Needs the offscreen platform and Debian's font paths.
@@ -18,3 +18,4 @@ if(NOT WIN32)
     set_tests_properties(test_formlook_dejavu PROPERTIES TIMEOUT 120 LABELS app
         ENVIRONMENT "${formlook_env};ROSTREL_FONT_SET=dejavu;FONTCONFIG_FILE=${CMAKE_CURRENT_BINARY_DIR}/dejavu-fonts.conf")
 endif()
+rostrel_add_test(test_singleinstance SOURCES test_singleinstance.cpp LIBS rostrel_app LABELS app)

@@ -197,6 +197,24 @@ private Q_SLOTS:
         QCOMPARE(world.uploads(), 5); // nothing unchanged went up again
     }
 
+    void secondStartInTheSameFolderHandsOver()
+    {
+        World world;
+        QVERIFY(world.setUp());
+        QVERIFY(writeFile(world.profile(QStringLiteral("KESTREL77")), "acc\r\n"));
+        QVERIFY(world.rememberLogin(QStringLiteral("gryphon")));
+        QVERIFY(world.start());
+        QTRY_COMPARE_WITH_TIMEOUT(world.uploads(), 2, 2 * kWatcherTurn + kLoadMargin); // the login, the first pass
+        auto first = std::move(world.process);
+        QVERIFY(world.start());
+        QVERIFY(world.process->waitForFinished(kLoadMargin));
+        QCOMPARE(world.process->exitCode(), 0);
+        world.process = std::move(first);
+        QTest::qWait(kWatcherTurn);
+        QCOMPARE(world.process->state(), QProcess::Running);
+        QCOMPARE(world.uploads(), 2);
+    }
+
     void everyFlavourOfTheGameRoot()
     {
         World world;

@@ -1,4 +1,5 @@
 #include "addon/addonupdater.h"
+#include "app/desktopseams.h"
 #include "app/form1.h"
 #include "app/messagelog.h"
 #include "app/program.h"
@@ -6,19 +7,25 @@
 #include "fakes.h"
 #include "guild-site/guildsite.h"
 #include "platform/backends.h"
+#include "support/faultserver.h"
 #include "testfiles.h"
 #include "tray/trayicon.h"
+#include "upload/logincommand.h"
 #include "upload/watcher.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
 #include <QNetworkAccessManager>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace rostrel;
 using namespace rostrel::testing;
 using namespace rostrel::fakes;
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 // A program around fakes: the game in a temporary folder, the site and file host on loopback.
@@ -59,7 +66,7 @@ struct World
         auto browser = std::make_unique<FakeBrowser>();
         browser->works = false;
         s.platform.browser = std::move(browser);
-        s.dialogs = &dialogs;
+        s.dialogs = boxes ? boxes : static_cast<Dialogs*>(&dialogs);
         s.exit = &exit;
         s.clock = &clock;
         s.network = &network;
@@ -74,6 +81,7 @@ struct World
     QTemporaryDir dir;
     std::unique_ptr<GuildSite> site;
     FakeDialogs dialogs;
+    Dialogs* boxes = nullptr; // the real boxes instead, when set
     FakeExit exit;
     FakeClock clock;
     QNetworkAccessManager network;
@@ -250,6 +258,33 @@ private Q_SLOTS:
                            "installed.\r\n\r\nRostrelUploader will now exit"));
         QCOMPARE(world.dialogs.shown.first().icon, BoxIcon::Critical);
         QVERIFY(!program.tray().isShown());
+    }
+
+    void startUpNeverWaitsBehindABox()
+    {
+        // At logon the site is not up yet and an update is announced: nobody answers the box, and the
+        // tray icon, the login's notification and its trying go on. The box quotes the host as it is.
+        World world;
+        WidgetDialogs boxes;
+        world.boxes = &boxes;
+        FaultServer away(FaultServer::Mode::Refuse);
+        QVERIFY(away.listen());
+        QVERIFY(writeFile(
+            world.settings() + u"/settings.txt"_s, "kestrel\r\n" + away.hostAndPort().toUtf8() + "\r\nsecret\r\n"));
+        world.site->publishFile(u"RostrelVersion"_s, "<b>2.0</b>");
+        world.site->publishFile(u"RostrelFiles"_s, "Rostrel.toc");
+        world.site->publishFile(u"Rostrel.toc"_s, "## Version: <b>2.0</b>");
+        Program& program = world.start();
+        QSignalSpy notified(&program.tray(), &TrayIcon::notified);
+        program.Form_Load();
+        QVERIFY(program.tray().isShown() && program.loginCommand().isWaiting());
+        QCOMPARE(notified.size(), 1);
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        const auto box = std::find_if(
+            windows.begin(), windows.end(), [](QWidget* w) { return qobject_cast<QMessageBox*>(w) && w->isVisible(); });
+        QVERIFY(box != windows.end());
+        QCOMPARE(static_cast<QMessageBox*>(*box)->textFormat(), Qt::PlainText);
+        QCOMPARE(static_cast<QMessageBox*>(*box)->text(), u"Rostrel has been updated to version <b>2.0</b>"_s);
     }
 
     void exitRemovesTheTrayIconFirst()

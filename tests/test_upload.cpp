@@ -3,6 +3,7 @@
 #include "support/uploadworld.h"
 #include "testdata.h"
 
+#include <QElapsedTimer>
 #include <QNetworkProxyFactory>
 #include <QProcess>
 #include <QSignalSpy>
@@ -129,8 +130,9 @@ private Q_SLOTS:
         QTest::newRow("wrong password") << QStringLiteral("nope") << guildSite << false
                                         << QStringLiteral("Invalid Login/Password");
         // The site's error, not a verdict on the address.
-        QTest::newRow("site answers 429") << QStringLiteral("secret") << std::optional(FaultServer::Mode::Raw) << false
-                                          << QStringLiteral("answered HTTP 429: Too many failed logins; wait 27 s.");
+        QTest::newRow("site answers 429")
+            << QStringLiteral("secret") << std::optional(FaultServer::Mode::Raw) << false
+            << QStringLiteral("answered HTTP 429 Too Many: Too many failed logins; wait 27 s.");
         QTest::newRow("not a guild site")
             << QStringLiteral("secret") << std::optional(FaultServer::Mode::Ok) << false << kInvalidUrl;
     }
@@ -259,17 +261,64 @@ private Q_SLOTS:
         QCOMPARE(world.dialogs.shown.first().text, result.error());
     }
 
+    void everyRequestHasAnEnd_data()
+    {
+        QTest::addColumn<FaultServer::Mode>("mode");
+        QTest::addColumn<int>("bodySize");
+        QTest::addColumn<qint64>("slowestRate");
+        // Long before the stall limit, the overall one ends a request that is never answered.
+        QTest::newRow("never answered") << FaultServer::Mode::NeverAnswer << 16384 << kSlowestRate;
+        // A body read below the slowest rate keeps moving, yet ends when its time is up: 0.3 s plus
+        // 32 MB at 8 MB/s, where reading it takes four times that.
+        QTest::newRow("read slowly") << FaultServer::Mode::SlowRead << (32 << 20) << qint64(8 << 20);
+    }
     void everyRequestHasAnEnd()
     {
-        // Long before the stall limit, the overall one ends it.
+        QFETCH(FaultServer::Mode, mode);
+        QFETCH(int, bodySize);
+        QFETCH(qint64, slowestRate);
         UploadWorld world;
-        FaultServer silent(FaultServer::Mode::NeverAnswer);
-        XmlHttpRequest request(world.network, 60s, 300ms);
-        QVERIFY(silent.listen() && request.Open(QStringLiteral("POST"), silent.baseUrl() + QStringLiteral("/x")));
-        QVERIFY(request.send(QByteArray(kSlowestRate, 'x')) && !request.waitForCompletion());
-        // The body went out at once: the deadline counts from there.
-        QVERIFY2(request.errorString().contains(" complete 0.3 seconds after the last"_L1),
-            qPrintable(request.errorString()));
+        FaultServer server(mode, "Inventory Uploaded");
+        XmlHttpRequest request(world.network, 60s, 300ms, slowestRate);
+        QVERIFY(server.listen() && request.Open(QStringLiteral("POST"), server.baseUrl() + QStringLiteral("/x")));
+        const auto bound = 300ms + std::chrono::milliseconds(bodySize * 1000LL / slowestRate);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(request.send(QByteArray(bodySize, 'x')) && !request.waitForCompletion());
+        QCOMPARE(request.errorCode(), int(XmlHttpRequest::DeadlineError));
+        QVERIFY2(clock.elapsed() < (bound + 3s).count(), qPrintable(request.errorString()));
+    }
+
+    void automaticLoginWaitsOnlyForPassingTrouble_data()
+    {
+        QTest::addColumn<QByteArray>("status");
+        QTest::addColumn<bool>("waits");
+        QTest::newRow("413 ends it") << QByteArray("413 Too Large") << false;
+        QTest::newRow("400 ends it") << QByteArray("400 Bad Request") << false;
+        QTest::newRow("503 is waited out") << QByteArray("503 Busy") << true;
+    }
+    void automaticLoginWaitsOnlyForPassingTrouble()
+    {
+        QFETCH(QByteArray, status);
+        QFETCH(bool, waits);
+        UploadWorld world;
+        world.watcher.setTimings({ {}, 1ms, 1ms });
+        FaultServer site(FaultServer::Mode::Raw, "HTTP/1.1 " + status + "\r\nContent-Length: 5\r\n\r\nNope.");
+        QVERIFY(site.listen());
+        world.view.setUrl(site.hostAndPort());
+        QSignalSpy ended(&world.login, &LoginCommand::loginRefused);
+        world.login.automaticLogin(); // no profile yet: an empty one goes
+        QCOMPARE(world.login.isWaiting(), waits);
+        QCOMPARE(ended.size(), waits ? 0 : 1);
+        QCOMPARE(world.log.messages.size(), 1);
+        QVERIFY(world.dialogs.shown.isEmpty());
+        if (!waits)
+            return;
+        // A profile the game writes meanwhile is the one the next try posts.
+        world.writeProfile(u"ACC"_s, "first\r\n");
+        site.setMode(FaultServer::Mode::Ok, kReplyUploaded.toUtf8());
+        QTRY_VERIFY(world.watcher.isRunning());
+        QVERIFY(site.lastRequest().contains("first\r\n"));
     }
 
     void secondPressDuringALoginIsIgnored()

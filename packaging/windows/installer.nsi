@@ -33,8 +33,28 @@ VIAddVersionKey "LegalCopyright" "Varnhold"
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
 
+; A running program holds its exe, which then can be neither replaced nor removed: the player is
+; asked to end it (its "Exit Program" button) and to try again, instead of a failed copy.
+!macro PROGRAM_ENDED_CHECK PREFIX
+Function ${PREFIX}ProgramEnded
+    check:
+    IfFileExists "$INSTDIR\RostrelUploader.exe" 0 done
+    ClearErrors
+    FileOpen $0 "$INSTDIR\RostrelUploader.exe" a
+    IfErrors 0 closed
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "${APP} is running. Click its icon in the notification area, press $\"Exit Program$\", then press Retry." /SD IDCANCEL IDRETRY check
+    Abort
+    closed:
+    FileClose $0
+    done:
+FunctionEnd
+!macroend
+!insertmacro PROGRAM_ENDED_CHECK ""
+!insertmacro PROGRAM_ENDED_CHECK "un."
+
 Section "Install"
     SetShellVarContext current
+    Call ProgramEnded
     SetOutPath "$INSTDIR"
     File "${STAGE}\RostrelUploader.exe"
     File "${STAGE}\README.txt"
@@ -55,10 +75,12 @@ SectionEnd
 
 Section "Uninstall"
     SetShellVarContext current
+    Call un.ProgramEnded
     Delete "$SMPROGRAMS\${APP}.lnk"
     Delete "$INSTDIR\RostrelUploader.exe"
     Delete "$INSTDIR\README.txt"
     Delete "$INSTDIR\temp.htm"
+    Delete "$INSTDIR\RostrelUploader.lock"
     Delete "$INSTDIR\Uninstall.exe"
     ; settings.txt and noupload.txt are the player's: the folder stays while they are there.
     RMDir "$INSTDIR"

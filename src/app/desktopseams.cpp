@@ -5,12 +5,14 @@
 #include <QMessageBox>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 Q_LOGGING_CATEGORY(lcDialogs, "rostrel.dialog", QtInfoMsg)
 
 namespace rostrel {
 
-BoxAnswer WidgetDialogs::show(const MessageBoxRequest& box)
+namespace {
+QMessageBox* makeBox(const MessageBoxRequest& box, QWidget* mainWindow)
 {
     qCInfo(lcDialogs).noquote() << box.title + QStringLiteral(": ") + box.text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
@@ -33,17 +35,36 @@ BoxAnswer WidgetDialogs::show(const MessageBoxRequest& box)
     const auto buttons = box.buttons == BoxButtons::YesNo ? (QMessageBox::Yes | QMessageBox::No)
                                                           : QMessageBox::StandardButtons(QMessageBox::Ok);
     // A hidden main window is no parent for a box: it would not show.
-    QWidget* parent = (m_parent && m_parent->isVisible()) ? m_parent : nullptr;
-    QMessageBox messageBox(icon, box.title, box.text, buttons, parent);
-    messageBox.setWindowModality(Qt::ApplicationModal);
-    const int answer = messageBox.exec();
+    auto* messageBox = new QMessageBox(
+        icon, box.title, box.text, buttons, mainWindow && mainWindow->isVisible() ? mainWindow : nullptr);
+    // Texts quote sites, files and folders: markup in them is shown, not obeyed.
+    messageBox->setTextFormat(Qt::PlainText);
+    return messageBox;
+}
+} // namespace
+
+BoxAnswer WidgetDialogs::show(const MessageBoxRequest& box)
+{
+    std::unique_ptr<QMessageBox> messageBox(makeBox(box, m_parent));
+    messageBox->setWindowModality(Qt::ApplicationModal);
+    const int answer = messageBox->exec();
     if (box.buttons == BoxButtons::YesNo)
         return answer == QMessageBox::Yes ? BoxAnswer::Yes : BoxAnswer::No;
     return BoxAnswer::Ok;
 }
 
+void WidgetDialogs::notice(const MessageBoxRequest& box)
+{
+    QMessageBox* messageBox = makeBox(box, m_parent);
+    messageBox->setAttribute(Qt::WA_DeleteOnClose);
+    messageBox->setWindowModality(Qt::NonModal);
+    messageBox->show();
+}
+
 void ProcessExit::exitNow(int code)
 {
+    if (m_beforeExit)
+        m_beforeExit();
     // Every file is written whole within one operation, so nothing is left half done; end at once
     // without running any further handler.
     std::fflush(nullptr);

@@ -3,6 +3,8 @@
 
 #include "core/seams.h"
 
+#include <functional>
+
 class QWidget;
 
 namespace rostrel {
@@ -15,6 +17,7 @@ public:
     { }
     void setParent(QWidget* parent) { m_parent = parent; }
     BoxAnswer show(const MessageBoxRequest& box) override;
+    void notice(const MessageBoxRequest& box) override;
 
 private:
     QWidget* m_parent;
@@ -24,6 +27,11 @@ class ProcessExit final : public ProgramExit
 {
 public:
     [[noreturn]] void exitNow(int code) override;
+    // Runs just before the program ends (the program's lock is let go).
+    void setBeforeExit(std::function<void()> beforeExit) { m_beforeExit = std::move(beforeExit); }
+
+private:
+    std::function<void()> m_beforeExit;
 };
 
 } // namespace rostrel

@@ -2,6 +2,7 @@
 #include "app/desktopseams.h"
 #include "app/form1.h"
 #include "app/program.h"
+#include "app/singleinstance.h"
 #include "catalogue/characterlist.h"
 #include "core/config.h"
 #include "tray/trayicon.h"
@@ -42,7 +43,18 @@ int main(int argc, char* argv[])
     services.demoSite = QString::fromUtf8(rostrel::config::kDemoSite);
     services.trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
 
+    // A second start in the same folder (the start at logon, then a double click) hands over to the
+    // program already running there.
+    rostrel::SingleInstance instance(services.settingsFolder, services.platform.abstractSockets);
+    if (!instance.claim()) {
+        qCInfo(lcApp) << "already running in" << services.settingsFolder << "- its window is shown instead";
+        return 0;
+    }
+    exit.setBeforeExit([&instance] { instance.release(); });
+
     rostrel::Program program(std::move(services));
+    QObject::connect(
+        &instance, &rostrel::SingleInstance::showRequested, &program, [&program] { program.tray().showMainWindow(); });
     dialogs.setParent(&program.form());
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &program,
         [&program](QSessionManager&) { program.form().setSessionEnding(); });

@@ -63,8 +63,8 @@ Program::Program(ProgramServices services, QObject* parent)
     m_requests = std::make_unique<RequestSource>(*factory, *s.dialogs, *s.platform.browser, *s.exit);
     m_uploader = std::make_unique<Uploader>(*m_form, *m_requests, *s.dialogs, *m_log);
     m_watcher = std::make_unique<Watcher>(*m_discovery, *m_list, *m_profiles, *m_uploader, *m_log, *s.clock);
-    m_login = std::make_unique<LoginCommand>(*m_form, *m_uploader, *m_list, *m_profiles, *m_watcher, *s.dialogs, *m_log,
-        [this] { m_settings->SaveSettings(); });
+    m_login = std::make_unique<LoginCommand>(*m_form, *m_uploader, *m_list, *m_discovery, *m_profiles, *m_watcher,
+        *s.dialogs, *m_log, [this] { m_settings->SaveSettings(); });
     // Without a file host of its own the build takes the addon from the guild site typed in the
     // address box; the preset address is an example, not the player's site.
     FileHostSource fileHost = s.fileHostBase;
@@ -74,7 +74,10 @@ Program::Program(ProgramServices services, QObject* parent)
             return site.isEmpty() || site == m_services.demoSite ? QString() : fileHostBase(site);
         });
     }
-    m_addon = std::make_unique<AddonUpdater>(*m_folders, *m_requests, *s.dialogs, *m_log, std::move(fileHost));
+    // What the update check announces (at start-up, at logon, with nobody at the screen) stands while
+    // the program goes on: the tray icon, the window and the login never wait behind its box.
+    m_addonDialogs = std::make_unique<NonBlockingDialogs>(*s.dialogs);
+    m_addon = std::make_unique<AddonUpdater>(*m_folders, *m_requests, *m_addonDialogs, *m_log, std::move(fileHost));
     m_tray = std::make_unique<TrayIcon>(*m_form, applicationIcon());
 
     connect(m_watcher.get(), &Watcher::uploadsFailing, m_tray.get(), &TrayIcon::notify);

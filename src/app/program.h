@@ -83,6 +83,7 @@ private:
     ProgramServices m_services;
     std::unique_ptr<RequestFactory> m_ownFactory;
     std::unique_ptr<RequestSource> m_requests;
+    std::unique_ptr<Dialogs> m_addonDialogs;
     std::unique_ptr<Form1> m_form;
     std::unique_ptr<MessageLog> m_log;
     std::unique_ptr<CharacterList> m_list;

@@ -45,9 +45,31 @@ class Dialogs
 public:
     virtual ~Dialogs() = default;
     virtual BoxAnswer show(const MessageBoxRequest& box) = 0;
+    // Shows an OK box and goes on without waiting for it to be closed.
+    virtual void notice(const MessageBoxRequest& box) { show(box); }
 
     // Convenience: an OK box without icon under the application title.
     void message(const QString& text) { show(MessageBoxRequest { text }); }
+};
+
+// For work that must not stop behind a box (start-up, the update check): its OK boxes stand while
+// the program goes on; a question still waits for its answer.
+class NonBlockingDialogs final : public Dialogs
+{
+public:
+    explicit NonBlockingDialogs(Dialogs& inner)
+        : m_inner(inner)
+    { }
+    BoxAnswer show(const MessageBoxRequest& box) override
+    {
+        if (box.buttons != BoxButtons::Ok)
+            return m_inner.show(box);
+        m_inner.notice(box);
+        return BoxAnswer::Ok;
+    }
+
+private:
+    Dialogs& m_inner;
 };
 
 // Ends the program at once (the fatal paths). The real one never returns; a test double records

@@ -30,20 +30,23 @@ constexpr qint64 kMaxReplyBytes = 64 * 1024 * 1024;
 // ever; any working link moves this much in a stall time-out many times over.
 constexpr qint64 kMinProgressBytes = 1024;
 
-bool isTransportError(QNetworkReply::NetworkError error)
+// Whether no complete answer came: the connection or the proxy failed, or the reply was cut short
+// under way. Qt reports some statuses (400 among them) with a protocol error; with a status they
+// are the site's word, not a failure to reach it.
+bool isTransportError(QNetworkReply::NetworkError error, int status)
 {
     const int code = static_cast<int>(error);
-    // 1-99 connection, 101-199 proxy, 301-399 protocol: no complete reply came.
-    return (code >= 1 && code < 200) || (code >= 301 && code < 400);
+    return status == 0 || (code >= 1 && code < 200);
 }
 } // namespace
 
 XmlHttpRequest::XmlHttpRequest(QNetworkAccessManager& network, std::chrono::milliseconds stallTimeout,
-    std::chrono::milliseconds overallTimeout, QObject* parent)
+    std::chrono::milliseconds overallTimeout, qint64 slowestRate, QObject* parent)
     : QObject(parent)
     , m_network(network)
     , m_stallTimeout(stallTimeout)
     , m_overallTimeout(overallTimeout)
+    , m_slowestRate(std::max<qint64>(1, slowestRate))
 { }
 
 XmlHttpRequest::~XmlHttpRequest()
@@ -90,7 +93,7 @@ bool XmlHttpRequest::send(const QByteArray& body)
         if (m_reply)
             m_reply->abort();
     });
-    restartDeadline();
+    m_deadlineTimer->start(m_overallTimeout + std::chrono::milliseconds(body.size() * 1000 / m_slowestRate));
     start();
     return true;
 }
@@ -142,10 +145,7 @@ void XmlHttpRequest::start()
     });
 #endif
     connect(m_reply, &QNetworkReply::uploadProgress, this, [this](qint64 sent, qint64) {
-        if (sent > m_bytesSent) {
-            m_bytesSent = sent;
-            restartDeadline();
-        }
+        m_bytesSent = std::max(m_bytesSent, sent);
         onProgress();
     });
     connect(m_reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64) {
@@ -214,12 +214,6 @@ bool XmlHttpRequest::followRedirect()
     return true;
 }
 
-void XmlHttpRequest::restartDeadline()
-{
-    const qint64 left = std::max<qint64>(0, m_requestBody.size() - m_bytesSent);
-    m_deadlineTimer->start(m_overallTimeout + std::chrono::milliseconds(left * 1000 / kSlowestRate));
-}
-
 QByteArray XmlHttpRequest::responseHeader(const QByteArray& name) const
 {
     for (const auto& [key, value] : m_responseHeaders) {
@@ -247,6 +241,7 @@ void XmlHttpRequest::finish()
     if (m_error.isEmpty() && m_reply->isOpen())
         m_body += m_reply->readAll();
     m_status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    m_statusText = m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
     m_responseHeaders = m_reply->rawHeaderPairs();
     if (!m_followRedirects && m_status >= 300 && m_status < 400)
         m_redirectTarget = m_url.resolved(m_reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl());
@@ -256,8 +251,8 @@ void XmlHttpRequest::finish()
     if (m_pastDeadline) {
         m_failed = true;
         m_errorCode = DeadlineError;
-        m_error = QStringLiteral("The transfer with %1 was still not complete %2 seconds after the last of the "
-                                 "request went out: the request timed out.")
+        m_error = QStringLiteral("The transfer with %1 was still not complete %2 seconds after the request "
+                                 "started: the request timed out.")
                       .arg(m_url.host())
                       .arg(m_deadlineTimer->interval() / 1000.0);
     } else if (m_timedOut) {
@@ -281,7 +276,7 @@ void XmlHttpRequest::finish()
         m_error = QStringLiteral("The secure connection to %1 was refused because its certificate cannot be "
                                  "trusted: %2.")
                       .arg(m_url.host(), m_sslProblems);
-    } else if (m_status == 0 || isTransportError(error)) {
+    } else if (isTransportError(error, m_status)) {
         m_failed = true;
         m_errorCode = error == QNetworkReply::NoError ? QNetworkReply::UnknownNetworkError : error;
         m_error = m_reply->errorString();

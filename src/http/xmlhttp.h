@@ -27,10 +27,11 @@ namespace rostrel {
 
 // A request that makes no progress for this long fails with a time-out.
 inline constexpr std::chrono::milliseconds kStallTimeout { 30000 };
-// However much progress it makes, a request ends after this long plus the time its body needs at
-// kSlowestRate bytes a second: a server trickling just enough to beat the stall limit would
-// otherwise hold the login, a watcher turn or the update check for days. The deadline counts from
-// the last byte of the body that went out, so a steady upload over a slow link still finishes.
+// However much progress it makes, a request ends this long after it started, plus the time its body
+// needs at kSlowestRate bytes a second: a server or middlebox reading just enough to beat the stall
+// limit would otherwise hold the login, a watcher turn or the update check for hours. The end is
+// fixed when the request starts and progress never moves it, so a steady upload over a slow link
+// still finishes and one that crawls below that rate ends.
 inline constexpr std::chrono::milliseconds kOverallTimeout { 5 * 60 * 1000 };
 inline constexpr qint64 kSlowestRate = 16 * 1024;
 inline constexpr int kMaxRedirects = 5;
@@ -49,7 +50,8 @@ public:
     };
 
     XmlHttpRequest(QNetworkAccessManager& network, std::chrono::milliseconds stallTimeout = kStallTimeout,
-        std::chrono::milliseconds overallTimeout = kOverallTimeout, QObject* parent = nullptr);
+        std::chrono::milliseconds overallTimeout = kOverallTimeout, qint64 slowestRate = kSlowestRate,
+        QObject* parent = nullptr);
     ~XmlHttpRequest() override;
 
     // Fails (returns false, sets errorString()) for an address that cannot be requested.
@@ -71,8 +73,9 @@ public:
     // The reply body as bytes and as text (UTF-8, as the server's text replies are).
     QByteArray responseBody() const { return m_body; }
     QString responseText() const { return QString::fromUtf8(m_body); }
-    // HTTP status of the reply, 0 when none came.
+    // HTTP status of the reply, 0 when none came, and its reason phrase ("Bad Gateway").
     int status() const { return m_status; }
+    QString statusText() const { return m_statusText; }
     // True when no complete reply came (refused, reset, time-out, bad address).
     bool failed() const { return m_failed; }
     QString errorString() const { return m_error; }
@@ -101,8 +104,6 @@ private:
     void start();
     void finish();
     void onProgress();
-    // The deadline from now: the overall time plus what is left of the body at the slowest rate.
-    void restartDeadline();
     void cutShort();
     // Whether the finished reply is a redirect this request follows; sets m_error when it is one
     // that must not be followed.
@@ -111,6 +112,7 @@ private:
     QNetworkAccessManager& m_network;
     std::chrono::milliseconds m_stallTimeout;
     std::chrono::milliseconds m_overallTimeout;
+    qint64 m_slowestRate;
     QString m_method;
     QUrl m_url;
     QList<QPair<QByteArray, QByteArray>> m_headers;
@@ -128,6 +130,7 @@ private:
     int m_readyState = Unsent;
     QByteArray m_body;
     int m_status = 0;
+    QString m_statusText;
     bool m_failed = false;
     bool m_timedOut = false;
     QString m_error;
@@ -150,20 +153,22 @@ class NetworkRequestFactory final : public RequestFactory
 public:
     explicit NetworkRequestFactory(QNetworkAccessManager& network,
         std::chrono::milliseconds stallTimeout = kStallTimeout,
-        std::chrono::milliseconds overallTimeout = kOverallTimeout)
+        std::chrono::milliseconds overallTimeout = kOverallTimeout, qint64 slowestRate = kSlowestRate)
         : m_network(network)
         , m_stallTimeout(stallTimeout)
         , m_overallTimeout(overallTimeout)
+        , m_slowestRate(slowestRate)
     { }
     std::unique_ptr<XmlHttpRequest> create() override
     {
-        return std::make_unique<XmlHttpRequest>(m_network, m_stallTimeout, m_overallTimeout);
+        return std::make_unique<XmlHttpRequest>(m_network, m_stallTimeout, m_overallTimeout, m_slowestRate);
     }
 
 private:
     QNetworkAccessManager& m_network;
     std::chrono::milliseconds m_stallTimeout;
     std::chrono::milliseconds m_overallTimeout;
+    qint64 m_slowestRate;
 };
 
 class Dialogs;

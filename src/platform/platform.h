@@ -33,6 +33,8 @@ struct Platform
     // A line for the log at start: where HKEY_LOCAL_MACHINE comes from, or that nothing holds it.
     // Empty on Windows.
     QString description;
+    // Local sockets take names in Linux's abstract namespace, which leave no file behind.
+    bool abstractSockets = false;
 };
 
 Platform makePlatform(const PlatformConfig& config);

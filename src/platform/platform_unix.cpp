@@ -22,6 +22,7 @@ Platform makePlatform(const PlatformConfig& config)
         = makeXdgAutostart(configDir.toStdString(), config.programPath.toStdString(), config.workingDir.toStdString());
     platform.browser = makeDesktopBrowserOpener();
     platform.settingsFolder = config.workingDir;
+    platform.abstractSockets = true;
     // A prefix is only named when there is one: a folder without system.reg holds no registry.
     if (QFileInfo(prefix + QStringLiteral("/system.reg")).isFile())
         platform.description = QStringLiteral("Reading the game's settings from Wine prefix ") + prefix;

@@ -1,5 +1,7 @@
 #include "tray/trayicon.h"
 
+#include <utility>
+
 namespace rostrel {
 
 TrayIcon::TrayIcon(QWidget& mainWindow, const QIcon& icon, QObject* parent)
@@ -19,14 +21,21 @@ void TrayIcon::InitTrayIcon()
 
 void TrayIcon::AddTrayIcon()
 {
-    if (m_icon)
-        m_icon->show();
+    if (!m_icon)
+        return;
+    m_icon->show();
+    if (!m_pendingNotice.isEmpty())
+        notify(std::exchange(m_pendingNotice, QString()));
 }
 
 void TrayIcon::notify(const QString& text)
 {
-    if (m_icon && m_icon->isVisible())
-        m_icon->showMessage(kTrayTip, text);
+    if (!isShown()) {
+        m_pendingNotice = text;
+        return;
+    }
+    m_icon->showMessage(kTrayTip, text);
+    Q_EMIT notified(text);
 }
 
 void TrayIcon::RemoveTrayIcon()
@@ -61,10 +70,14 @@ void TrayIcon::Form_MouseMove(int message)
 
 void TrayIcon::ToggleMainWindow()
 {
-    if (m_window.isVisible()) {
+    if (m_window.isVisible())
         m_window.hide();
-        return;
-    }
+    else
+        showMainWindow();
+}
+
+void TrayIcon::showMainWindow()
+{
     m_window.setWindowState(m_window.windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
     m_window.show();
     m_window.raise();

@@ -1,10 +1,10 @@
 #include "upload/logincommand.h"
 
 #include "catalogue/characterlist.h"
+#include "catalogue/discovery.h"
 #include "catalogue/profiles.h"
 #include "core/formview.h"
 #include "core/seams.h"
-#include "http/nestingguard.h"
 #include "upload/uploader.h"
 #include "upload/watcher.h"
 
@@ -18,12 +18,14 @@ namespace {
 constexpr std::chrono::milliseconds kShortestRetry { 50 };
 } // namespace
 
-LoginCommand::LoginCommand(FormView& view, Uploader& uploader, CharacterList& list, ProfileReader& profiles,
-    Watcher& watcher, Dialogs& dialogs, MessageSink& log, std::function<void()> saveSettings, QObject* parent)
+LoginCommand::LoginCommand(FormView& view, Uploader& uploader, CharacterList& list, Discovery& discovery,
+    ProfileReader& profiles, Watcher& watcher, Dialogs& dialogs, MessageSink& log, std::function<void()> saveSettings,
+    QObject* parent)
     : QObject(parent)
     , m_view(view)
     , m_uploader(uploader)
     , m_list(list)
+    , m_discovery(discovery)
     , m_profiles(profiles)
     , m_watcher(watcher)
     , m_dialogs(dialogs)
@@ -71,8 +73,7 @@ void LoginCommand::automaticLogin()
 
 void LoginCommand::login(Mode mode)
 {
-    const NestingGuard guard(m_running);
-    if (!guard.entered())
+    if (isRunning())
         return; // a login is already under way
     if (m_view.login().isEmpty()) {
         m_dialogs.message(QStringLiteral("Please enter your login name for your website"));
@@ -95,37 +96,52 @@ void LoginCommand::login(Mode mode)
 
 void LoginCommand::retry()
 {
-    const NestingGuard guard(m_running);
-    if (guard.entered() && m_waiting)
-        attempt(Mode::Automatic);
-    else if (m_waiting)
+    if (!m_waiting)
+        return;
+    if (isRunning()) {
         m_retryTimer.start(std::chrono::seconds(1)); // the player's own login is under way
+        return;
+    }
+    // A profile the game wrote meanwhile (a new player's first) is the one to post.
+    m_discovery.LoadfilesFromHardDrive();
+    attempt(Mode::Automatic);
 }
 
 void LoginCommand::attempt(Mode mode)
 {
+    const quint64 thisLogin = m_currentLogin;
+    // A post of an abandoned login may still wait further out: what it held is put back after.
+    const bool outerRunning = m_running;
+    const quint64 outerLogin = m_runningLogin;
+    m_running = true;
+    m_runningLogin = thisLogin;
     const bool retrying = m_waiting;
     m_list.GetNextListIndexnoupload();
     const int index = m_list.WatchIndex();
     const UploadResult result = m_uploader.post(m_profiles.LoadDataFromHardDrive(index),
         mode == Mode::Player ? Uploader::Reporting::Attended : Uploader::Reporting::Background,
         m_list.profileId(index));
-    if (retrying && !m_waiting)
-        return; // logged out while the post was under way
+    m_running = outerRunning;
+    m_runningLogin = outerLogin;
+    if (thisLogin != m_currentLogin)
+        return; // logged out, or logged in anew, while the post was under way
     const PostOutcome outcome = judge(result);
 
     if (mode == Mode::Automatic && outcome.verdict != PostOutcome::Uploaded
         && outcome.verdict != PostOutcome::LoginRefused) {
-        waitForSite(outcome);
+        // Only trouble that passes is waited out; the site's word on this login or profile stands.
+        if (!result || isPassingTrouble(result->status)) {
+            waitForSite(outcome);
+            return;
+        }
+        giveUp(u"The site at "_s + m_view.url() + u" did not take the login for "_s + m_view.login() + u" ("_s
+            + outcome.why + u"); log in again"_s);
         return;
     }
     if (retrying && outcome.verdict == PostOutcome::LoginRefused) {
         // Nobody may be at the screen: no box, and the program stays logged out until the player
         // logs in again.
-        stopWaiting();
-        const QString line = u"The site refused the login for "_s + m_view.login() + u"; log in again"_s;
-        m_log.AddMessage(line);
-        Q_EMIT loginRefused(line);
+        giveUp(u"The site refused the login for "_s + m_view.login() + u"; log in again"_s);
         return;
     }
     stopWaiting();
@@ -137,12 +153,18 @@ void LoginCommand::attempt(Mode mode)
     } else if (result && result->status >= 400) {
         // What the site said (a 429 says how long to wait) tells the player more than a verdict
         // on the address would.
-        m_dialogs.message(u"The site at "_s + m_view.url() + u" answered HTTP %1"_s.arg(result->status)
-            + (result->reply.trimmed().isEmpty() ? QString() : u": "_s + firstLineOf(result->reply)));
+        m_dialogs.message(u"The site at "_s + m_view.url() + u" answered "_s + describeStatus(*result));
     } else if (result) {
         m_dialogs.message(QStringLiteral("Invalid URL.  Please make sure you've entered it correctly"));
     }
     // A request that failed has shown its own box, which says why.
+}
+
+void LoginCommand::giveUp(const QString& line)
+{
+    stopWaiting();
+    m_log.AddMessage(line);
+    Q_EMIT loginRefused(line);
 }
 
 void LoginCommand::loggedIn()
@@ -175,6 +197,7 @@ void LoginCommand::waitForSite(const PostOutcome& outcome)
 
 void LoginCommand::stopWaiting()
 {
+    ++m_currentLogin;
     m_waiting = false;
     m_retryTimer.stop();
     m_backOff = std::chrono::milliseconds(0);

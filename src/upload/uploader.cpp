@@ -180,7 +180,7 @@ UploadResult Uploader::post(QByteArray Data, Reporting reporting, const QString&
         }
         if (!request->failed()) {
             const qint64 wait = request->responseHeader("Retry-After").trimmed().toLongLong();
-            return UploadReply { request->responseText(), request->status(),
+            return UploadReply { request->responseText(), request->status(), request->statusText(),
                 std::chrono::seconds(std::clamp<qint64>(wait, 0, 24 * 3600)) };
         }
         failure = { request->errorString(), request->errorCode() };
@@ -215,6 +215,33 @@ QString firstLineOf(const QString& reply)
     return line;
 }
 
+namespace {
+bool isWebPage(const QString& reply)
+{
+    for (const QChar c : reply) {
+        if (!c.isSpace())
+            return c == u'<';
+    }
+    return false;
+}
+} // namespace
+
+QString describeStatus(const UploadReply& reply)
+{
+    QString text = u"HTTP %1"_s.arg(reply.status);
+    if (!reply.statusText.trimmed().isEmpty())
+        text += u' ' + firstLineOf(reply.statusText.trimmed());
+    const QString line = firstLineOf(reply.reply);
+    if (!isWebPage(reply.reply) && !line.trimmed().isEmpty())
+        text += u": "_s + line;
+    return text;
+}
+
+bool isPassingTrouble(int status)
+{
+    return status == 408 || status == 429 || status >= 500;
+}
+
 PostOutcome judge(const UploadResult& result)
 {
     if (!result) {
@@ -233,11 +260,13 @@ PostOutcome judge(const UploadResult& result)
         const bool profile = std::find(std::begin(kProfileStatuses), std::end(kProfileStatuses), result->status)
             != std::end(kProfileStatuses);
         return { profile ? PostOutcome::ProfileRefused : PostOutcome::SiteFailed,
-            u"the site answered HTTP %1"_s.arg(result->status) + (line.isEmpty() ? QString() : u": "_s + line),
-            u"HTTP %1"_s.arg(result->status), result->retryAfter };
+            u"the site answered "_s + describeStatus(*result), u"HTTP %1"_s.arg(result->status), result->retryAfter };
     }
     if (result->reply == kReplyUploaded)
         return { PostOutcome::Uploaded, {}, {}, {} };
+    if (isWebPage(result->reply))
+        return { PostOutcome::SiteFailed, u"the site answered with a web page ("_s + describeStatus(*result) + u')',
+            u"page %1"_s.arg(result->status), result->retryAfter };
     return { PostOutcome::SiteFailed, u"the site answered \""_s + line + u'"', u"answer "_s + line,
         result->retryAfter };
 }

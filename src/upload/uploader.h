@@ -25,6 +25,7 @@ struct UploadReply
 {
     QString reply;
     int status = 0; // HTTP status
+    QString statusText; // its reason phrase ("Bad Gateway")
     std::chrono::seconds retryAfter { 0 }; // how long the site asked to wait (Retry-After), 0 when it did not
 };
 // A reply, or why none came (refused, reset, time-out, bad address, the program closing); the
@@ -51,6 +52,12 @@ struct PostOutcome
 PostOutcome judge(const UploadResult& result);
 // The first line of a site's answer, cut short and with control characters made "?".
 QString firstLineOf(const QString& reply);
+// An answer with an error status in words: "HTTP 400 Bad Request: The profile is empty.", or for
+// an HTML page, whose first line says nothing, "HTTP 502 Bad Gateway".
+QString describeStatus(const UploadReply& reply);
+// Whether an answer with an error status is one the site may take back later (408, 429, 5xx),
+// rather than its word on this login or profile.
+bool isPassingTrouble(int status);
 
 class Uploader
 {

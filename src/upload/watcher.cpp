@@ -47,6 +47,22 @@ void Watcher::setTimings(const WatcherTimings& timings)
     m_relookTimer.setInterval(m_timings.settle);
 }
 
+void Watcher::start()
+{
+    ++m_run;
+    m_backOff = std::chrono::milliseconds(0);
+    m_postsResumeAt = {};
+    m_refused.clear();
+    m_updateTimer.start();
+}
+
+void Watcher::stop()
+{
+    ++m_run;
+    m_updateTimer.stop();
+    m_relookTimer.stop();
+}
+
 void Watcher::UpdateTimer_Timer()
 {
     {
@@ -165,8 +181,11 @@ void Watcher::lookAgainSoon(const Look& now)
 void Watcher::post(const WatchedEntry& entry, QByteArray profile, const QDateTime& modified)
 {
     const int index = entry.index;
+    const quint64 run = m_run;
     const UploadResult result
         = m_uploader.post(std::move(profile), Uploader::Reporting::Background, m_list.profileId(index));
+    if (run != m_run)
+        return; // sent under a login that has ended: its answer is nobody's
     const QString url = m_uploader.uploadAddress(); // https once the post learned it
     const PostOutcome outcome = judge(result);
     switch (outcome.verdict) {

@@ -48,12 +48,10 @@ public:
     Watcher(Discovery& discovery, CharacterList& list, ProfileReader& profiles, Uploader& uploader, MessageSink& log,
         const Clock& clock, QObject* parent = nullptr);
 
-    void start() { m_updateTimer.start(); }
-    void stop()
-    {
-        m_updateTimer.stop();
-        m_relookTimer.stop();
-    }
+    // A login starts the watcher afresh: no pause or back-off is left from before. An answer to a
+    // post sent before a stop (or a new start) changes nothing.
+    void start();
+    void stop();
     bool isRunning() const { return m_updateTimer.isActive(); }
     void setTimings(const WatcherTimings& timings);
     const WatcherTimings& timings() const { return m_timings; }
@@ -111,6 +109,7 @@ private:
     QTimer m_relookTimer;
     WatcherTimings m_timings;
     bool m_inTick = false;
+    quint64 m_run = 0; // counts starts and stops
     Look m_lastLook;
     std::chrono::milliseconds m_backOff { 0 };
     SteadyClock::time_point m_postsResumeAt;

@@ -4,6 +4,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <utility>
+
 namespace rostrel {
 
 namespace {
@@ -76,6 +78,14 @@ void FaultServer::setMode(Mode mode, QByteArray okBody)
         m_server->listen(QHostAddress::LocalHost, m_port);
 }
 
+void FaultServer::release(const QByteArray& rawResponse)
+{
+    for (QTcpSocket* socket : std::exchange(m_held, {})) {
+        socket->write(rawResponse);
+        socket->disconnectFromHost();
+    }
+}
+
 QByteArray FaultServer::hugeBody()
 {
     return patternBytes(kHugeBodySize);
@@ -85,21 +95,33 @@ void FaultServer::onNewConnection()
 {
     while (QTcpSocket* socket = m_server->nextPendingConnection()) {
         m_pending.insert(socket, {});
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+        if (m_mode == Mode::SlowRead) {
+            // Read no faster than the rate: the rest waits in the buffers, and the client's sending
+            // slows to the same pace.
+            socket->setReadBufferSize(kSlowReadRate / 10);
+            auto* reader = new QTimer(socket);
+            connect(reader, &QTimer::timeout, socket, [this, socket] { onReadyRead(socket, kSlowReadRate / 10); });
+            reader->start(100);
+        } else {
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+        }
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QObject::destroyed, this, [this, socket] { m_pending.remove(socket); });
+        connect(socket, &QObject::destroyed, this, [this, socket] {
+            m_pending.remove(socket);
+            m_held.removeAll(socket);
+        });
     }
 }
 
-void FaultServer::onReadyRead(QTcpSocket* socket)
+void FaultServer::onReadyRead(QTcpSocket* socket, qint64 atMost)
 {
     auto pending = m_pending.find(socket);
     if (pending == m_pending.end()) {
         // Already answered (or never will be): whatever else comes is read and dropped.
-        socket->readAll();
+        atMost < 0 ? socket->readAll() : socket->read(atMost);
         return;
     }
-    pending->append(socket->readAll());
+    pending->append(atMost < 0 ? socket->readAll() : socket->read(atMost));
     const qsizetype headEnd = pending->indexOf(kHeadEnd);
     if (headEnd < 0)
         return;
@@ -157,6 +179,10 @@ void FaultServer::respond(QTcpSocket* socket)
     case Mode::StallMidFile:
         socket->write(head("200 OK", "application/octet-stream", kStallBodySize) + patternBytes(kStallBodySize / 3));
         break;
+    case Mode::Held:
+        m_held.append(socket);
+        break;
+    case Mode::SlowRead:
     case Mode::Ok:
         socket->write(head("200 OK", "text/plain", m_okBody.size()) + m_okBody);
         socket->disconnectFromHost();

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -28,6 +29,8 @@ public:
         StallMidFile, // promises kStallBodySize bytes, sends part, then goes silent
         Ok, // a plain 200 with the body given
         Raw, // the bytes given, a whole response as they are
+        Held, // reads the request and answers only when release() is called
+        SlowRead, // reads the request at kSlowReadRate bytes a second, then answers as Ok
     };
     Q_ENUM(Mode)
 
@@ -35,6 +38,7 @@ public:
     static constexpr qint64 kHugeBodySize = 10 * 1024 * 1024;
     static constexpr qint64 kTrickleBodySize = 1000000;
     static constexpr qint64 kStallBodySize = 100000;
+    static constexpr qint64 kSlowReadRate = 256 * 1024;
 
     explicit FaultServer(Mode mode, QByteArray okBody = {}, QObject* parent = nullptr);
     ~FaultServer() override;
@@ -50,6 +54,9 @@ public:
     void setMode(Mode mode, QByteArray okBody = {});
     Mode mode() const { return m_mode; }
 
+    // Answers the held requests with the bytes given, a whole response.
+    void release(const QByteArray& rawResponse);
+
     // The bytes that should have come after a reply's headers in this mode.
     static QByteArray hugeBody();
 
@@ -62,7 +69,7 @@ Q_SIGNALS:
 
 private:
     void onNewConnection();
-    void onReadyRead(QTcpSocket* socket);
+    void onReadyRead(QTcpSocket* socket, qint64 atMost = -1); // -1: all there is
     void respond(QTcpSocket* socket);
     static QByteArray head(const QByteArray& status, const QByteArray& contentType, qint64 length);
 
@@ -73,6 +80,7 @@ private:
     int m_requestCount = 0;
     QByteArray m_lastRequest;
     QHash<QTcpSocket*, QByteArray> m_pending;
+    QList<QTcpSocket*> m_held;
 };
 
 } // namespace rostrel

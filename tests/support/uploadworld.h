@@ -62,7 +62,7 @@ struct UploadWorld : GameWorld
     ForwardClock clock;
     Watcher watcher { discovery, list, profiles, uploader, log, clock };
     std::function<void()> saved = [this] { ++saves; }; // what the login's save of the settings does
-    LoginCommand login { view, uploader, list, profiles, watcher, dialogs, log, [this] { saved(); } };
+    LoginCommand login { view, uploader, list, discovery, profiles, watcher, dialogs, log, [this] { saved(); } };
 };
 
 // The same with the reference site on loopback, its address typed in.
