@@ -158,6 +158,14 @@ public:
     std::function<void(const MessageBoxRequest&)> onShow;
 };
 
+// Picks the folders it is given, in turn; none once they are used up.
+class FakeFolderPicker : public FolderPicker
+{
+public:
+    QString chooseFolder(const QString&) override { return answers.isEmpty() ? QString() : answers.takeFirst(); }
+    QStringList answers;
+};
+
 // Records the exit and throws ProgramExited so the calling code stops where the program would.
 class FakeExit : public ProgramExit
 {

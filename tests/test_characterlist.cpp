@@ -105,18 +105,22 @@ private Q_SLOTS:
         QCOMPARE(list->InListAlready({ {}, text }), found);
     }
 
-    // What the guild site is told of each profile: no game account name, the flavour only with several.
+    // What the guild site is told of each profile: no game account name, and the same name in every
+    // run whatever else comes or goes (a third account, a second flavour, another list order).
     void profileIds()
     {
-        CharacterList list;
-        list.append({ u"_retail_"_s, u"ZED\\Realm\\Ann"_s });
-        list.append({ u"_retail_"_s, u"ABC"_s });
-        list.append({ u"_retail_"_s, u"zed"_s });
+        CharacterList list, restarted;
+        for (const auto& [flavour, folder] : { std::pair(u"_retail_"_s, u"ZED\\Realm\\Ann"_s),
+                 { u"_retail_"_s, u"ABC"_s }, { u"_retail_"_s, u"zed"_s }, { u"_classic_"_s, u"NEW"_s } })
+            list.append({ flavour, folder });
+        for (int i = 2; i >= 0; --i)
+            restarted.append(list.place(i));
+        const QString abc = list.profileId(1);
+        QVERIFY(
+            abc.startsWith(u"_retail_/account-"_s) && abc.size() == 25 && !abc.contains(u"ABC"_s, Qt::CaseInsensitive));
         QCOMPARE(QStringList({ list.profileId(0), list.profileId(1), list.profileId(2) }),
-            QStringList({ u"/Realm/Ann"_s, u"/account-2"_s, u"/account-1"_s }));
-        list.append({ u"_classic_"_s, u"ABC"_s });
-        QCOMPARE(QStringList({ list.profileId(0), list.profileId(3) }),
-            QStringList({ u"_retail_/Realm/Ann"_s, u"_classic_/account-2"_s }));
+            QStringList({ u"_retail_/Realm/Ann"_s, restarted.profileId(1), restarted.profileId(0) }));
+        QVERIFY(list.profileId(2) != abc && list.profileId(3).startsWith(u"_classic_/account-"_s));
     }
 
     void fileDatesFollowTheList()

@@ -204,6 +204,12 @@ const QList<std::pair<const char*, std::function<bool(const QString&)>>> kChange
         } },
     { "new realm in an account folder made anew",
         [](const QString& a) { return profile(a + QStringLiteral("/KESTREL77/Newrealm/Kai/SavedVariables")); } },
+    { "WTF moved aside, a character made in the new one",
+        [](const QString& a) {
+            const QString wtf = QDir::cleanPath(a + QStringLiteral("/.."));
+            return rename(wtf, wtf + QStringLiteral(".old"))
+                && profile(a + QStringLiteral("/KESTREL77/R/Noa/SavedVariables"));
+        } },
 };
 
 } // namespace

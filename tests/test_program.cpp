@@ -19,6 +19,7 @@
 using namespace rostrel;
 using namespace rostrel::testing;
 using namespace rostrel::fakes;
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 // A program around fakes: the game in a temporary folder, the site and file host on loopback.
@@ -61,6 +62,7 @@ struct World
         s.platform.browser = std::move(browser);
         s.dialogs = &dialogs;
         s.exit = &exit;
+        s.folderPicker = &picker;
         s.clock = &clock;
         s.network = &network;
         s.settingsFolder = settings();
@@ -75,6 +77,7 @@ struct World
     std::unique_ptr<GuildSite> site;
     FakeDialogs dialogs;
     FakeExit exit;
+    FakeFolderPicker picker;
     FakeClock clock;
     QNetworkAccessManager network;
     FakeRegistry* registry = nullptr;
@@ -250,6 +253,43 @@ private Q_SLOTS:
                            "installed.\r\n\r\nRostrelUploader will now exit"));
         QCOMPARE(world.dialogs.shown.first().icon, BoxIcon::Critical);
         QVERIFY(!program.tray().isShown());
+    }
+
+    // No registry value: the folder chosen by hand is listed, and the next start uses it without a box.
+    void gameFolderChosenByHand()
+    {
+        World world;
+        world.installed = false;
+        QVERIFY(writeFile(world.game() + u"/WTF/Account/ACC/Realm/Cid/SavedVariables/Rostrel.lua"_s, "cid\r\n"));
+        world.dialogs.answers = { BoxAnswer::ChooseFolder, BoxAnswer::ChooseFolder };
+        world.picker.answers = { u"C:\\Games"_s, u"C:\\Games\\WoW"_s }; // the first holds no game: asked again
+        world.start().Form_Load();
+        QCOMPARE(world.program->characters().text(0), u"ACC\\Realm\\Cid"_s);
+        QCOMPARE(world.dialogs.shown.size(), 2);
+        QCOMPARE(world.dialogs.shown.first().buttons, BoxButtons::OkChooseFolder);
+        world.start().Form_Load();
+        QVERIFY(world.program->characters().count() == 1 && world.dialogs.shown.size() == 2);
+    }
+
+    // The guild site serving the addon is away at start: the first login that reaches it installs it.
+    void addonCheckAfterTheFirstLogin()
+    {
+        World world;
+        world.fileHostOfBuild = false;
+        QVERIFY(writeFile(world.game() + u"/WTF/Account/ACC/SavedVariables/Rostrel.lua"_s, "acc\r\n")
+            && writeFile(world.settings() + u"/settings.txt"_s,
+                "kestrel\r\n" + world.site->hostAndPort().toUtf8() + "\r\nsecret\r\n"));
+        QVERIFY(world.site->publishFile(u"RostrelVersion"_s, "2.0")
+            && world.site->publishFile(u"RostrelFiles"_s, "Rostrel.toc")
+            && world.site->publishFile(u"Rostrel.toc"_s, "## Version: 2.0"));
+        const GuildSiteConfig config = world.site->config();
+        const quint16 port = world.site->port();
+        world.site.reset();
+        world.start().Form_Load();
+        world.site = std::make_unique<GuildSite>(config);
+        QCOMPARE(world.site->listen(QHostAddress::LocalHost, port), port);
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(world.game() + u"/Interface/AddOns/Rostrel/Rostrel.toc"_s),
+            QByteArray("## Version: 2.0\r\n"), 30000);
     }
 
     void exitRemovesTheTrayIconFirst()

@@ -1,8 +1,11 @@
 #include "app/desktopseams.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileDialog>
 #include <QLoggingCategory>
 #include <QMessageBox>
+#include <QPushButton>
 #include <cstdio>
 #include <cstdlib>
 
@@ -36,10 +39,20 @@ BoxAnswer WidgetDialogs::show(const MessageBoxRequest& box)
     QWidget* parent = (m_parent && m_parent->isVisible()) ? m_parent : nullptr;
     QMessageBox messageBox(icon, box.title, box.text, buttons, parent);
     messageBox.setWindowModality(Qt::ApplicationModal);
+    QPushButton* choose = nullptr;
+    if (box.buttons == BoxButtons::OkChooseFolder)
+        choose = messageBox.addButton(kChooseFolderButton, QMessageBox::ActionRole);
     const int answer = messageBox.exec();
+    if (choose && messageBox.clickedButton() == choose)
+        return BoxAnswer::ChooseFolder;
     if (box.buttons == BoxButtons::YesNo)
         return answer == QMessageBox::Yes ? BoxAnswer::Yes : BoxAnswer::No;
     return BoxAnswer::Ok;
+}
+
+QString WidgetFolderPicker::chooseFolder(const QString& title)
+{
+    return QDir::toNativeSeparators(QFileDialog::getExistingDirectory(nullptr, title));
 }
 
 void ProcessExit::exitNow(int code)

@@ -28,6 +28,7 @@ int main(int argc, char* argv[])
     QNetworkAccessManager network;
     rostrel::WidgetDialogs dialogs;
     rostrel::ProcessExit exit;
+    rostrel::WidgetFolderPicker folderPicker;
     rostrel::SystemClock clock;
 
     rostrel::ProgramServices services;
@@ -35,6 +36,7 @@ int main(int argc, char* argv[])
     services.platform = rostrel::makePlatform(config);
     services.dialogs = &dialogs;
     services.exit = &exit;
+    services.folderPicker = &folderPicker;
     services.clock = &clock;
     services.network = &network;
     services.settingsFolder = services.platform.settingsFolder;

@@ -49,6 +49,8 @@ Q_SIGNALS:
     void waitingForSite(const QString& line);
     // While it kept trying, the site refused the login: the player must log in again.
     void loginRefused(const QString& line);
+    // A login reached the site and was accepted.
+    void loginWorked();
 
 private:
     enum class Mode
