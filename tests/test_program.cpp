@@ -279,9 +279,9 @@ private Q_SLOTS:
         QVERIFY(writeFile(world.game() + u"/WTF/Account/ACC/SavedVariables/Rostrel.lua"_s, "acc\r\n")
             && writeFile(world.settings() + u"/settings.txt"_s,
                 "kestrel\r\n" + world.site->hostAndPort().toUtf8() + "\r\nsecret\r\n"));
-        QVERIFY(world.site->publishFile(u"RostrelVersion"_s, "2.0")
-            && world.site->publishFile(u"RostrelFiles"_s, "Rostrel.toc")
-            && world.site->publishFile(u"Rostrel.toc"_s, "## Version: 2.0"));
+        for (const auto& [name, bytes] : { std::pair(u"RostrelVersion"_s, "2.0"), { u"RostrelFiles"_s, "Rostrel.toc" },
+                 { u"Rostrel.toc"_s, "## Version: 2.0" } })
+            QVERIFY(world.site->publishFile(name, bytes));
         const GuildSiteConfig config = world.site->config();
         const quint16 port = world.site->port();
         world.site.reset();
