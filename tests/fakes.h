@@ -158,10 +158,8 @@ public:
     std::function<void(const MessageBoxRequest&)> onShow;
 };
 
-// Picks the folders it is given, in turn; none once they are used up.
-class FakeFolderPicker : public FolderPicker
+struct FakeFolderPicker : FolderPicker
 {
-public:
     QString chooseFolder(const QString&) override { return answers.isEmpty() ? QString() : answers.takeFirst(); }
     QStringList answers;
 };

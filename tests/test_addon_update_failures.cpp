@@ -33,6 +33,7 @@ private Q_SLOTS:
     void versionFetchFails();
     void listFetchFails();
     void fileFails();
+    void siteAwayAtStart();
     void addonFolderIsAFile();
     void oversizedVersion();
     void noRequestObject();
@@ -111,14 +112,29 @@ void TestAddonUpdateFailures::fileFails()
 
     world.updater->CheckVersionAndDownload();
 
-    // The last file failed: the old addon stays whole, byte for byte, with one box.
-    QCOMPARE(world.gameFiles(), before);
+    QCOMPARE(world.gameFiles(), before); // the last file failed: the old addon stays whole, with one box
     QCOMPARE(readFile(world.addon(QStringLiteral("Gone.lua"))), QByteArray("installed"));
-    const QString url = world.updater->fileUrl(QStringLiteral("Gone.lua"));
-    QCOMPARE(world.boxTexts(), QStringList { kDownloadError + url + QStringLiteral("\r\n\r\nHTTP 404") });
+    QCOMPARE(world.boxTexts(),
+        QStringList {
+            kDownloadError + world.updater->fileUrl(QStringLiteral("Gone.lua")) + QStringLiteral("\r\n\r\nHTTP 404") });
     QCOMPARE(world.log.messages,
-        QStringList { u"Addon update check stopped: could not fetch "_s + url
+        QStringList { u"Addon update check stopped: could not fetch "_s + world.updater->fileUrl(u"Gone.lua"_s)
             + u" (HTTP 404); the installed addon is kept as it was"_s });
+}
+
+void TestAddonUpdateFailures::siteAwayAtStart()
+{
+    AddonWorld world;
+    QString site = u"127.0.0.1:1"_s; // nothing listens there at start; the first login that works checks again, once
+    AddonUpdater updater(
+        world.folders, world.source, world.dialogs, world.log, FileHostSource([&] { return fileHostBase(site); }));
+    updater.CheckVersionAndDownload(AddonUpdater::CheckMode::Background);
+    QVERIFY(world.publish(u"RostrelVersion"_s, "2") && world.publish(u"RostrelFiles"_s, "a.lua")
+        && world.publish(u"a.lua"_s, "a"));
+    site = world.site.hostAndPort();
+    updater.loggedIn();
+    updater.loggedIn();
+    QCOMPARE(world.requested, QStringList({ u"RostrelVersion"_s, u"RostrelFiles"_s, u"a.lua"_s }));
 }
 
 void TestAddonUpdateFailures::addonFolderIsAFile()

@@ -1,8 +1,8 @@
 // The built program is killed (SIGKILL) again and again while it saves settings.txt and
 // noupload.txt at start-up and while it stores the addon's files from a slow file host. After
 // every kill each file must hold exactly what it held before or exactly what the program meant to
-// write: never a mix, a part or nothing. And the addon is replaced whole: the new version is written
-// beside it, so an update cut short leaves every installed file old and the next run finishes it.
+// write: never a mix, a part or nothing. And the addon's table of contents may only name the new
+// version once every other file is new, so an update cut short is finished by the next run.
 //
 // Kills are aimed: the program runs with ROSTREL_TEST_STOP_IN_WRITES, which stops it half-way
 // through every write and again before the rename, and a thread kills it at the n-th such stop in

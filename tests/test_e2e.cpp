@@ -314,12 +314,12 @@ private Q_SLOTS:
             return QProcess::execute(
                 u"xdotool"_s, QStringList { u"search"_s, u"--onlyvisible"_s, u"--name"_s, window } + then);
         };
-        xdotool(u"^Rostrel Uploader$"_s, { u"windowfocus"_s, u"--sync"_s, u"%1"_s, u"key"_s, u"Tab"_s, u"space"_s });
-        const QString picker = u"^Choose the World"_s; // "Choose Folder…" was the button beside the focused OK
-        QVERIFY(QTest::qWaitFor([&] { return xdotool(picker, {}) == 0; }, 20000));
-        xdotool(picker, { u"windowfocus"_s, u"--sync"_s, u"%1"_s, u"type"_s, world.game() });
-        for (int i = 0; i < 5 && xdotool(picker, {}) == 0; ++i) // the first Return may close the completions
-            xdotool(picker, { u"windowfocus"_s, u"--sync"_s, u"%1"_s, u"key"_s, u"Return"_s });
+        const QStringList focus { u"windowfocus"_s, u"--sync"_s, u"%1"_s };
+        xdotool(u"^Rostrel Uploader$"_s, focus + QStringList { u"key"_s, u"Tab"_s, u"space"_s }); // "Choose Folder…"
+        QVERIFY(QTest::qWaitFor([&] { return xdotool(u"^Choose the World"_s, {}) == 0; }, 20000));
+        xdotool(u"^Choose the World"_s, focus + QStringList { u"type"_s, world.game() });
+        for (int i = 0; i < 5 && xdotool(u"^Choose the World"_s, {}) == 0; ++i) // a Return may close the completions
+            xdotool(u"^Choose the World"_s, focus + QStringList { u"key"_s, u"Return"_s });
         QTRY_VERIFY_WITH_TIMEOUT(world.uploads() >= 1, 2 * kWatcherTurn + kLoadMargin);
     }
 
