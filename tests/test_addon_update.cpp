@@ -188,7 +188,6 @@ void TestAddonUpdate::manyNames()
 
     world.updater->CheckVersionAndDownload();
 
-    // Past the bound of 100 names nothing is fetched, and no box is shown.
     QCOMPARE(world.requested, QStringList({ u"RostrelVersion"_s, u"RostrelFiles"_s }));
     QVERIFY(world.dialogs.shown.isEmpty());
     QCOMPARE(world.log.messages,

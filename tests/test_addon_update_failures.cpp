@@ -13,6 +13,7 @@ using namespace rostrel;
 using namespace rostrel::testing;
 using namespace rostrel::fakes;
 using namespace std::chrono_literals;
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 

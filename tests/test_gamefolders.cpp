@@ -26,12 +26,12 @@ private Q_SLOTS:
         QTest::newRow("trailing backslash")
             << QStringLiteral("C:\\Games\\World of Warcraft\\")
             << QStringLiteral("C:\\Games\\World of Warcraft\\WTF\\Account")
-            << QStringLiteral("C:\\Games\\World of Warcraft\\Interface\\Addons\\Rostrel");
+            << QStringLiteral("C:\\Games\\World of Warcraft\\Interface\\AddOns\\Rostrel");
         QTest::newRow("no trailing backslash") << QStringLiteral("D:\\WoW") << QStringLiteral("D:\\WoW\\WTF\\Account")
-                                               << QStringLiteral("D:\\WoW\\Interface\\Addons\\Rostrel");
+                                               << QStringLiteral("D:\\WoW\\Interface\\AddOns\\Rostrel");
         QTest::newRow("non-ASCII folder")
             << QStringLiteral("C:\\Spiele\\Wörld ös\\") << QStringLiteral("C:\\Spiele\\Wörld ös\\WTF\\Account")
-            << QStringLiteral("C:\\Spiele\\Wörld ös\\Interface\\Addons\\Rostrel");
+            << QStringLiteral("C:\\Spiele\\Wörld ös\\Interface\\AddOns\\Rostrel");
     }
     void derivedFolders()
     {

@@ -232,7 +232,7 @@ QString AddonUpdater::replaceAddon(const AddonPlace& place, const Files& files)
     const QString live = m_folders.toHost(folder);
     const QString staging = live + kStagingSuffix;
     const QString previous = live + kPreviousSuffix;
-    const auto failed = [&](const QString& path, const QString& why) {
+    const auto failed = [&](const QString& path, const QString& why) -> QString {
         QDir(staging).removeRecursively();
         m_failures.failed();
         return u"Saving of file "_s + path + u" Failed for the following reason: "_s + why;
