@@ -253,7 +253,6 @@ void TestAddonFiles::fileNames_data()
     QTest::newRow("device") << QStringLiteral("con.lua") << false;
     QTest::newRow("numbered device") << QStringLiteral("COM1") << false;
     QTest::newRow("console device") << QStringLiteral("CONIN$") << false;
-    QTest::newRow("port device with extension") << QStringLiteral("LPT1.lua") << false;
     QTest::newRow("superscript port") << QStringLiteral("com\u00b9.txt") << false;
     QTest::newRow("not a device") << QStringLiteral("Console.lua") << true;
     QTest::newRow("too long") << QString(256, u'a') << false;

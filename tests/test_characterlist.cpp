@@ -111,9 +111,8 @@ private Q_SLOTS:
         CharacterList list, restarted;
         for (const QString& folder : { u"ZED\\Realm\\Ann"_s, u"ABC"_s, u"zed"_s })
             list.append({ u"_retail_"_s, folder });
-        restarted.append({ u"_classic_"_s, u"NEW"_s });
-        for (int i = 2; i >= 0; --i)
-            restarted.append(list.place(i));
+        for (int i = 3; i >= 0; --i) // another flavour's account first, then the list backwards
+            restarted.append(i == 3 ? EntryPlace { u"_classic_"_s, u"NEW"_s } : list.place(i));
         QCOMPARE(QStringList({ list.profileId(0), list.profileId(1), list.profileId(2) }),
             QStringList({ u"_retail_/Realm/Ann"_s, restarted.profileId(2), restarted.profileId(1) }));
         QVERIFY(list.profileId(1).contains(QRegularExpression(u"^_retail_/account-[0-9a-f]{8}$"_s)));
