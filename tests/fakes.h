@@ -158,12 +158,6 @@ public:
     std::function<void(const MessageBoxRequest&)> onShow;
 };
 
-struct FakeFolderPicker : FolderPicker
-{
-    QString chooseFolder(const QString&) override { return answers.isEmpty() ? QString() : answers.takeFirst(); }
-    QStringList answers;
-};
-
 // Records the exit and throws ProgramExited so the calling code stops where the program would.
 class FakeExit : public ProgramExit
 {

@@ -321,6 +321,9 @@ private Q_SLOTS:
         for (int i = 0; i < 5 && xdotool(u"^Choose the World"_s, {}) == 0; ++i) // a Return may close the completions
             xdotool(u"^Choose the World"_s, focus + QStringList { u"key"_s, u"Return"_s });
         QTRY_VERIFY_WITH_TIMEOUT(world.uploads() >= 1, 2 * kWatcherTurn + kLoadMargin);
+        world.stop(); // the next start uses the folder remembered, without a box
+        QVERIFY(world.start() && !QTest::qWaitFor(&World::boxOnScreen, 3000));
+        QTRY_VERIFY_WITH_TIMEOUT(world.uploads() >= 2, 2 * kWatcherTurn + kLoadMargin);
     }
 
     void missingGameShowsTheFatalBoxAndEnds()

@@ -19,7 +19,6 @@
 using namespace rostrel;
 using namespace rostrel::testing;
 using namespace rostrel::fakes;
-using namespace Qt::Literals::StringLiterals;
 
 namespace {
 // A program around fakes: the game in a temporary folder, the site and file host on loopback.
@@ -62,7 +61,6 @@ struct World
         s.platform.browser = std::move(browser);
         s.dialogs = &dialogs;
         s.exit = &exit;
-        s.folderPicker = &picker;
         s.clock = &clock;
         s.network = &network;
         s.settingsFolder = settings();
@@ -77,7 +75,6 @@ struct World
     std::unique_ptr<GuildSite> site;
     FakeDialogs dialogs;
     FakeExit exit;
-    FakeFolderPicker picker;
     FakeClock clock;
     QNetworkAccessManager network;
     FakeRegistry* registry = nullptr;
@@ -253,19 +250,6 @@ private Q_SLOTS:
                            "installed.\r\n\r\nRostrelUploader will now exit"));
         QCOMPARE(world.dialogs.shown.first().icon, BoxIcon::Critical);
         QVERIFY(!program.tray().isShown());
-    }
-
-    // No registry value: the folder chosen by hand is listed, and the next start uses it without a box.
-    void gameFolderChosenByHand()
-    {
-        World world;
-        world.installed = false;
-        QVERIFY(writeFile(world.game() + u"/WTF/Account/ACC/Realm/Cid/SavedVariables/Rostrel.lua"_s, "cid\r\n"));
-        world.dialogs.answers = { BoxAnswer::ChooseFolder, BoxAnswer::ChooseFolder };
-        world.picker.answers = { u"C:\\Games"_s, u"C:\\Games\\WoW"_s }; // the first holds no game: asked again
-        world.start().Form_Load();
-        world.start().Form_Load();
-        QVERIFY(world.program->characters().text(0) == u"ACC\\Realm\\Cid"_s && world.dialogs.shown.size() == 2);
     }
 
     void exitRemovesTheTrayIconFirst()

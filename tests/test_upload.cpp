@@ -361,7 +361,7 @@ private Q_SLOTS:
         QTRY_VERIFY(world.watcher.isRunning());
         QVERIFY(world.dialogs.shown.isEmpty() && !world.login.isWaiting());
         QCOMPARE(site.received().size(), 1);
-        QCOMPARE(site.lastUploadRequest()->header("X-Rostrel-Profile"), std::optional(QByteArray("/account-1")));
+        QVERIFY(site.lastUploadRequest()->header("X-Rostrel-Profile")->startsWith("/account-"));
         QCOMPARE(waiting.size(), 1);
         QVERIFY(world.log.text().startsWith(u"Successfully logged in\r\nInventory Uploaded"_s));
     }
