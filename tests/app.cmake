@@ -18,4 +18,3 @@ if(NOT WIN32)
     set_tests_properties(test_formlook_dejavu PROPERTIES TIMEOUT 120 LABELS app
         ENVIRONMENT "${formlook_env};ROSTREL_FONT_SET=dejavu;FONTCONFIG_FILE=${CMAKE_CURRENT_BINARY_DIR}/dejavu-fonts.conf")
 endif()
-rostrel_add_test(test_singleinstance SOURCES test_singleinstance.cpp LIBS rostrel_app LABELS app)

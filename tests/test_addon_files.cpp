@@ -252,6 +252,8 @@ void TestAddonFiles::fileNames_data()
     QTest::newRow("NUL") << QStringLiteral("Rostrel.lua") + QChar(0) + QStringLiteral("x") << false;
     QTest::newRow("device") << QStringLiteral("con.lua") << false;
     QTest::newRow("numbered device") << QStringLiteral("COM1") << false;
+    QTest::newRow("console device") << QStringLiteral("CONIN$") << false;
+    QTest::newRow("superscript port") << QStringLiteral("com\u00b9.txt") << false;
     QTest::newRow("not a device") << QStringLiteral("Console.lua") << true;
     QTest::newRow("too long") << QString(256, u'a') << false;
     QTest::newRow("longest") << QString(255, u'a') << true;

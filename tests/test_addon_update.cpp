@@ -88,7 +88,9 @@ void TestAddonUpdate::versions()
         QCOMPARE(readFile(world.addon(QStringLiteral("Rostrel.lua"))), QByteArray("-- new\r\n"));
         QCOMPARE(world.boxTexts(), QStringList { kAnnounce + announced });
         QVERIFY(world.boxesArePlain());
-        QCOMPARE(world.log.messages, QStringList { kUpdated + announced });
+        QVERIFY(world.log.messages.size() == 2 && world.log.messages.first() == kUpdated + announced);
+        world.updater->CheckVersionAndDownload();
+        QCOMPARE(world.requested.size(), 4);
     } else {
         QCOMPARE(world.requested, QStringList { QStringLiteral("RostrelVersion") });
         QVERIFY(!QFileInfo::exists(world.addon(QStringLiteral("Rostrel.lua"))));
@@ -108,6 +110,7 @@ void TestAddonUpdate::listOrder()
     QVERIFY(world.publish(QStringLiteral("Rostrel.toc"), "## Version: 1.1"));
     QVERIFY(world.publish(QStringLiteral("Rostrel.lua"), "lua"));
     QVERIFY(world.publish(QStringLiteral("Rostrel.xml"), "xml"));
+    QVERIFY(writeFile(world.addon(u"Dropped.lua"_s), "a file the new version no longer lists"));
 
     world.updater->CheckVersionAndDownload();
 
@@ -115,6 +118,7 @@ void TestAddonUpdate::listOrder()
         QStringList({ QStringLiteral("RostrelVersion"), QStringLiteral("RostrelFiles"), QStringLiteral("Rostrel.toc"),
             QStringLiteral("Rostrel.lua"), QStringLiteral("Rostrel.xml") }));
     QCOMPARE(readFile(world.addon(QStringLiteral("Rostrel.xml"))), QByteArray("xml\r\n"));
+    QVERIFY(!QFileInfo::exists(world.addon(u"Dropped.lua"_s)));
     QCOMPARE(world.boxTexts(), QStringList { kAnnounce + QStringLiteral("1.1") });
     QCOMPARE(world.log.messages, QStringList { kUpdated + QStringLiteral("1.1") });
 
@@ -131,7 +135,7 @@ void TestAddonUpdate::freshGameGetsTheAddon()
     QVERIFY(QDir(world.gameDir() + u"/Interface"_s).removeRecursively() && world.publish(u"RostrelVersion"_s, "1.1")
         && world.publish(u"RostrelFiles"_s, "Rostrel.toc\r\n") && world.publish(u"Rostrel.toc"_s, "## Version: 1.1"));
     world.updater->CheckVersionAndDownload();
-    QCOMPARE(readFile(world.gameDir() + u"/Interface/Addons/Rostrel/Rostrel.toc"_s), QByteArray("## Version: 1.1\r\n"));
+    QCOMPARE(readFile(world.gameDir() + u"/Interface/AddOns/Rostrel/Rostrel.toc"_s), QByteArray("## Version: 1.1\r\n"));
 }
 
 void TestAddonUpdate::emptyList_data()
@@ -179,26 +183,15 @@ void TestAddonUpdate::unusualNames()
 void TestAddonUpdate::manyNames()
 {
     AddonWorld world;
-    QByteArray list;
-    for (int i = 0; i < 3000; ++i)
-        list += "f" + QByteArray::number(i) + ".lua\r\n";
-    for (int i = 0; i < 3000; i += 1000)
-        QVERIFY(world.publish(QStringLiteral("f%1.lua").arg(i), QByteArray::number(i)));
-    QVERIFY(world.publish(QStringLiteral("RostrelVersion"), "9"));
-    QVERIFY(world.publish(QStringLiteral("RostrelFiles"), list));
+    QVERIFY(world.publish(u"RostrelVersion"_s, "9")
+        && world.publish(u"RostrelFiles"_s, QByteArray("f.lua\r\n").repeated(500)));
 
     world.updater->CheckVersionAndDownload();
 
-    QCOMPARE(world.requested.size(), 3002);
-    QCOMPARE(world.requested.at(2), QStringLiteral("f0.lua"));
-    QCOMPARE(world.requested.last(), QStringLiteral("f2999.lua"));
-    QCOMPARE(readFile(world.addon(QStringLiteral("f2000.lua"))), QByteArray("2000\r\n"));
-    QCOMPARE(QDir(world.addon()).entryList(QDir::Files).size(), 3);
-    // Each missing file was reported, and no success was announced.
-    QCOMPARE(world.dialogs.shown.size(), 2997);
+    QVERIFY(world.requested.size() == 2 && world.dialogs.shown.isEmpty());
     QCOMPARE(world.log.messages,
-        QStringList {
-            QStringLiteral("Rostrel update to version 9 incomplete: 2997 of 3000 files could not be updated") });
+        QStringList { u"Addon update refused: "_s + world.updater->fileUrl(u"RostrelFiles"_s)
+            + u" names 500 files, more than the 100 an addon update may have"_s });
 }
 
 void TestAddonUpdate::refusedNames()
@@ -219,13 +212,13 @@ void TestAddonUpdate::refusedNames()
         QStringList(
             { QStringLiteral("RostrelVersion"), QStringLiteral("RostrelFiles"), QStringLiteral("Rostrel.lua") }));
     QCOMPARE(world.gameFiles(), before + QStringList { QStringLiteral("Interface/AddOns/Rostrel/Rostrel.lua") });
-    QCOMPARE(world.log.messages.size(), bad.size() + 1);
+    QCOMPARE(world.log.messages.size(), bad.size() + 2);
     for (int i = 0; i < bad.size(); ++i) {
         QVERIFY2(world.log.messages.at(i).startsWith(
                      QStringLiteral("Addon update: refused the listed name \"") + bad.at(i) + u'"'),
             qPrintable(world.log.messages.at(i)));
     }
-    QCOMPARE(world.log.messages.last(), kUpdated + QStringLiteral("2"));
+    QCOMPARE(world.log.messages.at(bad.size()), kUpdated + QStringLiteral("2"));
 }
 
 void TestAddonUpdate::oldAddonRemovedFirst()
@@ -241,7 +234,7 @@ void TestAddonUpdate::oldAddonRemovedFirst()
     world.updater->CheckVersionAndDownload();
 
     QVERIFY(QDir(coffrin).isEmpty());
-    QCOMPARE(world.log.messages,
+    QCOMPARE(world.log.messages.first(2),
         QStringList({ QStringLiteral("Old 'Coffrin' addon found.  Removing"), kUpdated + QStringLiteral("2.0") }));
 }
 
@@ -276,7 +269,7 @@ void TestAddonUpdate::noNesting()
     QCOMPARE(nested, 2);
     QCOMPARE(world.requested.count(QStringLiteral("RostrelVersion")), 1);
     QCOMPARE(world.boxTexts(), QStringList { kAnnounce + QStringLiteral("2.0") });
-    QCOMPARE(world.log.messages, QStringList { kUpdated + QStringLiteral("2.0") });
+    QCOMPARE(world.log.messages.first(1), QStringList { kUpdated + QStringLiteral("2.0") });
 
     // Once it has returned, the next check runs.
     QVERIFY(!world.updater->isChecking());

@@ -13,6 +13,7 @@ using namespace rostrel;
 using namespace rostrel::testing;
 using namespace rostrel::fakes;
 using namespace std::chrono_literals;
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
@@ -33,6 +34,7 @@ private Q_SLOTS:
     void versionFetchFails();
     void listFetchFails();
     void fileFails();
+    void siteAwayAtStart();
     void addonFolderIsAFile();
     void oversizedVersion();
     void noRequestObject();
@@ -104,21 +106,36 @@ void TestAddonUpdateFailures::fileFails()
     QVERIFY(world.installToc("## Version: 1.0\r\n"));
     QVERIFY(writeFile(world.addon(QStringLiteral("Gone.lua")), "installed"));
     QVERIFY(world.publish(QStringLiteral("RostrelVersion"), "2.0"));
-    QVERIFY(world.publish(QStringLiteral("RostrelFiles"), "a.lua\r\nGone.lua\r\nb.lua"));
+    QVERIFY(world.publish(QStringLiteral("RostrelFiles"), "a.lua\r\nb.lua\r\nGone.lua"));
     QVERIFY(world.publish(QStringLiteral("a.lua"), "a"));
     QVERIFY(world.publish(QStringLiteral("b.lua"), "b"));
+    const QStringList before = world.gameFiles();
 
     world.updater->CheckVersionAndDownload();
 
-    // The files before and after the failed one are stored; the failed one stays as it was.
-    QCOMPARE(readFile(world.addon(QStringLiteral("a.lua"))), QByteArray("a\r\n"));
-    QCOMPARE(readFile(world.addon(QStringLiteral("b.lua"))), QByteArray("b\r\n"));
+    QCOMPARE(world.gameFiles(), before); // the last file failed: the old addon stays whole, with one box
     QCOMPARE(readFile(world.addon(QStringLiteral("Gone.lua"))), QByteArray("installed"));
     QCOMPARE(world.boxTexts(),
         QStringList {
             kDownloadError + world.updater->fileUrl(QStringLiteral("Gone.lua")) + QStringLiteral("\r\n\r\nHTTP 404") });
     QCOMPARE(world.log.messages,
-        QStringList { QStringLiteral("Rostrel update to version 2.0 incomplete: 1 of 3 files could not be updated") });
+        QStringList { u"Addon update check stopped: could not fetch "_s + world.updater->fileUrl(u"Gone.lua"_s)
+            + u" (HTTP 404); the installed addon is kept as it was"_s });
+}
+
+void TestAddonUpdateFailures::siteAwayAtStart()
+{
+    AddonWorld world;
+    QString site = u"127.0.0.1:1"_s; // nothing listens there at start; the first login that works checks again, once
+    AddonUpdater updater(
+        world.folders, world.source, world.dialogs, world.log, FileHostSource([&] { return fileHostBase(site); }));
+    updater.CheckVersionAndDownload(AddonUpdater::CheckMode::Background);
+    QVERIFY(world.publish(u"RostrelVersion"_s, "2") && world.publish(u"RostrelFiles"_s, "a.lua")
+        && world.publish(u"a.lua"_s, "a"));
+    site = world.site.hostAndPort();
+    updater.loggedIn();
+    updater.loggedIn();
+    QCOMPARE(world.requested, QStringList({ u"RostrelVersion"_s, u"RostrelFiles"_s, u"a.lua"_s }));
 }
 
 void TestAddonUpdateFailures::addonFolderIsAFile()
@@ -132,11 +149,11 @@ void TestAddonUpdateFailures::addonFolderIsAFile()
     world.updater->CheckVersionAndDownload();
 
     QCOMPARE(world.dialogs.shown.size(), 1);
-    QVERIFY(world.dialogs.shown.first().text.startsWith(QStringLiteral("Saving of file ") + kGameAddonFolder
-        + QStringLiteral("a.lua Failed for the following reason: ")));
+    QVERIFY(world.dialogs.shown.first().text.startsWith(QStringLiteral("Saving of file ") + kGameAddonFolder.chopped(1)
+        + QStringLiteral(" Failed for the following reason: ")));
     QCOMPARE(readFile(world.addons() + QStringLiteral("/Rostrel")), QByteArray("a file where the folder belongs"));
     QCOMPARE(world.log.messages.size(), 1);
-    QVERIFY(world.log.messages.first().startsWith(QStringLiteral("Rostrel update to version 2.0 incomplete")));
+    QVERIFY(world.log.messages.first().startsWith(QStringLiteral("Rostrel update to version 2.0 not installed")));
 }
 
 void TestAddonUpdateFailures::oversizedVersion()

@@ -18,6 +18,7 @@
 
 using namespace rostrel;
 using namespace rostrel::fakes;
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
@@ -122,7 +123,7 @@ struct World
 
 [[nodiscard]] bool rename(const QString& from, const QString& to)
 {
-    return QDir().rename(from, to);
+    return QDir().rename(QDir::cleanPath(from), QDir::cleanPath(to));
 }
 
 [[nodiscard]] bool link(const QString& target, const QString& at)
@@ -204,6 +205,10 @@ const QList<std::pair<const char*, std::function<bool(const QString&)>>> kChange
         } },
     { "new realm in an account folder made anew",
         [](const QString& a) { return profile(a + QStringLiteral("/KESTREL77/Newrealm/Kai/SavedVariables")); } },
+    { "WTF moved aside, a character made in the new one",
+        [](const QString& a) {
+            return rename(a + u"/.."_s, a + u"/../../WTF.old"_s) && profile(a + u"/KESTREL77/R/Noa/SavedVariables"_s);
+        } },
 };
 
 } // namespace

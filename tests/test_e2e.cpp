@@ -200,19 +200,15 @@ private Q_SLOTS:
     void secondStartInTheSameFolderHandsOver()
     {
         World world;
-        QVERIFY(world.setUp());
-        QVERIFY(writeFile(world.profile(QStringLiteral("KESTREL77")), "acc\r\n"));
-        QVERIFY(world.rememberLogin(QStringLiteral("gryphon")));
+        QVERIFY(
+            world.setUp() && writeFile(world.profile(u"KESTREL77"_s), "acc\r\n") && world.rememberLogin(u"gryphon"_s));
         QVERIFY(world.start());
         QTRY_COMPARE_WITH_TIMEOUT(world.uploads(), 2, 2 * kWatcherTurn + kLoadMargin); // the login, the first pass
         auto first = std::move(world.process);
-        QVERIFY(world.start());
-        QVERIFY(world.process->waitForFinished(kLoadMargin));
-        QCOMPARE(world.process->exitCode(), 0);
+        QVERIFY(world.start() && world.process->waitForFinished(kLoadMargin) && world.process->exitCode() == 0);
         world.process = std::move(first);
         QTest::qWait(kWatcherTurn);
-        QCOMPARE(world.process->state(), QProcess::Running);
-        QCOMPARE(world.uploads(), 2);
+        QVERIFY(world.process->state() == QProcess::Running && world.uploads() == 2);
     }
 
     void everyFlavourOfTheGameRoot()
@@ -321,6 +317,27 @@ private Q_SLOTS:
             world.output.contains(QStringLiteral("Rostrel has been updated to version 3.1")), 20000);
         for (const auto& [name, bytes] : published.first(2))
             QCOMPARE(readFile(world.game() + QStringLiteral("/Interface/AddOns/Rostrel/") + name), bytes + "\r\n");
+    }
+
+    void gameFolderChosenByHand()
+    {
+        World world;
+        QVERIFY(world.setUp() && world.setGameKey(false) && writeFile(world.profile(u"KESTREL77"_s), "acc\r\n")
+            && world.rememberLogin("gryphon"_L1) && world.start() && QTest::qWaitFor(&World::boxOnScreen, 20000));
+        const auto xdotool = [](const QString& window, const QStringList& then) {
+            return QProcess::execute(
+                u"xdotool"_s, QStringList { u"search"_s, u"--onlyvisible"_s, u"--name"_s, window } + then);
+        };
+        const QStringList focus { u"windowfocus"_s, u"--sync"_s, u"%1"_s };
+        xdotool(u"^Rostrel Uploader$"_s, focus + QStringList { u"key"_s, u"Tab"_s, u"space"_s }); // "Choose Folder…"
+        QVERIFY(QTest::qWaitFor([&] { return xdotool(u"^Choose the World"_s, {}) == 0; }, 20000));
+        xdotool(u"^Choose the World"_s, focus + QStringList { u"type"_s, world.game() });
+        for (int i = 0; i < 5 && xdotool(u"^Choose the World"_s, {}) == 0; ++i) // a Return may close the completions
+            xdotool(u"^Choose the World"_s, focus + QStringList { u"key"_s, u"Return"_s });
+        QTRY_VERIFY_WITH_TIMEOUT(world.uploads() >= 1, 2 * kWatcherTurn + kLoadMargin);
+        world.stop(); // the next start uses the folder remembered, without a box
+        QVERIFY(world.start() && !QTest::qWaitFor(&World::boxOnScreen, 3000));
+        QTRY_VERIFY_WITH_TIMEOUT(world.uploads() >= 2, 2 * kWatcherTurn + kLoadMargin);
     }
 
     void missingGameShowsTheFatalBoxAndEnds()

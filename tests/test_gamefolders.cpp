@@ -26,12 +26,12 @@ private Q_SLOTS:
         QTest::newRow("trailing backslash")
             << QStringLiteral("C:\\Games\\World of Warcraft\\")
             << QStringLiteral("C:\\Games\\World of Warcraft\\WTF\\Account")
-            << QStringLiteral("C:\\Games\\World of Warcraft\\Interface\\Addons\\Rostrel");
+            << QStringLiteral("C:\\Games\\World of Warcraft\\Interface\\AddOns\\Rostrel");
         QTest::newRow("no trailing backslash") << QStringLiteral("D:\\WoW") << QStringLiteral("D:\\WoW\\WTF\\Account")
-                                               << QStringLiteral("D:\\WoW\\Interface\\Addons\\Rostrel");
+                                               << QStringLiteral("D:\\WoW\\Interface\\AddOns\\Rostrel");
         QTest::newRow("non-ASCII folder")
             << QStringLiteral("C:\\Spiele\\Wörld ös\\") << QStringLiteral("C:\\Spiele\\Wörld ös\\WTF\\Account")
-            << QStringLiteral("C:\\Spiele\\Wörld ös\\Interface\\Addons\\Rostrel");
+            << QStringLiteral("C:\\Spiele\\Wörld ös\\Interface\\AddOns\\Rostrel");
     }
     void derivedFolders()
     {
@@ -159,9 +159,9 @@ private Q_SLOTS:
         QTest::newRow("a file named Rostrel counts as there")
             << game << QStringList { QStringLiteral("Games/WoW/Interface/Addons") }
             << QStringList { QStringLiteral("Games/WoW/Interface/Addons/Rostrel") } << QString() << 1 << false;
-        QTest::newRow("a fresh game without Interface\\Addons gets them")
+        QTest::newRow("a fresh game without Interface gets the game's spelling")
             << game << QStringList { QStringLiteral("Games/WoW") } << QStringList()
-            << QStringLiteral("Games/WoW/Interface/Addons/Rostrel") << 2 << false;
+            << QStringLiteral("Games/WoW/Interface/AddOns/Rostrel") << 2 << false;
         QTest::newRow("Addons is a file: logged")
             << game << QStringList { QStringLiteral("Games/WoW/Interface") }
             << QStringList { QStringLiteral("Games/WoW/Interface/Addons") } << QString() << 2 << true;
@@ -195,7 +195,7 @@ private Q_SLOTS:
         if (logged) {
             const QString line = f.log.messages.first();
             QVERIFY2(
-                line.startsWith(QStringLiteral("Could not create the addon folder C:\\Games\\WoW\\Interface\\Addons"
+                line.startsWith(QStringLiteral("Could not create the addon folder C:\\Games\\WoW\\Interface\\AddOns"
                                                "\\Rostrel (")),
                 qPrintable(line));
             QVERIFY(line.endsWith(QLatin1Char(')')));

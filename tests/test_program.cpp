@@ -3,6 +3,7 @@
 #include "app/form1.h"
 #include "app/messagelog.h"
 #include "app/program.h"
+#include "app/singleinstance.h"
 #include "catalogue/characterlist.h"
 #include "fakes.h"
 #include "guild-site/guildsite.h"
@@ -19,6 +20,7 @@
 #include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QSignalSpy>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -279,12 +281,26 @@ private Q_SLOTS:
         program.Form_Load();
         QVERIFY(program.tray().isShown() && program.loginCommand().isWaiting());
         QCOMPARE(notified.size(), 1);
-        const QWidgetList windows = QApplication::topLevelWidgets();
-        const auto box = std::find_if(
-            windows.begin(), windows.end(), [](QWidget* w) { return qobject_cast<QMessageBox*>(w) && w->isVisible(); });
-        QVERIFY(box != windows.end());
-        QCOMPARE(static_cast<QMessageBox*>(*box)->textFormat(), Qt::PlainText);
-        QCOMPARE(static_cast<QMessageBox*>(*box)->text(), u"Rostrel has been updated to version <b>2.0</b>"_s);
+        QMessageBox* box = nullptr;
+        for (QWidget* window : QApplication::topLevelWidgets())
+            box = qobject_cast<QMessageBox*>(window) ? static_cast<QMessageBox*>(window) : box;
+        QVERIFY(box && box->isVisible() && box->textFormat() == Qt::PlainText);
+        QCOMPARE(box->text(), u"Rostrel has been updated to version <b>2.0</b>"_s);
+    }
+
+    void oneProgramPerFolder()
+    {
+        QTemporaryDir guild, otherGuild;
+        // A lock left by a program that crashed names a process that is gone: it blocks nothing.
+        QVERIFY(writeFile(QDir(guild.path()).filePath(kLockFileName),
+            "2147483646\nRostrelUploader\n" + QSysInfo::machineHostName().toUtf8() + '\n'));
+        SingleInstance first(guild.path(), true);
+        QVERIFY(first.claim());
+        QSignalSpy shown(&first, &SingleInstance::showRequested);
+        // The same folder written another way: the later start hands over and ends.
+        QVERIFY(!SingleInstance(guild.path() + u"/./"_s, true).claim(std::chrono::seconds(2)));
+        QTRY_COMPARE(shown.size(), 1);
+        QVERIFY(SingleInstance(otherGuild.path(), true).claim());
     }
 
     void exitRemovesTheTrayIconFirst()

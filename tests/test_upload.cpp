@@ -294,7 +294,7 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("status");
         QTest::addColumn<bool>("waits");
         QTest::newRow("413 ends it") << QByteArray("413 Too Large") << false;
-        QTest::newRow("400 ends it") << QByteArray("400 Bad Request") << false;
+        QTest::newRow("400 to the probe and the post ends it") << QByteArray("400 Bad Request") << false;
         QTest::newRow("503 is waited out") << QByteArray("503 Busy") << true;
     }
     void automaticLoginWaitsOnlyForPassingTrouble()
@@ -308,17 +308,13 @@ private Q_SLOTS:
         world.view.setUrl(site.hostAndPort());
         QSignalSpy ended(&world.login, &LoginCommand::loginRefused);
         world.login.automaticLogin(); // no profile yet: an empty one goes
-        QCOMPARE(world.login.isWaiting(), waits);
-        QCOMPARE(ended.size(), waits ? 0 : 1);
-        QCOMPARE(world.log.messages.size(), 1);
-        QVERIFY(world.dialogs.shown.isEmpty());
-        if (!waits)
-            return;
+        QVERIFY(world.login.isWaiting() == waits && ended.size() == !waits && world.dialogs.shown.isEmpty());
+        QCOMPARE(world.log.messages.filter(QString::fromLatin1("HTTP " + status + ": Nope.")).size(), 1);
         // A profile the game writes meanwhile is the one the next try posts.
         world.writeProfile(u"ACC"_s, "first\r\n");
-        site.setMode(FaultServer::Mode::Ok, kReplyUploaded.toUtf8());
-        QTRY_VERIFY(world.watcher.isRunning());
-        QVERIFY(site.lastRequest().contains("first\r\n"));
+        site.setMode(FaultServer::Mode::Ok, "Inventory Uploaded");
+        QTRY_COMPARE(world.watcher.isRunning(), waits);
+        QCOMPARE(site.lastRequest().contains("first\r\n"), waits);
     }
 
     void secondPressDuringALoginIsIgnored()
@@ -410,7 +406,7 @@ private Q_SLOTS:
         QTRY_VERIFY(world.watcher.isRunning());
         QVERIFY(world.dialogs.shown.isEmpty() && !world.login.isWaiting());
         QCOMPARE(site.received().size(), 1);
-        QCOMPARE(site.lastUploadRequest()->header("X-Rostrel-Profile"), std::optional(QByteArray("/account-1")));
+        QVERIFY(site.lastUploadRequest()->header("X-Rostrel-Profile")->startsWith("/account-"));
         QCOMPARE(waiting.size(), 1);
         QVERIFY(world.log.text().startsWith(u"Successfully logged in\r\nInventory Uploaded"_s));
     }

@@ -2,7 +2,7 @@
 // The guild site's upload script for Rostrel Uploader. The program posts a multipart form with the
 // fields "login", "password" (both escaped: "%XX" is a byte, "+" a tab) and the file "thefile", and
 // knows two answers: "Inventory Uploaded" and "Invalid Login/Password". Newer programs name the
-// profile in the header X-Rostrel-Profile ("FLAVOUR/REALM/CHARACTER" or "FLAVOUR/account-N").
+// profile in the header X-Rostrel-Profile ("FLAVOUR/REALM/CHARACTER" or "FLAVOUR/account-HASH").
 //
 // The script faces the internet: whatever a client without an account sends, it writes one short
 // log line at most, and only a fixed number of them per address and hour.
@@ -243,7 +243,7 @@ function profile_name(mixed $value): ?string
     }
     $parts = explode('/', $value);
     $valid = preg_match('/^[A-Za-z0-9_]{0,40}$/', $parts[0])
-        && (count($parts) === 3 || (count($parts) === 2 && preg_match('/^account-[1-9][0-9]{0,3}$/', $parts[1])));
+        && (count($parts) === 3 || (count($parts) === 2 && preg_match('/^account-([0-9a-f]{8}|[1-9][0-9]{0,3})$/', $parts[1])));
     foreach (array_slice($parts, 1) as $part) {
         $valid = $valid && $part !== '' && !preg_match('/[\x00-\x1f\x7f\\\\:*?"<>|]/', $part);
     }

@@ -6,6 +6,8 @@
 #include "http/nestingguard.h"
 #include "http/xmlhttp.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QScopeGuard>
 #include <algorithm>
@@ -27,6 +29,13 @@ const QString kCrLf = QStringLiteral("\r\n");
 constexpr qsizetype kMaxVersionLength = 256;
 // How much of a refused name the log shows.
 constexpr qsizetype kShownNameLength = 80;
+// An addon is a handful of files; a list or a download past these is a host gone wrong, and every
+// member of the guild would get it.
+constexpr qsizetype kMaxListedNames = 100;
+constexpr qint64 kMaxUpdateBytes = 64 * 1024 * 1024;
+// Beside the addon folder: the new version while it arrives, the old one while they swap places.
+const QString kStagingSuffix = QStringLiteral(".new");
+const QString kPreviousSuffix = QStringLiteral(".old");
 
 QString shownName(const QString& name)
 {
@@ -52,6 +61,7 @@ Result<QByteArray> AddonUpdater::fetch(const QString& url)
 {
     // Does not return when no request object can be made: the program ends there.
     const std::unique_ptr<XmlHttpRequest> request = m_requests.CreateXMLObject();
+    m_lastStatus = 0;
     const Result<QByteArray> result = [&]() -> Result<QByteArray> {
         if (!request->Open(u"GET"_s, url, true) || !request->send()) {
             const QString error = request->errorString();
@@ -60,6 +70,7 @@ Result<QByteArray> AddonUpdater::fetch(const QString& url)
         if (!request->waitForCompletion())
             return Failure { request->errorString() };
         const int status = request->status();
+        m_lastStatus = status;
         if (status < 200 || status > 299)
             return Failure { u"HTTP %1"_s.arg(status) }; // an error page is not the file asked for
         return request->responseBody();
@@ -95,12 +106,15 @@ void AddonUpdater::CheckVersionAndDownload(CheckMode mode)
     const NestingGuard guard(m_checking);
     if (!guard.entered())
         return;
+    const bool first = !m_checkedOnce;
+    m_checkedOnce = true;
     m_base = m_fileHost.base();
     if (m_base.isEmpty()) {
         if (!m_saidNoHost)
             m_log.AddMessage(QStringLiteral("Addon update check skipped: the addon comes from your guild site, whose "
                                             "address is not typed in yet"));
         m_saidNoHost = true;
+        m_checkAfterLogin = first && m_fileHost.followsSite();
         return;
     }
     m_saidNoHost = false;
@@ -120,6 +134,8 @@ void AddonUpdater::CheckVersionAndDownload(CheckMode mode)
     const QString versionUrl = fileUrl(kVersionFile);
     const Result<QByteArray> versionReply = fetch(versionUrl);
     if (!versionReply) {
+        // The guild site not up yet at start-up: the first login that reaches it tries again.
+        m_checkAfterLogin = first && m_fileHost.followsSite() && m_lastStatus == 0;
         stop(versionUrl, versionReply.error());
         return;
     }
@@ -134,9 +150,15 @@ void AddonUpdater::CheckVersionAndDownload(CheckMode mode)
     for (AddonPlace& place : places) {
         const std::optional<QString> installed = m_installed.installedVersion(place);
         if (!installed || *installed != serverVersion)
-            pending.push_back({ std::move(place), 0, {} });
+            pending.push_back({ std::move(place), {} });
     }
-    if (pending.empty())
+    if (pending.empty()) {
+        m_unsettled.reset();
+        return;
+    }
+    // Installed once and still not named by the table of contents: fetching it again would only
+    // repeat the update and its box every half hour.
+    if (m_unsettled == serverVersion)
         return;
 
     const QString listUrl = fileUrl(kFileList);
@@ -145,69 +167,125 @@ void AddonUpdater::CheckVersionAndDownload(CheckMode mode)
         stop(listUrl, listReply.error());
         return;
     }
-
-    const int tried = install(splitFileList(*listReply), pending);
-    if (tried == 0) {
-        // Nothing was installed, so there is nothing to announce; the same list would otherwise
-        // announce the same version again at every check.
-        reportFailure(QStringLiteral("Addon update check stopped: ") + listUrl
-            + QStringLiteral(" names no file to fetch for version ") + serverVersion);
+    const std::optional<Files> files = fetchFiles(listUrl, splitFileList(*listReply), serverVersion);
+    if (!files)
         return;
-    }
-    announce(serverVersion, pending, tried);
+    for (Target& target : pending)
+        target.failure = replaceAddon(target.place, *files);
+    announce(serverVersion, pending);
 }
 
-int AddonUpdater::install(const QStringList& names, std::vector<Target>& pending)
+std::optional<AddonUpdater::Files> AddonUpdater::fetchFiles(
+    const QString& listUrl, const QStringList& listed, const QString& version)
 {
-    int tried = 0;
-    // Each file is fetched once and stored in every flavour that needs it. The table of contents
-    // names the installed version, so it is stored after every other file and only when they all
-    // were: an update cut short (a file that failed, the program ended half way) then leaves the
-    // old version in place and the next check tries again.
-    for (const QString& name : names) {
-        if (name.isEmpty())
-            continue;
+    QStringList names;
+    for (const QString& name : listed) {
+        if (!name.isEmpty())
+            names.append(name);
+    }
+    if (names.size() > kMaxListedNames) {
+        reportFailure(QStringLiteral("Addon update refused: ") + listUrl
+            + QStringLiteral(" names %1 files, more than the %2 an addon update may have")
+                  .arg(names.size())
+                  .arg(kMaxListedNames));
+        return std::nullopt;
+    }
+    Files files;
+    qint64 total = 0;
+    for (const QString& name : std::as_const(names)) {
         if (!isSafeFileName(name)) {
             m_log.AddMessage(QStringLiteral("Addon update: refused the listed name \"") + shownName(name)
                 + QStringLiteral("\", which is not a plain file name inside the addon folder"));
             continue;
         }
-        ++tried;
-        const Result<QByteArray> reply = fetch(fileUrl(name));
-        const bool isToc = name.compare(kTocName, Qt::CaseInsensitive) == 0;
-        for (Target& target : pending) {
-            if (!reply)
-                ++target.failed; // the installed file stays as it was
-            else if (isToc)
-                target.toc.emplace(name, *reply + QByteArrayLiteral("\r\n"));
-            else if (!storeFile(target.place.file(name), *reply + QByteArrayLiteral("\r\n")))
-                ++target.failed;
+        // The first file that fails ends the update, with its one box: the installed addon stays whole.
+        const QString url = fileUrl(name);
+        const Result<QByteArray> reply = fetch(url);
+        if (!reply) {
+            reportFailure(QStringLiteral("Addon update check stopped: could not fetch ") + url + QStringLiteral(" (")
+                + reply.error() + QStringLiteral("); the installed addon is kept as it was"));
+            return std::nullopt;
         }
+        total += reply->size();
+        if (total > kMaxUpdateBytes) {
+            reportFailure(QStringLiteral("Addon update refused: the files of version ") + version
+                + QStringLiteral(" come to more than %1 MB").arg(kMaxUpdateBytes / (1024 * 1024)));
+            return std::nullopt;
+        }
+        files.push_back({ name, *reply + QByteArrayLiteral("\r\n") });
     }
-    for (Target& target : pending) {
-        if (target.toc && target.failed == 0 && !storeFile(target.place.file(target.toc->first), target.toc->second))
-            ++target.failed;
+    if (files.empty()) {
+        // Nothing was installed, so there is nothing to announce; the same list would otherwise
+        // announce the same version again at every check.
+        reportFailure(QStringLiteral("Addon update check stopped: ") + listUrl
+            + QStringLiteral(" names no file to fetch for version ") + version);
+        return std::nullopt;
     }
-    return tried;
+    return files;
 }
 
-void AddonUpdater::announce(const QString& version, const std::vector<Target>& pending, int tried)
+QString AddonUpdater::replaceAddon(const AddonPlace& place, const Files& files)
 {
-    const bool updated = std::any_of(pending.begin(), pending.end(), [](const Target& t) { return t.failed == 0; });
-    if (updated)
+    // The new version is written whole beside the addon folder and then put in its place, so that
+    // files the new list no longer names are gone and an update cut short leaves the old addon.
+    const QString folder = place.file({}).chopped(1);
+    const QString live = m_folders.toHost(folder);
+    const QString staging = live + kStagingSuffix;
+    const QString previous = live + kPreviousSuffix;
+    const auto failed = [&](const QString& path, const QString& why) -> QString {
+        QDir(staging).removeRecursively();
+        m_failures.failed();
+        return u"Saving of file "_s + path + u" Failed for the following reason: "_s + why;
+    };
+    // A run ended between the two renames left the old addon aside.
+    if (!QFileInfo::exists(live) && QFileInfo(previous).isDir())
+        QDir().rename(previous, live);
+    if (QFileInfo::exists(live) && !QFileInfo(live).isDir())
+        return failed(folder, u"a file of that name stands where the addon folder belongs"_s);
+    QDir(staging).removeRecursively();
+    if (!QDir().mkpath(staging))
+        return failed(folder + kStagingSuffix, u"the folder could not be made"_s);
+    for (const auto& [name, bytes] : files) {
+        const Result<void> written = io::writeFileAtomically(staging + u'/' + name, bytes);
+        if (!written)
+            return failed(place.file(name), written.error());
+    }
+    QDir(previous).removeRecursively();
+    if (QFileInfo::exists(live) && !QDir().rename(live, previous))
+        return failed(folder, u"the installed addon folder could not be moved aside (is the game running?)"_s);
+    if (!QDir().rename(staging, live)) {
+        QDir().rename(previous, live);
+        return failed(folder, u"the new addon folder could not be put in its place"_s);
+    }
+    QDir(previous).removeRecursively();
+    return {};
+}
+
+void AddonUpdater::announce(const QString& version, const std::vector<Target>& pending)
+{
+    const auto updated
+        = std::find_if(pending.begin(), pending.end(), [](const Target& t) { return t.failure.isEmpty(); });
+    // One box for the update whatever the number of flavours: the news, or else the first failure.
+    if (updated != pending.end())
         m_dialogs.message(QStringLiteral("Rostrel has been updated to version ") + version);
+    else if (!m_failures.background())
+        m_dialogs.message(pending.front().failure);
     for (const Target& target : pending) {
-        if (target.failed > 0) {
-            // The user has seen a box for each failed file; saying "updated" now would be untrue.
-            QString line = target.place.logPrefix + QStringLiteral("Rostrel update to version ") + version
-                + QStringLiteral(" incomplete: %1 of %2 files could not be updated").arg(target.failed).arg(tried);
-            if (target.toc)
-                line += QStringLiteral("; ") + target.toc->first
-                    + QStringLiteral(" keeps the installed version, so the next check tries again");
-            reportFailure(line);
+        if (!target.failure.isEmpty()) {
+            reportFailure(target.place.logPrefix + QStringLiteral("Rostrel update to version ") + version
+                + QStringLiteral(" not installed, the installed addon is kept as it was: ") + target.failure);
             continue;
         }
         m_log.AddMessage(target.place.logPrefix + QStringLiteral("Rostrel Mod Updated to version ") + version);
+        const std::optional<QString> installed = m_installed.installedVersion(target.place);
+        if (installed != version && m_unsettled != version) {
+            m_unsettled = version;
+            m_log.AddMessage(target.place.logPrefix + QStringLiteral("Rostrel version \"") + version
+                + QStringLiteral("\" was installed, but its ") + kTocName + QStringLiteral(" names version \"")
+                + installed.value_or(QString())
+                + QStringLiteral("\"; it is not fetched again until the file host "
+                                 "publishes another version"));
+        }
     }
 }
 

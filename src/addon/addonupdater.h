@@ -41,8 +41,21 @@ public:
     // addon current in the flavour the registry names and in every other flavour that has it,
     // with one fetch of the version and of the list. Without a file host it is skipped, with one
     // log line in the run.
+    //
+    // An update is bounded (100 names, 64 MB) and replaces the addon folder whole once every file
+    // has arrived; it shows one box at most. A version that still differs once stored is not
+    // fetched again until the published one changes.
     void CheckVersionAndDownload(CheckMode mode = CheckMode::Attended);
     bool isChecking() const { return m_checking; }
+    // Whether the first check could not reach the guild site serving the addon (or had no address
+    // yet), so that it is to run once more when a login first reaches the site.
+    bool checkAfterLogin() const { return m_checkAfterLogin; }
+    // Runs that check, once.
+    void loggedIn()
+    {
+        if (std::exchange(m_checkAfterLogin, false))
+            CheckVersionAndDownload(CheckMode::Background);
+    }
 
     // The address of a file on the file host of the latest check.
     QString fileUrl(const QString& name) const { return rostrel::fileUrl(m_base, name); }
@@ -89,16 +102,19 @@ private:
         bool m_failingInBackground = false; // the last background check failed and said so
     };
 
-    // A flavour the check updates, and how its update goes.
+    // A flavour the check updates, and why its update failed (the box's text), if it did.
     struct Target
     {
         AddonPlace place;
-        int failed = 0;
-        std::optional<std::pair<QString, QByteArray>> toc; // its name and bytes, stored last
+        QString failure;
     };
-    // Fetches and stores the listed files in every pending flavour; returns how many were tried.
-    int install(const QStringList& names, std::vector<Target>& pending);
-    void announce(const QString& version, const std::vector<Target>& pending, int tried);
+    // The listed files' names and bytes as they are to be stored.
+    using Files = std::vector<std::pair<QString, QByteArray>>;
+    // Every listed file, or nothing when one fails or the list is past the bounds (said in the log).
+    std::optional<Files> fetchFiles(const QString& listUrl, const QStringList& listed, const QString& version);
+    // Puts the files in place of a flavour's addon folder; the failure's box text, or empty.
+    QString replaceAddon(const AddonPlace& place, const Files& files);
+    void announce(const QString& version, const std::vector<Target>& pending);
     // A line about a check that failed; in the background only the first of a run is written.
     void reportFailure(const QString& line);
 
@@ -110,6 +126,10 @@ private:
     FileHostSource m_fileHost;
     QString m_base; // the file host of the check under way
     bool m_saidNoHost = false;
+    bool m_checkedOnce = false;
+    bool m_checkAfterLogin = false;
+    int m_lastStatus = 0; // of the latest fetch; 0 when it got no answer
+    std::optional<QString> m_unsettled; // a published version installed that did not settle
     bool m_checking = false;
     FailureRun m_failures;
 };

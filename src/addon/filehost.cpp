@@ -4,6 +4,7 @@
 #include "core/textlines.h"
 
 #include <QUrl>
+#include <algorithm>
 #include <array>
 
 namespace rostrel {
@@ -16,17 +17,18 @@ constexpr qsizetype kMaxFileNameBytes = 255;
 
 bool isWindowsDeviceName(const QString& name)
 {
-    // "CON", "nul.txt", "COM1.lua" open a device on the game's platform instead of a file.
+    // "CON", "nul.txt", "COM1.lua" open a device on the game's platform instead of a file, with any
+    // extension and spaces before it. Refused on every platform: the list is the same for all.
     const QString stem = name.section(u'.', 0, 0).trimmed().toUpper();
-    static const std::array<QString, 4> plain { QStringLiteral("CON"), QStringLiteral("PRN"), QStringLiteral("AUX"),
-        QStringLiteral("NUL") };
-    for (const QString& device : plain) {
-        if (stem == device)
-            return true;
-    }
-    if (stem.size() == 4 && (stem.startsWith(u"COM") || stem.startsWith(u"LPT")))
-        return stem.at(3) >= u'1' && stem.at(3) <= u'9';
-    return false;
+    static const std::array<QString, 6> plain { QStringLiteral("CON"), QStringLiteral("PRN"), QStringLiteral("AUX"),
+        QStringLiteral("NUL"), QStringLiteral("CONIN$"), QStringLiteral("CONOUT$") };
+    if (std::find(plain.begin(), plain.end(), stem) != plain.end())
+        return true;
+    if (stem.size() != 4 || !(stem.startsWith(u"COM") || stem.startsWith(u"LPT")))
+        return false;
+    // Windows takes the superscript digits one, two and three for ports too.
+    const char16_t digit = stem.at(3).unicode();
+    return (digit >= u'1' && digit <= u'9') || digit == u'\u00b9' || digit == u'\u00b2' || digit == u'\u00b3';
 }
 
 } // namespace

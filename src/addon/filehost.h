@@ -29,6 +29,8 @@ public:
         : m_find(std::move(find))
     { }
     QString base() const { return m_find ? m_find() : m_fixed; }
+    // The host is the guild site typed in the address box.
+    bool followsSite() const { return bool(m_find); }
 
 private:
     QString m_fixed;

@@ -1,8 +1,11 @@
 #include "app/desktopseams.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileDialog>
 #include <QLoggingCategory>
 #include <QMessageBox>
+#include <QPushButton>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -47,7 +50,12 @@ BoxAnswer WidgetDialogs::show(const MessageBoxRequest& box)
 {
     std::unique_ptr<QMessageBox> messageBox(makeBox(box, m_parent));
     messageBox->setWindowModality(Qt::ApplicationModal);
+    QPushButton* choose = nullptr;
+    if (box.buttons == BoxButtons::OkChooseFolder)
+        choose = messageBox->addButton(kChooseFolderButton, QMessageBox::ActionRole);
     const int answer = messageBox->exec();
+    if (choose && messageBox->clickedButton() == choose)
+        return BoxAnswer::ChooseFolder;
     if (box.buttons == BoxButtons::YesNo)
         return answer == QMessageBox::Yes ? BoxAnswer::Yes : BoxAnswer::No;
     return BoxAnswer::Ok;
@@ -59,6 +67,11 @@ void WidgetDialogs::notice(const MessageBoxRequest& box)
     messageBox->setAttribute(Qt::WA_DeleteOnClose);
     messageBox->setWindowModality(Qt::NonModal);
     messageBox->show();
+}
+
+QString WidgetFolderPicker::chooseFolder(const QString& title)
+{
+    return QDir::toNativeSeparators(QFileDialog::getExistingDirectory(nullptr, title));
 }
 
 void ProcessExit::exitNow(int code)

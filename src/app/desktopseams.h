@@ -23,6 +23,12 @@ private:
     QWidget* m_parent;
 };
 
+class WidgetFolderPicker final : public FolderPicker
+{
+public:
+    QString chooseFolder(const QString& title) override;
+};
+
 class ProcessExit final : public ProgramExit
 {
 public:

@@ -29,6 +29,7 @@ int main(int argc, char* argv[])
     QNetworkAccessManager network;
     rostrel::WidgetDialogs dialogs;
     rostrel::ProcessExit exit;
+    rostrel::WidgetFolderPicker folderPicker;
     rostrel::SystemClock clock;
 
     rostrel::ProgramServices services;
@@ -36,6 +37,7 @@ int main(int argc, char* argv[])
     services.platform = rostrel::makePlatform(config);
     services.dialogs = &dialogs;
     services.exit = &exit;
+    services.folderPicker = &folderPicker;
     services.clock = &clock;
     services.network = &network;
     services.settingsFolder = services.platform.settingsFolder;

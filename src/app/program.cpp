@@ -55,7 +55,8 @@ Program::Program(ProgramServices services, QObject* parent)
     m_log = std::make_unique<MessageLog>(*s.clock);
     m_list = std::make_unique<CharacterList>();
     m_form->Characters->setModel(m_list.get());
-    m_folders = std::make_unique<GameFolders>(*s.platform.registry, *s.platform.paths, *s.dialogs, *s.exit, *m_log);
+    m_folders = std::make_unique<GameFolders>(
+        *s.platform.registry, *s.platform.paths, *s.dialogs, *s.exit, *m_log, s.folderPicker, s.settingsFolder);
     m_discovery = std::make_unique<Discovery>(*m_folders, *m_list);
     m_profiles = std::make_unique<ProfileReader>(*m_folders, *m_list, *m_log);
     m_settings = std::make_unique<SettingsFiles>(*m_form, *m_list, *s.dialogs, s.settingsFolder);
@@ -89,6 +90,8 @@ Program::Program(ProgramServices services, QObject* parent)
     };
     connect(m_watcher.get(), &Watcher::loginRefused, this, refused);
     connect(m_login.get(), &LoginCommand::loginRefused, this, refused);
+    // A start-up check that could not reach the guild site serving the addon runs again then.
+    connect(m_login.get(), &LoginCommand::loginWorked, this, [this] { m_addon->loggedIn(); });
     connect(m_log.get(), &MessageLog::textChanged, m_form.get(), &Form1::showLogText);
     connect(m_discovery.get(), &Discovery::walked, m_form.get(), &Form1::showCharacters);
     connect(m_form->Command1, &QPushButton::clicked, this, [this] { m_login->Command1_Click(); });

@@ -38,6 +38,7 @@ struct ProgramServices
     Platform platform;
     Dialogs* dialogs = nullptr;
     ProgramExit* exit = nullptr;
+    FolderPicker* folderPicker = nullptr; // the game folder by hand, where the registry names none
     const Clock* clock = nullptr;
     QNetworkAccessManager* network = nullptr;
     // Optional: hands out request objects (the default uses network).

@@ -3,6 +3,7 @@
 #include "core/fileio.h"
 #include "core/textlines.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 
 namespace rostrel {
@@ -117,20 +118,17 @@ QString CharacterList::profileId(int index) const
 {
     if (index < 0 || index >= count())
         return {};
+    // The site keeps each name's newest profile, so a name must mean the same profile in every
+    // run: it depends on the entry alone, never on which other entries or flavours are listed.
     const EntryPlace& place = m_entries[static_cast<std::size_t>(index)].place;
-    bool severalFlavours = false;
-    QStringList accounts; // upper case, in list order
-    for (const Entry& entry : m_entries) {
-        severalFlavours = severalFlavours || entry.place.flavourName != place.flavourName;
-        const QString account = entry.place.relative.section(u'\\', 0, 0).toUpper();
-        if (!accounts.contains(account))
-            accounts.append(account);
-    }
-    const QString flavour = severalFlavours ? place.flavourName : QString();
     const QStringList parts = place.relative.split(u'\\', Qt::SkipEmptyParts);
     if (parts.size() >= 3)
-        return flavour + u'/' + parts.at(parts.size() - 2) + u'/' + parts.last();
-    return flavour + QStringLiteral("/account-%1").arg(accounts.indexOf(parts.value(0).toUpper()) + 1);
+        return place.flavourName + u'/' + parts.at(parts.size() - 2) + u'/' + parts.last();
+    // The game account's folder name is a login name: the site is told a hash of it (Windows
+    // matches the folder in any case, so the hash does too).
+    const QByteArray account = parts.value(0).toUpper().toUtf8();
+    const QByteArray hash = QCryptographicHash::hash(account, QCryptographicHash::Sha256).toHex().left(8);
+    return place.flavourName + QStringLiteral("/account-") + QString::fromLatin1(hash);
 }
 
 std::optional<QDateTime> CharacterList::fileDate(int index) const

@@ -41,9 +41,10 @@ public:
     // several.
     int append(const EntryPlace& place, bool severalFlavours = false);
     EntryPlace place(int index) const;
-    // Which of the player's profiles an entry is, for the guild site, without the game account's
-    // name: "FLAVOUR/REALM/CHARACTER", or "FLAVOUR/account-N" for an account's own profile, N the
-    // account's place (1, 2, …) among the accounts in list order. FLAVOUR is empty with one flavour.
+    // Which of the player's profiles an entry is, for the guild site, the same in every run and
+    // without the game account's name: "FLAVOUR/REALM/CHARACTER", or "FLAVOUR/account-HASH" for an
+    // account's own profile, HASH 8 hex digits from the account folder's name. FLAVOUR is the
+    // flavour folder's name, empty for a game without flavour folders.
     QString profileId(int index) const;
     // True when an entry for this place, ignoring case, is in the list.
     bool InListAlready(const EntryPlace& place) const;

@@ -348,6 +348,10 @@ bool FolderTree::refresh()
     }
     if (m_turns % kRetryTurns == 0 && !m_everyTurn.isEmpty())
         retryWatches();
+    // A folder above the root renamed away (the game's interface reset moves WTF aside) takes the
+    // watches with it, and the folder made in its place reports nothing: only its identity tells.
+    if (m_paths.list(m_root->host).id != m_root->id)
+        m_dirty.insert(m_root.get());
     if (m_dirty.isEmpty() && m_everyTurn.isEmpty())
         return false;
     return visit(*m_root);

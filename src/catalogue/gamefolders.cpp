@@ -1,19 +1,27 @@
 #include "catalogue/gamefolders.h"
 
+#include "core/fileio.h"
+#include "core/textlines.h"
+
+#include <QDir>
 #include <QFileInfo>
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
 
+using namespace Qt::Literals::StringLiterals;
+
 namespace rostrel {
 
-GameFolders::GameFolders(
-    registry::Registry& registry, const PathLayer& paths, Dialogs& dialogs, ProgramExit& exit, MessageSink& log)
+GameFolders::GameFolders(registry::Registry& registry, const PathLayer& paths, Dialogs& dialogs, ProgramExit& exit,
+    MessageSink& log, FolderPicker* picker, QString settingsFolder)
     : m_registry(registry)
     , m_paths(paths)
     , m_dialogs(dialogs)
     , m_exit(exit)
     , m_log(log)
+    , m_picker(picker)
+    , m_settingsFolder(std::move(settingsFolder))
 { }
 
 QString GameFolders::GetWoWDir()
@@ -24,10 +32,8 @@ QString GameFolders::GetWoWDir()
         folder = QString::fromStdString(*text);
     else if (const auto* number = std::get_if<std::uint32_t>(&value))
         folder = QString::number(*number); // a number read where a text belongs still counts as found
-    if (folder.isEmpty()) {
-        m_dialogs.show({ kGameMissingText, kAppTitle, BoxIcon::Critical, BoxButtons::Ok });
-        m_exit.exitNow(kExitGameMissing);
-    }
+    if (folder.isEmpty())
+        return chosenGameFolder();
     return folder;
 }
 
@@ -35,10 +41,13 @@ namespace {
 
 // The game's layout: the only place it is spelled.
 const QString kAccountFolder = QStringLiteral("WTF\\Account");
-const QString kAddonsFolder = QStringLiteral("Interface\\Addons");
+// The game's own spelling, so that a folder made here is the one the game and other tools use.
+const QString kAddonsFolder = QStringLiteral("Interface\\AddOns");
 const QString kAddonName = QStringLiteral("Rostrel");
 const QString kSavedVariables = QStringLiteral("\\SavedVariables");
 const QString kProfileName = QStringLiteral("Rostrel.lua");
+// gamefolder.txt holds one path.
+constexpr qint64 kMaxGameFolderFileBytes = 64 * 1024;
 
 bool isFlavourName(const QString& name)
 {
@@ -202,6 +211,59 @@ void GameFolders::InitializeFolders()
         m_log.AddMessage(QStringLiteral("Could not create the addon folder ") + folder + QStringLiteral(" (")
             + QString::fromStdString(error.message()) + QStringLiteral(")"));
     }
+}
+
+QString GameFolders::gameFolderIn(const QString& chosen) const
+{
+    // Joined in the chosen folder's own style: a host path on Wine, a game path elsewhere.
+    const QChar separator = chosen.contains(u'\\') ? u'\\' : u'/';
+    QString folder = chosen;
+    while (folder.size() > 1 && (folder.endsWith(u'\\') || folder.endsWith(u'/')))
+        folder.chop(1);
+    if (folder.isEmpty())
+        return {};
+    const auto isDir = [this](const QString& path) { return QFileInfo(m_paths.toHost(path)).isDir(); };
+    if (isDir(folder + separator + u"WTF"_s))
+        return folder;
+    QList<Flavour> found;
+    const FolderListing listing = m_paths.list(m_paths.toHost(folder));
+    for (const QString& name : listing.all) {
+        const QString flavour = folder + separator + name;
+        if (isFlavourName(name) && isDir(flavour + separator + u"WTF"_s + separator + u"Account"_s))
+            found.append({ name, flavour, false });
+    }
+    if (found.isEmpty())
+        return {};
+    std::sort(found.begin(), found.end(), flavourBefore);
+    return found.front().folder;
+}
+
+QString GameFolders::chosenGameFolder()
+{
+    if (!m_chosen.isEmpty())
+        return m_chosen;
+    const QString file = m_settingsFolder.isEmpty() ? QString() : QDir(m_settingsFolder).filePath(kGameFolderFile);
+    if (!file.isEmpty()) {
+        if (const auto bytes = io::readFile(file, kMaxGameFolderFileBytes)) {
+            const QList<QByteArray> lines = splitLines(*bytes);
+            m_chosen = lines.isEmpty() ? QString() : gameFolderIn(QString::fromUtf8(lines.first()));
+        }
+    }
+    while (m_chosen.isEmpty()) {
+        // Players who copied the game without its installer, or whose Wine prefix is elsewhere,
+        // can say where it is instead of being shown the door.
+        const BoxButtons buttons = (m_picker && !file.isEmpty()) ? BoxButtons::OkChooseFolder : BoxButtons::Ok;
+        if (m_dialogs.show({ kGameMissingText, kAppTitle, BoxIcon::Critical, buttons }) != BoxAnswer::ChooseFolder
+            || buttons != BoxButtons::OkChooseFolder)
+            m_exit.exitNow(kExitGameMissing);
+        m_chosen = gameFolderIn(m_picker->chooseFolder(u"Choose the World of Warcraft folder"_s));
+        if (m_chosen.isEmpty())
+            continue;
+        const Result<void> saved = io::writeFileAtomically(file, m_chosen.toUtf8() + "\r\n");
+        if (!saved)
+            m_log.AddMessage(u"Could not remember the game folder in "_s + file + u" ("_s + saved.error() + u')');
+    }
+    return m_chosen;
 }
 
 } // namespace rostrel

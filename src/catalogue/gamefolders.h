@@ -44,18 +44,21 @@ inline constexpr int kExitGameMissing = 1;
 class GameFolders
 {
 public:
-    GameFolders(
-        registry::Registry& registry, const PathLayer& paths, Dialogs& dialogs, ProgramExit& exit, MessageSink& log);
+    // With a picker, a game the registry does not name can be chosen by hand and is remembered in
+    // the settings folder.
+    GameFolders(registry::Registry& registry, const PathLayer& paths, Dialogs& dialogs, ProgramExit& exit,
+        MessageSink& log, FolderPicker* picker = nullptr, QString settingsFolder = {});
 
-    // The stored install folder, exactly as stored. When it is missing or empty the user is told
-    // and the program ends (does not return).
+    // The stored install folder, exactly as stored; where the registry names none, the folder
+    // chosen by hand. When there is neither the user is told, may choose one, and otherwise the
+    // program ends (does not return).
     QString GetWoWDir();
     // A flavour's "WTF\Account" (the folder the registry names, for no name).
     QString GetAccountDir(const QString& flavourName = {});
-    // A flavour's "Interface\Addons", no trailing "\". For the flavour the registry names, spelled
+    // A flavour's "Interface\AddOns", no trailing "\". For the flavour the registry names, spelled
     // from the folder as stored, which may end in a backslash of its own.
     QString addonsFolder(const QString& flavourName = {});
-    // A flavour's "Interface\Addons\Rostrel".
+    // A flavour's "Interface\AddOns\Rostrel".
     QString addonFolder(const QString& flavourName = {});
     // One of the addon's files, in the addons folder given.
     static QString addonFile(const QString& addonsFolder, const QString& name);
@@ -88,12 +91,23 @@ public:
 private:
     // Game folder with a trailing "\" (the stored value may lack it).
     QString gameFolderWithSeparator();
+    // The game folder chosen by hand, remembered or asked for; does not return without one.
+    QString chosenGameFolder();
+    // The folder to remember for a chosen one: itself when it holds WTF, else its flavour folder
+    // holding WTF\Account ("_retail_" first); empty when it holds no game.
+    QString gameFolderIn(const QString& chosen) const;
 
     registry::Registry& m_registry;
     const PathLayer& m_paths;
     Dialogs& m_dialogs;
     ProgramExit& m_exit;
     MessageSink& m_log;
+    FolderPicker* m_picker;
+    QString m_settingsFolder;
+    QString m_chosen; // the folder chosen by hand, once found for this run
 };
+
+// The file in the settings folder remembering the game folder chosen by hand.
+inline const QString kGameFolderFile = QStringLiteral("gamefolder.txt");
 
 } // namespace rostrel

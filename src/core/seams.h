@@ -22,14 +22,18 @@ enum class BoxIcon
 enum class BoxButtons
 {
     Ok,
-    YesNo
+    YesNo,
+    OkChooseFolder // OK beside kChooseFolderButton
 };
 enum class BoxAnswer
 {
     Ok,
     Yes,
-    No
+    No,
+    ChooseFolder
 };
+
+inline const QString kChooseFolderButton = QStringLiteral("Choose Folder\u2026");
 
 struct MessageBoxRequest
 {
@@ -70,6 +74,14 @@ public:
 
 private:
     Dialogs& m_inner;
+};
+
+// Lets the user pick a folder; the folder as the system names it, or empty when none was picked.
+class FolderPicker
+{
+public:
+    virtual ~FolderPicker() = default;
+    virtual QString chooseFolder(const QString& title) = 0;
 };
 
 // Ends the program at once (the fatal paths). The real one never returns; a test double records

@@ -50,7 +50,8 @@ public:
             parts << part;
         }
 
-        QString current = driveRoot(drive);
+        // A game folder chosen by hand through the host's own file dialog is a host path already.
+        QString current = gamePath.startsWith(u'/') ? QStringLiteral("/") : driveRoot(drive);
         // Most paths are spelled as on disk: one look at the whole path spares one per component.
         if (!parts.isEmpty()) {
             const QString whole = joined(current, parts.join(u'/'));

@@ -174,6 +174,7 @@ void LoginCommand::loggedIn()
     m_view.setInputsEnabled(false);
     m_view.setLogOutEnabled(true);
     m_log.AddMessage(QStringLiteral("Successfully logged in"));
+    Q_EMIT loginWorked();
 }
 
 void LoginCommand::waitForSite(const PostOutcome& outcome)

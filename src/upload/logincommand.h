@@ -56,6 +56,8 @@ Q_SIGNALS:
     // The login that ran on its own ended without logging in (the site refused the login or the
     // profile): the player must log in again.
     void loginRefused(const QString& line);
+    // A login reached the site and was accepted.
+    void loginWorked();
 
 private:
     enum class Mode

@@ -25,7 +25,7 @@ inline const QString kUpdated = QStringLiteral("Rostrel Mod Updated to version "
 inline const QString kDownloadError = QStringLiteral("Error Downloading File: ");
 // The addon folder as the update check names it: the stored game folder ends in a backslash and
 // the check adds its own.
-inline const QString kGameAddonFolder = QStringLiteral("C:\\Games\\World of Warcraft\\\\Interface\\Addons\\Rostrel\\");
+inline const QString kGameAddonFolder = QStringLiteral("C:\\Games\\World of Warcraft\\\\Interface\\AddOns\\Rostrel\\");
 
 // Every byte value, then the line ends a text download might mangle.
 inline QByteArray allBytes()

@@ -4,8 +4,6 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-#include <utility>
-
 namespace rostrel {
 
 namespace {
@@ -78,14 +76,6 @@ void FaultServer::setMode(Mode mode, QByteArray okBody)
         m_server->listen(QHostAddress::LocalHost, m_port);
 }
 
-void FaultServer::release(const QByteArray& rawResponse)
-{
-    for (QTcpSocket* socket : std::exchange(m_held, {})) {
-        socket->write(rawResponse);
-        socket->disconnectFromHost();
-    }
-}
-
 QByteArray FaultServer::hugeBody()
 {
     return patternBytes(kHugeBodySize);
@@ -96,8 +86,7 @@ void FaultServer::onNewConnection()
     while (QTcpSocket* socket = m_server->nextPendingConnection()) {
         m_pending.insert(socket, {});
         if (m_mode == Mode::SlowRead) {
-            // Read no faster than the rate: the rest waits in the buffers, and the client's sending
-            // slows to the same pace.
+            // A tenth of the rate ten times a second; the rest waits in the buffers.
             socket->setReadBufferSize(kSlowReadRate / 10);
             auto* reader = new QTimer(socket);
             connect(reader, &QTimer::timeout, socket, [this, socket] { onReadyRead(socket, kSlowReadRate / 10); });
@@ -106,10 +95,7 @@ void FaultServer::onNewConnection()
             connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
         }
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QObject::destroyed, this, [this, socket] {
-            m_pending.remove(socket);
-            m_held.removeAll(socket);
-        });
+        connect(socket, &QObject::destroyed, this, [this, socket] { m_pending.remove(socket); });
     }
 }
 
@@ -178,9 +164,6 @@ void FaultServer::respond(QTcpSocket* socket)
     }
     case Mode::StallMidFile:
         socket->write(head("200 OK", "application/octet-stream", kStallBodySize) + patternBytes(kStallBodySize / 3));
-        break;
-    case Mode::Held:
-        m_held.append(socket);
         break;
     case Mode::SlowRead:
     case Mode::Ok:

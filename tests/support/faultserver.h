@@ -5,7 +5,6 @@
 
 #include <QByteArray>
 #include <QHash>
-#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -29,7 +28,6 @@ public:
         StallMidFile, // promises kStallBodySize bytes, sends part, then goes silent
         Ok, // a plain 200 with the body given
         Raw, // the bytes given, a whole response as they are
-        Held, // reads the request and answers only when release() is called
         SlowRead, // reads the request at kSlowReadRate bytes a second, then answers as Ok
     };
     Q_ENUM(Mode)
@@ -54,9 +52,6 @@ public:
     void setMode(Mode mode, QByteArray okBody = {});
     Mode mode() const { return m_mode; }
 
-    // Answers the held requests with the bytes given, a whole response.
-    void release(const QByteArray& rawResponse);
-
     // The bytes that should have come after a reply's headers in this mode.
     static QByteArray hugeBody();
 
@@ -80,7 +75,6 @@ private:
     int m_requestCount = 0;
     QByteArray m_lastRequest;
     QHash<QTcpSocket*, QByteArray> m_pending;
-    QList<QTcpSocket*> m_held;
 };
 
 } // namespace rostrel
