@@ -261,32 +261,20 @@ private Q_SLOTS:
         QCOMPARE(world.dialogs.shown.first().text, result.error());
     }
 
-    void everyRequestHasAnEnd_data()
-    {
-        QTest::addColumn<FaultServer::Mode>("mode");
-        QTest::addColumn<int>("bodySize");
-        QTest::addColumn<qint64>("slowestRate");
-        // Long before the stall limit, the overall one ends a request that is never answered.
-        QTest::newRow("never answered") << FaultServer::Mode::NeverAnswer << 16384 << kSlowestRate;
-        // A body read below the slowest rate keeps moving, yet ends when its time is up: 0.3 s plus
-        // 32 MB at 8 MB/s, where reading it takes four times that.
-        QTest::newRow("read slowly") << FaultServer::Mode::SlowRead << (32 << 20) << qint64(8 << 20);
-    }
     void everyRequestHasAnEnd()
     {
-        QFETCH(FaultServer::Mode, mode);
-        QFETCH(int, bodySize);
-        QFETCH(qint64, slowestRate);
+        // Long before the stall limit, the overall one ends a body that keeps moving below the slowest
+        // rate: 0.3 s plus 32 MB at 8 MB/s, where reading it takes four times that.
         UploadWorld world;
-        FaultServer server(mode, "Inventory Uploaded");
-        XmlHttpRequest request(world.network, 60s, 300ms, slowestRate);
-        QVERIFY(server.listen() && request.Open(QStringLiteral("POST"), server.baseUrl() + QStringLiteral("/x")));
-        const auto bound = 300ms + std::chrono::milliseconds(bodySize * 1000LL / slowestRate);
+        FaultServer slow(FaultServer::Mode::SlowRead);
+        XmlHttpRequest request(world.network, 60s, 300ms, 8 << 20);
+        QVERIFY(slow.listen() && request.Open(QStringLiteral("POST"), slow.baseUrl() + QStringLiteral("/x")));
         QElapsedTimer clock;
         clock.start();
-        QVERIFY(request.send(QByteArray(bodySize, 'x')) && !request.waitForCompletion());
-        QCOMPARE(request.errorCode(), int(XmlHttpRequest::DeadlineError));
-        QVERIFY2(clock.elapsed() < (bound + 3s).count(), qPrintable(request.errorString()));
+        QVERIFY(request.send(QByteArray(32 << 20, 'x')) && !request.waitForCompletion());
+        QVERIFY2(request.errorString().contains(" complete 4.3 seconds after the request started"_L1)
+                && clock.elapsed() < 7000,
+            qPrintable(request.errorString()));
     }
 
     void automaticLoginWaitsOnlyForPassingTrouble_data()

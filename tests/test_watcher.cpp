@@ -307,24 +307,6 @@ private Q_SLOTS:
         QCOMPARE(world.log.messages.count(u"The site refused the login for kestrel; log in again"_s), 1);
     }
 
-    void a400IsTheSitesWordOnThatProfile()
-    {
-        // Asked whether it moves to https, then sent each profile, the site answers 400 each time.
-        UploadWorld world;
-        world.watcher.setTimings({ {}, 1h, 1h });
-        FaultServer site(
-            FaultServer::Mode::Raw, "HTTP/1.1 400 Bad Request\r\nContent-Length: 21\r\n\r\nThe profile is empty.");
-        QVERIFY(site.listen());
-        world.view.setUrl(site.hostAndPort());
-        world.writeProfile(u"ACC"_s, "acc\r\n");
-        world.writeProfile(u"ACC\\R\\Bea"_s, "bea\r\n");
-        world.discovery.LoadfilesFromHardDrive();
-        world.watcher.UpdateTimer_Timer();
-        world.watcher.UpdateTimer_Timer();
-        QCOMPARE(site.requestCount(), 3); // the probe, then each profile over plain HTTP
-        QCOMPARE(world.log.messages.filter(u"HTTP 400 Bad Request: The profile is empty. (will"_s).size(), 2);
-    }
-
     void aNewLoginLeavesNothingFromBefore()
     {
         // An hour's pause asked for before, and the answer to a post sent before the player logged
