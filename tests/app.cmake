@@ -2,7 +2,7 @@ rostrel_add_test(test_messagelog SOURCES test_messagelog.cpp LIBS rostrel_log LA
 rostrel_add_test(test_form1 SOURCES test_form1.cpp LIBS rostrel_form rostrel_tray LABELS app)
 # Drives the whole program over a Wine prefix and the desktop's start-up entry.
 if(NOT WIN32)
-    rostrel_add_test(test_program SOURCES test_program.cpp LIBS rostrel_app rostrel_guildsite rostrel_testsupport LABELS app)
+    rostrel_add_test(test_program SOURCES test_program.cpp LIBS rostrel_app rostrel_guildsite LABELS app)
 endif()
 # The window's look with the machine's own fonts and with DejaVu alone (a minimal desktop), on two
 # screens. Needs the offscreen platform and Debian's font paths.

@@ -8,7 +8,6 @@
 #include "fakes.h"
 #include "guild-site/guildsite.h"
 #include "platform/backends.h"
-#include "support/faultserver.h"
 #include "testfiles.h"
 #include "tray/trayicon.h"
 #include "upload/logincommand.h"
@@ -269,10 +268,7 @@ private Q_SLOTS:
         World world;
         WidgetDialogs boxes;
         world.boxes = &boxes;
-        FaultServer away(FaultServer::Mode::Refuse);
-        QVERIFY(away.listen());
-        QVERIFY(writeFile(
-            world.settings() + u"/settings.txt"_s, "kestrel\r\n" + away.hostAndPort().toUtf8() + "\r\nsecret\r\n"));
+        QVERIFY(writeFile(world.settings() + u"/settings.txt"_s, "kestrel\r\n127.0.0.1:1\r\nsecret\r\n"));
         world.site->publishFile(u"RostrelVersion"_s, "<b>2.0</b>");
         world.site->publishFile(u"RostrelFiles"_s, "Rostrel.toc");
         world.site->publishFile(u"Rostrel.toc"_s, "## Version: <b>2.0</b>");
