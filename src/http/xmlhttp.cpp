@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstring>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -29,6 +30,57 @@ constexpr qint64 kMaxReplyBytes = 64 * 1024 * 1024;
 // would otherwise hold the request, and the login, watcher turn or update check waiting on it, for
 // ever; any working link moves this much in a stall time-out many times over.
 constexpr qint64 kMinProgressBytes = 1024;
+
+// A request body over its parts, read in place. Random access, so that the network layer knows its
+// length and can send it again after a redirect.
+class PartsDevice final : public QIODevice
+{
+public:
+    PartsDevice(const QByteArrayList& parts, QObject* parent)
+        : QIODevice(parent)
+        , m_parts(parts)
+    {
+        for (const QByteArray& part : m_parts)
+            m_size += part.size();
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    bool isSequential() const override { return false; }
+    qint64 size() const override { return m_size; }
+    bool seek(qint64 pos) override
+    {
+        if (pos > m_size || !QIODevice::seek(pos))
+            return false;
+        m_at = pos;
+        return true;
+    }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override
+    {
+        qint64 done = 0;
+        qint64 skip = m_at;
+        for (const QByteArray& part : std::as_const(m_parts)) {
+            if (done == maxSize)
+                break;
+            if (skip >= part.size()) {
+                skip -= part.size();
+                continue;
+            }
+            const qint64 n = std::min<qint64>(part.size() - skip, maxSize - done);
+            std::memcpy(data + done, part.constData() + skip, size_t(n));
+            done += n;
+            skip = 0;
+        }
+        m_at += done;
+        return done;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    const QByteArrayList m_parts;
+    qint64 m_size = 0;
+    qint64 m_at = 0;
+};
 
 bool isTransportError(QNetworkReply::NetworkError error)
 {
@@ -78,9 +130,17 @@ void XmlHttpRequest::setRequestHeader(const QByteArray& name, const QByteArray& 
 
 bool XmlHttpRequest::send(const QByteArray& body)
 {
+    return send(QByteArrayList { body });
+}
+
+bool XmlHttpRequest::send(QByteArrayList body)
+{
     if (m_readyState != Opened || m_reply)
         return false;
-    m_requestBody = body;
+    m_requestBody = std::move(body);
+    m_requestSize = 0;
+    for (const QByteArray& part : std::as_const(m_requestBody))
+        m_requestSize += part.size();
     // One deadline for the whole request, redirects included.
     m_deadlineTimer = new QTimer(this);
     m_deadlineTimer->setSingleShot(true);
@@ -112,10 +172,12 @@ void XmlHttpRequest::start()
         // The network layer would turn a POST answered by 301 or 302 into a GET, and would send a
         // 307 or 308 on to any host: followRedirect() decides instead.
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+        auto* body = new PartsDevice(m_requestBody, this);
         if (m_method == u"POST")
-            m_reply = m_network.post(request, m_requestBody);
+            m_reply = m_network.post(request, body);
         else
-            m_reply = m_network.sendCustomRequest(request, m_method.toLatin1(), m_requestBody);
+            m_reply = m_network.sendCustomRequest(request, m_method.toLatin1(), body);
+        body->setParent(m_reply); // read until the reply is done, and let go with it
     }
 
     if (!m_stallTimer) {
@@ -216,7 +278,7 @@ bool XmlHttpRequest::followRedirect()
 
 void XmlHttpRequest::restartDeadline()
 {
-    const qint64 left = std::max<qint64>(0, m_requestBody.size() - m_bytesSent);
+    const qint64 left = std::max<qint64>(0, m_requestSize - m_bytesSent);
     m_deadlineTimer->start(m_overallTimeout + std::chrono::milliseconds(left * 1000 / kSlowestRate));
 }
 
