@@ -78,6 +78,8 @@ void Watcher::tick()
 
 QList<int> Watcher::waitingEntries()
 {
+    if (m_changed.isEmpty())
+        return {};
     // While posts pause, the cursor goes on, and the changes it finds join the queue.
     const auto now = m_clock.steadyNow();
     if (now < m_postsResumeAt)
