@@ -6,6 +6,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <filesystem>
 
 using namespace rostrel;
 using namespace rostrel::fakes;
@@ -13,10 +14,15 @@ using namespace std::chrono_literals;
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
+// Sets a file's time without writing it (as a restored backup does), which raises no change report.
 [[nodiscard]] bool touch(const QString& path, const QDateTime& when)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadWrite) && file.setFileTime(when, QFileDevice::FileModificationTime);
+    std::error_code error;
+    std::filesystem::last_write_time(std::filesystem::path(path.toStdU16String()),
+        std::chrono::file_clock::from_sys(
+            std::chrono::sys_time<std::chrono::milliseconds>(std::chrono::milliseconds(when.toMSecsSinceEpoch()))),
+        error);
+    return !error;
 }
 
 // Every version of every profile differs and has a size of its own; its first line names it.
@@ -55,6 +61,36 @@ private Q_SLOTS:
         QCOMPARE(world.uploads(), 3);
         QCOMPARE(world.site.received().last().profile(), QByteArray("anna\r\n"));
         QCOMPARE(world.list.WatchIndex(), 2);
+    }
+
+    // A profile the game rewrites is looked at before the cursor's turn comes: those the system
+    // reported, in the order they changed; one whose change went unreported within the pass.
+    void changedEntriesComeFirst()
+    {
+        WatchedWorld world;
+        QStringList paths;
+        for (int i = 0; i < 48; ++i)
+            paths << world.writeProfile(u"ACC\\R\\C%1"_s.arg(i), version(i, 0));
+        world.discovery.LoadfilesFromHardDrive();
+        for (int turn = 0; turn < 48; ++turn)
+            world.watcher.UpdateTimer_Timer();
+        QCOMPARE(world.uploads(), 48);
+        QSignalSpy reported(&world.discovery, &Discovery::profileChanged);
+        for (const int i : { 40, 30 }) { // as the game saves: the old file kept aside, a new one written
+            QFile::remove(paths[i] + u".bak"_s);
+            QVERIFY(QFile::rename(paths[i], paths[i] + u".bak"_s) && testing::writeFile(paths[i], version(i, 1)));
+        }
+        QVERIFY(touch(paths[10], QDateTime::currentDateTime().addSecs(-60)));
+        QTRY_VERIFY(reported.size() >= 2);
+        world.watcher.UpdateTimer_Timer();
+        world.watcher.UpdateTimer_Timer();
+        QCOMPARE(world.uploads(), 50);
+        QCOMPARE(world.site.received().at(48).profile(), version(40, 1));
+        QCOMPARE(world.site.received().at(49).profile(), version(30, 1));
+        for (int turn = 0; turn < 48 && world.uploads() == 50; ++turn)
+            world.watcher.UpdateTimer_Timer();
+        QCOMPARE(world.uploads(), 51);
+        QCOMPARE(world.site.received().last().profile(), version(10, 0));
     }
 
     void failedPostIsTriedAgain()

@@ -5,6 +5,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QSet>
 
 namespace rostrel {
 
@@ -93,7 +94,7 @@ int CharacterList::append(const EntryPlace& place, bool severalFlavours)
     const int index = count();
     beginInsertRows({}, index, index);
     m_entries.push_back({ severalFlavours ? place.withFlavour() : place.relative, place, true });
-    m_upperTexts.insert(key(place));
+    m_indexes.insert(key(place), index);
     endInsertRows();
     // FileDates may be a spare element longer than the list (after resetFileDates); the new
     // entry's element is the last one and holds no time.
@@ -104,7 +105,7 @@ int CharacterList::append(const EntryPlace& place, bool severalFlavours)
 
 bool CharacterList::InListAlready(const EntryPlace& place) const
 {
-    return m_upperTexts.contains(key(place));
+    return m_indexes.contains(key(place));
 }
 
 EntryPlace CharacterList::place(int index) const

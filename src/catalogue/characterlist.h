@@ -8,7 +8,7 @@
 
 #include <QAbstractListModel>
 #include <QDateTime>
-#include <QSet>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -48,6 +48,8 @@ public:
     QString profileId(int index) const;
     // True when an entry for this place, ignoring case, is in the list.
     bool InListAlready(const EntryPlace& place) const;
+    // The entry for this place, ignoring case; -1 when there is none.
+    int indexOf(const EntryPlace& place) const { return m_indexes.value(key(place), -1); }
 
     // FileDates: absent means no time recorded yet (differs from every file time).
     int fileDatesSize() const { return static_cast<int>(m_fileDates.size()); }
@@ -84,7 +86,7 @@ private:
     };
     static QString key(const EntryPlace& place);
     std::vector<Entry> m_entries;
-    QSet<QString> m_upperTexts;
+    QHash<QString, int> m_indexes; // by upper-case text
     std::vector<std::optional<QDateTime>> m_fileDates;
     int m_watchIndex = -1;
     int m_flavourCount = 1;

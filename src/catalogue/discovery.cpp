@@ -110,22 +110,37 @@ void Discovery::walkKept(
         m_watch->deliverPending();
         if (!kept.tree->refresh())
             return; // nothing changed that could add an entry
+        m_reportNew = true;
     } else {
         kept.tree.reset();
         kept.tree = std::make_unique<FolderTree>(*m_watch, m_folders.paths(), m_folders.log(), kMaxDepth);
         kept.accountDir = accountDir;
+        kept.tree->onProfileChanged([this, flavour = m_flavour, accountDir](const QString& below) {
+            profileFolderChanged(flavour, below.isEmpty() ? accountDir : accountDir + QLatin1Char('\\') + below);
+        });
         kept.tree->build(hostRoot, canonicalRoot);
     }
     // The list only grows, so every profile of an unchanged folder is listed already; the walk
     // over the kept listing costs no disk access.
     kept.tree->forEachProfileFolder(accountDir, [this](const QString& gamePath) { addEntry(gamePath); });
+    m_reportNew = false;
 }
 
 void Discovery::addEntry(const QString& gamePath)
 {
     const EntryPlace place = m_folders.FormatIt(m_flavour, gamePath);
-    if (!m_list.InListAlready(place))
-        m_list.append(place, m_list.flavourCount() > 1);
+    if (m_list.InListAlready(place))
+        return;
+    const int index = m_list.append(place, m_list.flavourCount() > 1);
+    if (m_reportNew)
+        Q_EMIT profileChanged(index);
+}
+
+void Discovery::profileFolderChanged(const Flavour& flavour, const QString& gamePath)
+{
+    const int index = m_list.indexOf(m_folders.FormatIt(flavour, gamePath));
+    if (index >= 0)
+        Q_EMIT profileChanged(index);
 }
 
 void Discovery::LoadFilesFromDir(

@@ -47,12 +47,16 @@ public:
 Q_SIGNALS:
     // The list has entries (show the list) or none (show the notice).
     void walked(bool hasEntries);
+    // The system reported a change in the folder of the entry's profile, or a walk found the entry
+    // new since the first; in the order the reports came. Not sent where changes go unreported.
+    void profileChanged(int index);
 
 private:
     // gamePath is the folder as the game names it (backslashes), hostPath where it lives on
     // this machine, canonicalPath its real location (for spotting links that loop).
     void LoadFilesFromDir(const QString& gamePath, const QString& hostPath, const QString& canonicalPath, int depth);
     void addEntry(const QString& gamePath);
+    void profileFolderChanged(const Flavour& flavour, const QString& gamePath);
     // One flavour's account folder and its kept listing.
     struct KeptTree
     {
@@ -71,6 +75,7 @@ private:
     QSet<QString> m_unwatchableRoots; // roots on file systems that report no changes
     bool m_unwatchableReported = false;
     Flavour m_flavour; // the one being walked
+    bool m_reportNew = false; // entries the walk appends now are news of a change
     QSet<QString> m_openFolders; // canonical paths of the folders the walk is inside
 };
 

@@ -305,8 +305,16 @@ void FolderTree::onChanged(const QString& canonical)
     const auto it = m_byCanonical.constFind(canonical);
     if (it == m_byCanonical.constEnd())
         return;
-    for (Node* node : *it)
+    for (Node* node : *it) {
         m_dirty.insert(node);
+        // The profile's own folder, whether or not the file was there at the last listing.
+        if (!m_profileChanged || node->name.compare(u"SavedVariables", Qt::CaseInsensitive) != 0)
+            continue;
+        QString below = node->name;
+        for (const Node* up = node->parent; up && up->parent; up = up->parent)
+            below = up->name + QLatin1Char('\\') + below;
+        m_profileChanged(below);
+    }
 }
 
 void FolderTree::markAll(Node& node)

@@ -55,6 +55,10 @@ public:
     // Calls found with the game path of every folder holding a profile, in walk order.
     void forEachProfileFolder(const QString& rootGamePath, const std::function<void(const QString&)>& found) const;
 
+    // Called as reports come in, with the path below the root (names joined by backslashes) of each
+    // SavedVariables folder, where profiles are kept, that the system reports changed.
+    void onProfileChanged(std::function<void(const QString&)> changed) { m_profileChanged = std::move(changed); }
+
     int folderCount() const { return m_folderCount; }
     int unwatchedCount() const;
 
@@ -92,6 +96,7 @@ private:
     bool m_refusing = false;
     bool m_refusalReported = false;
     bool m_lossReported = false;
+    std::function<void(const QString&)> m_profileChanged;
     QMetaObject::Connection m_changed;
     QMetaObject::Connection m_lostConnection;
 };

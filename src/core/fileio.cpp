@@ -6,6 +6,7 @@
 #include <QStringConverter>
 
 #ifdef Q_OS_UNIX
+#include <algorithm>
 #include <csignal>
 #endif
 
@@ -93,10 +94,18 @@ Result<QByteArray> readFile(const QString& path, qint64 maxBytes)
         return Failure { u"Not an ordinary file"_s };
     if (info.size() > maxBytes)
         return Failure { u"File too large"_s };
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return Failure { file.errorString() };
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
+    // Read into one buffer of the file's size, with room for the line end a text's last line may
+    // lack, so that a profile of tens of megabytes is neither copied nor grown to add it.
+    QByteArray bytes;
+    bytes.reserve(qsizetype(info.size()) + 2);
+    bytes.resize(qsizetype(info.size()));
+    const qint64 got = bytes.isEmpty() ? 0 : file.read(bytes.data(), bytes.size());
+    bytes.resize(qsizetype(std::max<qint64>(got, 0)));
+    if (got >= 0 && !file.atEnd())
+        bytes += file.readAll(); // it grew after it was looked at
+    if (got < 0 || file.error() != QFileDevice::NoError)
         return Failure { file.errorString() };
     if (bytes.size() > maxBytes) // it grew after it was looked at
         return Failure { u"File too large"_s };

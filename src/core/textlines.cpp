@@ -41,41 +41,44 @@ QByteArray endLinesWithCrLf(QByteArray bytes)
 {
     if (bytes.isEmpty())
         return bytes;
-    // Profiles the game writes end every line in CR LF already: pass those on without a copy,
-    // adding only a missing end to the last line. (Profiles can be tens of megabytes.)
-    const char* data = bytes.constData();
+    // Profiles run to tens of megabytes: the line ends are mended within the one buffer, which
+    // grows only by what is added (a LF after each lone CR, a CR LF after a last line without one).
     const qsizetype size = bytes.size();
-    bool loneCr = false;
+    const char* data = bytes.constData();
+    qsizetype loneCrs = 0;
     for (const char* cr = static_cast<const char*>(std::memchr(data, '\r', size)); cr;) {
-        const qsizetype at = cr - data;
-        if (at + 1 >= size || data[at + 1] != '\n') {
-            loneCr = true;
-            break;
-        }
-        cr = static_cast<const char*>(std::memchr(cr + 2, '\r', size - at - 2));
+        qsizetype next = cr - data + 1;
+        if (next < size && data[next] == '\n')
+            ++next;
+        else
+            ++loneCrs;
+        cr = next < size ? static_cast<const char*>(std::memchr(data + next, '\r', size - next)) : nullptr;
     }
-    if (!loneCr) {
-        if (!bytes.endsWith("\r\n"))
+    const bool unended = data[size - 1] != '\r' && !bytes.endsWith("\r\n");
+    if (loneCrs == 0) {
+        if (unended)
             bytes += "\r\n";
         return bytes;
     }
 
-    QByteArray text;
-    text.reserve(size + size / 16 + 2);
-    bool lineEnded = false;
-    for (qsizetype i = 0; i < size; ++i) {
-        lineEnded = data[i] == '\r';
-        if (!lineEnded) {
-            text += data[i];
-            continue;
-        }
-        text += "\r\n";
-        if (i + 1 < size && data[i + 1] == '\n')
-            ++i;
+    bytes.resize(size + loneCrs + (unended ? 2 : 0));
+    char* text = bytes.data();
+    qsizetype to = bytes.size();
+    if (unended) {
+        text[--to] = '\n';
+        text[--to] = '\r';
     }
-    if (!lineEnded)
-        text += "\r\n";
-    return text;
+    // From the end backwards, each byte moved right by the LFs still to be added before it; what
+    // lies before the first lone CR stays where it is.
+    int after = -1; // the byte that followed, as read
+    for (qsizetype from = size - 1; to > from + 1; --from) {
+        const char c = text[from];
+        if (c == '\r' && after != '\n')
+            text[--to] = '\n';
+        text[--to] = c;
+        after = c;
+    }
+    return bytes;
 }
 
 } // namespace rostrel

@@ -21,10 +21,10 @@
 namespace rostrel {
 namespace {
 
-// Names only: the walk looks at which folders and files there are, never at their contents or
-// times, so a profile written in place is no news to it.
+// Names, and files written: the walk looks only at which folders and files there are, but the
+// watcher looks first at a profile whose folder reported a write, however it was written.
 constexpr uint32_t kMask
-    = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+    = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
 class InotifyFolderWatch final : public FolderWatch
 {
@@ -84,7 +84,9 @@ private:
         if (m_fd < 0)
             return;
         alignas(inotify_event) char buffer[16 * 1024];
-        QSet<QString> changed; // a burst names a folder many times
+        // A burst names a folder many times; each is reported once, in the order it first changed.
+        QSet<QString> seen;
+        QStringList changed;
         bool lost = false;
         for (;;) {
             const ssize_t got = ::read(m_fd, buffer, sizeof buffer);
@@ -102,8 +104,12 @@ private:
                 const auto folders = m_folders.constFind(event->wd);
                 if (folders == m_folders.constEnd())
                     continue;
-                for (const QString& folder : *folders)
-                    changed.insert(folder);
+                for (const QString& folder : *folders) {
+                    if (!seen.contains(folder)) {
+                        seen.insert(folder);
+                        changed.append(folder);
+                    }
+                }
                 // The kernel ended this watch (its folder deleted, or its file system unmounted).
                 if (event->mask & IN_IGNORED) {
                     for (const QString& folder : *folders) {

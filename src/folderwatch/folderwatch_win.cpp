@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QHash>
 #include <QSet>
+#include <QStringList>
 #include <QWinEventNotifier>
 
 #include <algorithm>
@@ -349,7 +350,9 @@ private:
         if (error == ERROR_IO_INCOMPLETE)
             return; // handed out already by deliverPending
         // Read out before the buffer is handed back to the system.
-        QSet<QString> changed;
+        // In the order the folders first changed, each once.
+        QSet<QString> seen;
+        QStringList changed;
         bool lost = error == ERROR_NOTIFY_ENUM_DIR || (done && bytes == 0);
         if (done && bytes > 0) {
             const auto* at = reinterpret_cast<const unsigned char*>(tree->buffer.data());
@@ -357,8 +360,13 @@ private:
                 const auto* entry = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(at);
                 const QString name = QString::fromWCharArray(
                     entry->FileName, static_cast<qsizetype>(entry->FileNameLength / sizeof(wchar_t)));
-                if (const QString folder = tree->changedFolder(name); !folder.isEmpty())
-                    changed.insert(knownFolder(*tree, folder));
+                if (const QString folder = tree->changedFolder(name); !folder.isEmpty()) {
+                    const QString known = knownFolder(*tree, folder);
+                    if (!seen.contains(known)) {
+                        seen.insert(known);
+                        changed.append(known);
+                    }
+                }
                 if (entry->NextEntryOffset == 0)
                     break;
                 at += entry->NextEntryOffset;

@@ -1,5 +1,7 @@
 #include "http/xmlhttp.h"
 
+#include "http/partsdevice.h"
+
 #include "core/browser.h"
 #include "core/gotourl.h"
 #include "core/seams.h"
@@ -81,9 +83,17 @@ void XmlHttpRequest::setRequestHeader(const QByteArray& name, const QByteArray& 
 
 bool XmlHttpRequest::send(const QByteArray& body)
 {
+    return send(QByteArrayList { body });
+}
+
+bool XmlHttpRequest::send(QByteArrayList body)
+{
     if (m_readyState != Opened || m_reply)
         return false;
-    m_requestBody = body;
+    m_requestBody = std::move(body);
+    m_requestSize = 0;
+    for (const QByteArray& part : std::as_const(m_requestBody))
+        m_requestSize += part.size();
     // One deadline for the whole request, redirects included.
     m_deadlineTimer = new QTimer(this);
     m_deadlineTimer->setSingleShot(true);
@@ -93,7 +103,7 @@ bool XmlHttpRequest::send(const QByteArray& body)
         if (m_reply)
             m_reply->abort();
     });
-    m_deadlineTimer->start(m_overallTimeout + std::chrono::milliseconds(body.size() * 1000 / m_slowestRate));
+    m_deadlineTimer->start(m_overallTimeout + std::chrono::milliseconds(m_requestSize * 1000 / m_slowestRate));
     start();
     return true;
 }
@@ -115,10 +125,12 @@ void XmlHttpRequest::start()
         // The network layer would turn a POST answered by 301 or 302 into a GET, and would send a
         // 307 or 308 on to any host: followRedirect() decides instead.
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+        auto* body = new PartsDevice(m_requestBody, this);
         if (m_method == u"POST")
-            m_reply = m_network.post(request, m_requestBody);
+            m_reply = m_network.post(request, body);
         else
-            m_reply = m_network.sendCustomRequest(request, m_method.toLatin1(), m_requestBody);
+            m_reply = m_network.sendCustomRequest(request, m_method.toLatin1(), body);
+        body->setParent(m_reply); // read until the reply is done, and let go with it
     }
 
     if (!m_stallTimer) {

@@ -10,6 +10,7 @@
 // kMaxRedirects are followed.
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QList>
 #include <QObject>
 #include <QPair>
@@ -59,6 +60,9 @@ public:
     void setRequestHeader(const QByteArray& name, const QByteArray& value);
     // Starts the request; returns false when it could not be started.
     bool send(const QByteArray& body = {});
+    // The same with the body in parts, sent one after another: none is copied, so a profile of tens
+    // of megabytes goes out from the one buffer it was read into.
+    bool send(QByteArrayList body);
 
     // A GET that does not follow redirects: the reply stands as it came, and redirectTarget()
     // says where it pointed. Call before send().
@@ -116,7 +120,8 @@ private:
     QString m_method;
     QUrl m_url;
     QList<QPair<QByteArray, QByteArray>> m_headers;
-    QByteArray m_requestBody;
+    QByteArrayList m_requestBody;
+    qint64 m_requestSize = 0;
     int m_redirects = 0;
     QString m_sslProblems; // why the server's certificate was refused, when it was
     bool m_followRedirects = true;

@@ -65,25 +65,29 @@ QString Uploader::EncodeForm(QString text)
 QByteArray Uploader::buildBody(
     const QString& login, const QString& password, const QByteArray& profile, const QByteArray& boundary)
 {
-    const QByteArray loginBytes = EncodeForm(login).toUtf8();
-    const QByteArray passwordBytes = EncodeForm(password).toUtf8();
+    return formHead(login, password, boundary) + profile + formTail(boundary);
+}
+
+QByteArray Uploader::formHead(const QString& login, const QString& password, const QByteArray& boundary)
+{
     const QByteArray boundaryLine = "--" + boundary;
-    QByteArray body;
-    body.reserve(profile.size() + loginBytes.size() + passwordBytes.size() + 320);
-    body += boundaryLine + kCrLf;
-    body += QByteArrayLiteral("content-disposition: form-data; name=\"login\"") + kCrLf + kCrLf;
-    body += loginBytes + kCrLf;
-    body += boundaryLine + kCrLf;
-    body += QByteArrayLiteral("content-disposition: form-data; name=\"password\"") + kCrLf + kCrLf;
-    body += passwordBytes + kCrLf;
-    body += boundaryLine + kCrLf;
-    body += "content-disposition: form-data; name=\"thefile\"; filename=\"" + GameFolders::profileName().toUtf8() + '"'
+    QByteArray head;
+    head += boundaryLine + kCrLf;
+    head += QByteArrayLiteral("content-disposition: form-data; name=\"login\"") + kCrLf + kCrLf;
+    head += EncodeForm(login).toUtf8() + kCrLf;
+    head += boundaryLine + kCrLf;
+    head += QByteArrayLiteral("content-disposition: form-data; name=\"password\"") + kCrLf + kCrLf;
+    head += EncodeForm(password).toUtf8() + kCrLf;
+    head += boundaryLine + kCrLf;
+    head += "content-disposition: form-data; name=\"thefile\"; filename=\"" + GameFolders::profileName().toUtf8() + '"'
         + kCrLf;
-    body += QByteArrayLiteral("Content-Type: text/plain") + kCrLf + kCrLf;
-    body += profile;
-    body += kCrLf;
-    body += boundaryLine + "--";
-    return body;
+    head += QByteArrayLiteral("Content-Type: text/plain") + kCrLf + kCrLf;
+    return head;
+}
+
+QByteArray Uploader::formTail(const QByteArray& boundary)
+{
+    return kCrLf + "--" + boundary + "--";
 }
 
 QByteArray Uploader::boundaryFor(std::initializer_list<QByteArrayView> contents)
@@ -171,12 +175,10 @@ UploadResult Uploader::post(QByteArray Data, Reporting reporting, const QString&
             request->setRequestHeader("Content-Type", "multipart/form-data, boundary=" + boundary);
             if (!profileId.isEmpty())
                 request->setRequestHeader("X-Rostrel-Profile", headerValue(profileId));
-            QByteArray body = buildBody(login, password, Data, boundary);
-            Data = QByteArray();
-            if (request->send(body)) {
-                body = QByteArray(); // the request holds its own reference
+            const bool sent = request->send({ formHead(login, password, boundary), Data, formTail(boundary) });
+            Data = QByteArray(); // the request holds the one reference left
+            if (sent)
                 request->waitForCompletion();
-            }
         }
         if (!request->failed()) {
             const qint64 wait = request->responseHeader("Retry-After").trimmed().toLongLong();

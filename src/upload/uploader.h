@@ -69,6 +69,9 @@ public:
     // The multipart body: login, password, then the profile under its own file name.
     static QByteArray buildBody(const QString& login, const QString& password, const QByteArray& profile,
         const QByteArray& boundary = kBoundary);
+    // What goes before and after the profile in that body; the profile is sent between them as it is.
+    static QByteArray formHead(const QString& login, const QString& password, const QByteArray& boundary);
+    static QByteArray formTail(const QByteArray& boundary);
     // "AaB03x", unless one of the contents holds "--AaB03x", which would end its part early at the
     // site: then another boundary that none of them holds.
     static QByteArray boundaryFor(std::initializer_list<QByteArrayView> contents);
@@ -87,9 +90,9 @@ public:
     // Posts the profile and returns the reply text. A failed request is shown in a message box
     // and logged with the posted profile; the result is then empty.
     QString GetXML(const QString& Method, QByteArray Data);
-    // As GetXML, with the outcome spelled out. The profile is taken by value and let go once the
-    // body is built, so a large profile is held twice at most. profileId names which of the
-    // player's profiles it is (the X-Rostrel-Profile header), when known.
+    // As GetXML, with the outcome spelled out. The profile is sent from the buffer it comes in,
+    // between the form's head and tail, so a large profile is held once. profileId names which of
+    // the player's profiles it is (the X-Rostrel-Profile header), when known.
     //
     // Before anything goes to a bare host, the site is asked once, with no login, password or
     // profile, whether it moves to https; when it does, the address box gets "https://host" and

@@ -38,6 +38,7 @@ Watcher::Watcher(Discovery& discovery, CharacterList& list, ProfileReader& profi
     m_relookTimer.setSingleShot(true);
     m_relookTimer.setInterval(m_timings.settle);
     connect(&m_relookTimer, &QTimer::timeout, this, &Watcher::lookAgain);
+    connect(&m_discovery, &Discovery::profileChanged, this, [this](int index) { queueChanged(index); });
 }
 
 void Watcher::setTimings(const WatcherTimings& timings)
@@ -77,11 +78,47 @@ void Watcher::UpdateTimer_Timer()
 void Watcher::tick()
 {
     m_discovery.LoadfilesFromHardDrive();
+    // The queue first, each entry once a turn. A turn posts one profile at most; queued entries with
+    // nothing to post (a report of another file in the folder, a file still being written) leave
+    // the turn to the next, then to the cursor.
+    for (const int index : waitingEntries()) {
+        if (look(index))
+            return;
+    }
     m_list.GetNextListIndexnoupload();
     const int index = m_list.WatchIndex();
     if (index < 0)
         return;
     look(index);
+}
+
+QList<int> Watcher::waitingEntries()
+{
+    if (m_changed.isEmpty())
+        return {};
+    // While posts pause, the cursor goes on, and the changes it finds join the queue.
+    const auto now = m_clock.steadyNow();
+    if (now < m_postsResumeAt)
+        return {};
+    m_changed.removeIf([this](int index) { return index >= m_list.count() || !m_list.isChecked(index); });
+    QList<int> waiting;
+    for (const int index : std::as_const(m_changed)) {
+        // A profile the site refused alone backs off on its own.
+        const auto refused = m_refused.find(index);
+        if (refused == m_refused.end() || now >= refused->second.resumeAt)
+            waiting.append(index);
+    }
+    return waiting;
+}
+
+void Watcher::queueChanged(int index, bool first)
+{
+    if (first) {
+        m_changed.removeOne(index);
+        m_changed.prepend(index);
+    } else if (!m_changed.contains(index)) {
+        m_changed.append(index);
+    }
 }
 
 void Watcher::lookAgain()
@@ -99,61 +136,63 @@ void Watcher::lookAgain()
         look(index);
 }
 
-void Watcher::look(int index)
+bool Watcher::look(int index)
 {
     const WatchedEntry entry = m_profiles.entry(index);
     const auto fail = [this, &entry](const QString& description) {
+        m_changed.removeOne(entry.index); // the cursor comes back to it
         m_log.AddMessage(QStringLiteral("Error in the Update Timer: ") + description
             + QStringLiteral(" while on file: '") + entry.path + QStringLiteral("'"));
+        return true;
     };
 
     const QFileInfo info(entry.hostPath);
     if (!info.exists()) {
         // A realm the player deleted stays in the list for the run: said once, not at every pass.
+        m_changed.removeOne(index);
         if (!m_missing.contains(index))
             fail(QStringLiteral("File not found"));
         m_missing.insert(index);
-        return;
+        return true;
     }
     m_missing.remove(index);
-    if (!info.isFile()) {
-        fail(QStringLiteral("Not a file"));
-        return;
-    }
+    if (!info.isFile())
+        return fail(QStringLiteral("Not a file"));
     const QDateTime modified = info.lastModified();
-    if (index >= m_list.fileDatesSize()) {
-        fail(QStringLiteral("Subscript out of range"));
-        return;
+    if (index >= m_list.fileDatesSize())
+        return fail(QStringLiteral("Subscript out of range"));
+    if (entry.stored == modified || !entry.checked) {
+        m_changed.removeOne(index);
+        return false;
     }
-    if (entry.stored == modified)
-        return;
 
-    // Entries unchecked meanwhile and files that could not be read are not posted as empty
-    // profiles; their time stays, so they are tried again at their next turn.
-    if (!entry.checked)
-        return;
-    // While the site fails, or refuses this profile, the change waits unstamped for a turn after
-    // the pause.
+    // While the site fails, or refuses this profile, the change waits unstamped, queued for the
+    // first turns after the pause. Files that could not be read are not posted as empty profiles;
+    // their time stays, so they are tried again at their next turn.
     const auto now = m_clock.steadyNow();
-    if (now < m_postsResumeAt)
-        return;
-    if (const auto refused = m_refused.find(index); refused != m_refused.end() && now < refused->second.resumeAt)
-        return;
+    const auto refused = m_refused.find(index);
+    if (now < m_postsResumeAt || (refused != m_refused.end() && now < refused->second.resumeAt)) {
+        queueChanged(index);
+        return false;
+    }
     // A file the game is writing is not read (tens of megabytes, every two seconds) until its size
     // and time have stood still for a while.
     if (!stillLongEnough(entry, info.size(), modified))
-        return;
+        return false;
     QByteArray profile = m_profiles.read(entry);
-    if (profile.isEmpty() && info.size() > 0)
-        return;
+    if (profile.isEmpty() && info.size() > 0) {
+        m_changed.removeOne(index);
+        return false;
+    }
     // Bytes read while the game rewrote the file are a prefix or a mix: they count only when the
     // file stood still across the read.
     const QFileInfo after(entry.hostPath);
     if (!after.exists() || after.size() != info.size() || after.lastModified() != modified) {
         lookAgainSoon({ index, entry.path, after.size(), after.lastModified(), m_clock.steadyNow() });
-        return;
+        return false;
     }
     post(entry, std::move(profile), modified);
+    return true;
 }
 
 bool Watcher::stillLongEnough(const WatchedEntry& entry, qint64 size, const QDateTime& modified)
@@ -172,9 +211,11 @@ bool Watcher::stillLongEnough(const WatchedEntry& entry, qint64 size, const QDat
 
 void Watcher::lookAgainSoon(const Look& now)
 {
-    // Not a whole pass later: the same entry again shortly, so the change is not held up long.
+    // Not a whole pass later: the same entry again shortly, so the change is not held up long; and
+    // first at the next turn, should another entry take the look meanwhile.
     if (!(m_lastLook.path == now.path && m_lastLook.size == now.size && m_lastLook.modified == now.modified))
         m_lastLook = now;
+    queueChanged(now.index, true);
     m_relookTimer.start();
 }
 
@@ -184,10 +225,16 @@ void Watcher::post(const WatchedEntry& entry, QByteArray profile, const QDateTim
     const quint64 run = m_run;
     const UploadResult result
         = m_uploader.post(std::move(profile), Uploader::Reporting::Background, m_list.profileId(index));
-    if (run != m_run)
-        return; // sent under a login that has ended: its answer is nobody's
+    if (run != m_run) {
+        // Sent under a login that has ended: its answer is nobody's, and the profile goes again.
+        queueChanged(index);
+        return;
+    }
     const QString url = m_uploader.uploadAddress(); // https once the post learned it
     const PostOutcome outcome = judge(result);
+    // A post that did not go up is among the first to be looked at again, after a new login too.
+    if (outcome.verdict != PostOutcome::Uploaded)
+        queueChanged(index);
     switch (outcome.verdict) {
     case PostOutcome::Uploaded:
         break;
@@ -208,6 +255,7 @@ void Watcher::post(const WatchedEntry& entry, QByteArray profile, const QDateTim
     }
     postWorked(url);
     m_refused.erase(index);
+    m_changed.removeOne(index);
     m_log.AddMessage(u"Profile for "_s + entry.text + u" changed and was uploaded"_s);
     m_list.setFileDate(index, modified);
 }

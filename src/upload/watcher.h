@@ -1,7 +1,9 @@
 #pragma once
 // The change watcher: while logged in, every five seconds one checked entry is looked at, taking
 // the checked entries in turn, and its profile is posted again when its file's last-modified time
-// differs from the one recorded.
+// differs from the one recorded. Entries whose folder the system reported changed, and those whose
+// post failed, are looked at first, in the order they changed; the turns go on round the list for
+// changes that were not reported.
 //
 // It works unattended, for weeks: a failed post opens no box, it goes to the log once for a run of
 // failures of the same kind; while the site fails, posts back off, and while the site refuses one
@@ -9,6 +11,7 @@
 // and a profile the game is still writing is not read but looked at again shortly after.
 
 #include <QDateTime>
+#include <QList>
 #include <QObject>
 #include <QSet>
 #include <QTimer>
@@ -82,7 +85,12 @@ private:
 
     void tick();
     void lookAgain();
-    void look(int index);
+    // True when the look took the turn: it posted the profile, or found the file missing or unfit.
+    bool look(int index);
+    // The queued entries that may be looked at now, ahead of the cursor's.
+    QList<int> waitingEntries();
+    // Puts an entry on that queue, at its end, or first when it was just found still changing.
+    void queueChanged(int index, bool first = false);
     // Whether the file, by its size and time alone, has stood still long enough to be read.
     bool stillLongEnough(const WatchedEntry& entry, qint64 size, const QDateTime& modified);
     void lookAgainSoon(const Look& now);
@@ -116,6 +124,7 @@ private:
     QString m_failingWith; // the kind of the failures under way; empty while posts work
     std::map<int, Trouble> m_refused; // by entry
     QSet<int> m_missing; // entries whose missing file has been logged
+    QList<int> m_changed; // entries to look at before the cursor's, each once
 };
 
 } // namespace rostrel
