@@ -1,7 +1,8 @@
 // The built program as a player meets it: started as a process on a Wine prefix made here, talking
 // to the reference guild site on loopback, under an X display (xvfb-run); or to a site already running
 // (the PHP kit under nginx) at ROSTREL_E2E_SITE, with the user kestrel (gryphon), its addon folder at
-// ROSTREL_E2E_SITE_FILES and kestrel's profiles stored in ROSTREL_E2E_SITE_PROFILES.
+// ROSTREL_E2E_SITE_FILES, kestrel's profiles stored in ROSTREL_E2E_SITE_PROFILES and the kit's publish
+// command at ROSTREL_E2E_PUBLISH.
 
 #include "guild-site/guildsite.h"
 #include "testdata.h"
@@ -129,6 +130,30 @@ struct World
                     { QStringLiteral("windowfocus"), QString::fromLatin1(id.trimmed()), QStringLiteral("key"),
                         QStringLiteral("Return") });
         }
+    }
+
+    // The main window when it is on screen.
+    static QString mainWindow()
+    {
+        QProcess search;
+        search.start(QStringLiteral("xdotool"),
+            { QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                QStringLiteral("^Rostrel Profile Uploader$") });
+        search.waitForFinished(3000);
+        return QString::fromLatin1(search.readAllStandardOutput().split('\n').first().trimmed());
+    }
+    // Clicks at a place of the main window (in pixels, as its layout puts its controls), types the
+    // text there and presses Enter, as the player does.
+    static void typeInto(const QPoint& place, const QString& text)
+    {
+        const QString window = mainWindow();
+        QProcess::execute(QStringLiteral("xdotool"),
+            { QStringLiteral("windowfocus"), QStringLiteral("--sync"), window, QStringLiteral("mousemove"),
+                QStringLiteral("--window"), window, QString::number(place.x()), QString::number(place.y()),
+                QStringLiteral("click"), QStringLiteral("1") });
+        // "type" takes every word after it as text, so Enter is a command of its own.
+        QProcess::execute(QStringLiteral("xdotool"), { QStringLiteral("type"), text });
+        QProcess::execute(QStringLiteral("xdotool"), { QStringLiteral("key"), QStringLiteral("Return") });
     }
 
     QSet<QByteArray> receivedProfiles() const
@@ -288,6 +313,21 @@ private Q_SLOTS:
         QCOMPARE(world.process->state(), QProcess::Running);
     }
 
+    void firstLoginWithoutAProfile()
+    {
+        // A new player: the game has written no profile yet, so nothing is listed or ticked.
+        World world;
+        QVERIFY(world.setUp() && world.rememberLogin(QString()) && world.start());
+        QTRY_VERIFY_WITH_TIMEOUT(!World::mainWindow().isEmpty(), 10000); // waiting for the password
+        World::typeInto(QPoint(160, 121), QStringLiteral("gryphon")); // the Password box; Enter is OK
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            world.output.contains(QStringLiteral("Successfully logged in")), qPrintable(world.output), 20000);
+        const QByteArray first = "RostrelDB = { [\"Nia\"] = {} }\r\n";
+        QVERIFY(writeFile(world.profile(QStringLiteral("KESTREL77\\Emberfall\\Nia")), first));
+        QTRY_VERIFY_WITH_TIMEOUT(world.receivedProfiles().contains(first), 3 * kWatcherTurn + kLoadMargin);
+        QVERIFY(!world.output.contains(QStringLiteral("Rostrel Uploader: ")));
+    }
+
     void addonUpdateFromTheFileHost()
     {
         World world;
@@ -296,8 +336,13 @@ private Q_SLOTS:
             { QStringLiteral("Rostrel.lua"), "-- \xc3\x86\r\n" },
             { QStringLiteral("RostrelFiles"), "Rostrel.toc\r\nRostrel.lua\r\n" },
             { QStringLiteral("RostrelVersion"), "3.1\r\n" } };
-        for (const auto& [name, bytes] : published)
-            QVERIFY(writeFile(world.files + u'/' + name, bytes));
+        // With the kit, the officer publishes the addon folder as the game has it.
+        const QString publish = qEnvironmentVariable("ROSTREL_E2E_PUBLISH");
+        const QString addon = publish.isEmpty() ? world.files : world.dir.path() + QStringLiteral("/addon");
+        for (const auto& [name, bytes] : published.first(publish.isEmpty() ? 4 : 2))
+            QVERIFY(writeFile(addon + u'/' + name, bytes));
+        if (!publish.isEmpty())
+            QCOMPARE(QProcess::execute(QStringLiteral("php"), { publish, addon }), 0);
         QVERIFY(world.start());
         QTRY_VERIFY_WITH_TIMEOUT(
             world.output.contains(QStringLiteral("Rostrel has been updated to version 3.1")), 20000);
