@@ -212,7 +212,8 @@ final class AddressRecord
     {
         $times = [];
         foreach (glob($this->config['data_dir'] . '/failures/*') ?: [] as $path) {
-            $times[$path] = (int) @filemtime($path);
+            $stat = @lstat($path); // a link's own time: the file it names is no record
+            $times[$path] = $stat === false ? 0 : $stat['mtime'];
         }
         asort($times);
         $over = count($times) - $this->config['failure_records'];
