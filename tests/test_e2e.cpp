@@ -132,28 +132,22 @@ struct World
         }
     }
 
-    // The main window when it is on screen.
-    static QString mainWindow()
+    // Types the text into the main window's control at a place (in pixels, as its layout puts it)
+    // and presses Enter, as the player does; false while the window is not on screen.
+    static bool typeInto(const QPoint& place, const QString& text)
     {
         QProcess search;
-        search.start(QStringLiteral("xdotool"),
-            { QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                QStringLiteral("^Rostrel Profile Uploader$") });
+        search.start(u"xdotool"_s, { u"search"_s, u"--onlyvisible"_s, u"--name"_s, u"^Rostrel Profile Uploader$"_s });
         search.waitForFinished(3000);
-        return QString::fromLatin1(search.readAllStandardOutput().split('\n').first().trimmed());
-    }
-    // Clicks at a place of the main window (in pixels, as its layout puts its controls), types the
-    // text there and presses Enter, as the player does.
-    static void typeInto(const QPoint& place, const QString& text)
-    {
-        const QString window = mainWindow();
-        QProcess::execute(QStringLiteral("xdotool"),
-            { QStringLiteral("windowfocus"), QStringLiteral("--sync"), window, QStringLiteral("mousemove"),
-                QStringLiteral("--window"), window, QString::number(place.x()), QString::number(place.y()),
-                QStringLiteral("click"), QStringLiteral("1") });
-        // "type" takes every word after it as text, so Enter is a command of its own.
-        QProcess::execute(QStringLiteral("xdotool"), { QStringLiteral("type"), text });
-        QProcess::execute(QStringLiteral("xdotool"), { QStringLiteral("key"), QStringLiteral("Return") });
+        const QString window = QString::fromLatin1(search.readAllStandardOutput().split('\n').first().trimmed());
+        if (window.isEmpty())
+            return false;
+        QProcess::execute(u"xdotool"_s,
+            { u"windowfocus"_s, u"--sync"_s, window, u"mousemove"_s, u"--window"_s, window, QString::number(place.x()),
+                QString::number(place.y()), u"click"_s, u"1"_s });
+        // "type" takes every word after it as its text, so Enter goes in a run of its own.
+        QProcess::execute(u"xdotool"_s, { u"type"_s, text });
+        return QProcess::execute(u"xdotool"_s, { u"key"_s, u"Return"_s }) == 0;
     }
 
     QSet<QByteArray> receivedProfiles() const
@@ -318,8 +312,8 @@ private Q_SLOTS:
         // A new player: the game has written no profile yet, so nothing is listed or ticked.
         World world;
         QVERIFY(world.setUp() && world.rememberLogin(QString()) && world.start());
-        QTRY_VERIFY_WITH_TIMEOUT(!World::mainWindow().isEmpty(), 10000); // waiting for the password
-        World::typeInto(QPoint(160, 121), QStringLiteral("gryphon")); // the Password box; Enter is OK
+        // The window waits for the password: typed into its box, Enter for OK.
+        QTRY_VERIFY_WITH_TIMEOUT(World::typeInto(QPoint(160, 121), u"gryphon"_s), 10000);
         QTRY_VERIFY2_WITH_TIMEOUT(
             world.output.contains(QStringLiteral("Successfully logged in")), qPrintable(world.output), 20000);
         const QByteArray first = "RostrelDB = { [\"Nia\"] = {} }\r\n";
