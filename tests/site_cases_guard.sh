@@ -68,8 +68,9 @@ checked=$(cat "$data"/upload.log* | grep -c ' 10\.0\.0\.3 rejected login')
 # Requests that check no password, from 500 addresses, leave no record.
 before=$(ls "$data/failures" | wc -l)
 for i in $(seq 500); do
-    printf 'next\nurl = "http://%s/memberbankupload.php"\nheader = "X-Forwarded-For: 10.8.%d.%d"\ndata = "x"\noutput = /dev/null\n' \
+    printf 'next\nurl = "http://%s/memberbankupload.php"\nheader = "X-Forwarded-For: 10.8.%d.%d"\n' \
         "$SITE" $((i / 250)) $((i % 250))
+    printf 'data = "x"\noutput = /dev/null\n'
 done | tail -n +2 > "$RUN/formless"
 curl -s --interface 127.0.0.2 -K "$RUN/formless" || true
 [ "$(ls "$data/failures" | wc -l)" = "$before" ] || fail "requests without a form left records"

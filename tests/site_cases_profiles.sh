@@ -47,5 +47,6 @@ post kestrel gryphon "$RUN/big.lua" x -H "X-Rostrel-Profile: _test_/Mossgate/Ord
 sleep 0.3
 post kestrel gryphon "$RUN/small.lua" x -H "X-Rostrel-Profile: _test_/Mossgate/Order" > /dev/null
 wait $!
-[ "$(count '\._test__Mossgate_Order')" = 2 ] && cmp -s "$RUN/small.lua" "$profiles/$(ls "$profiles" | grep Order | tail -n1)" \
+newest=$(ls "$profiles" | grep Order | tail -n1)
+[ "$(count '\._test__Mossgate_Order')" = 2 ] && cmp -s "$RUN/small.lua" "$profiles/$newest" \
     || fail "a profile sent before another became the newest"

@@ -26,11 +26,11 @@ function store_profile(array $config, string $login, string $uploaded, int $size
 {
     if ($size > $config['bytes_per_member']) {
         return [413, "The profile is larger than this site keeps per member ({$config['bytes_per_member']} bytes).",
-            "refused $size bytes, over bytes_per_member,"];
+            "refused $size bytes (over bytes_per_member)"];
     }
     $free = @disk_free_space($config['data_dir']);
     if ($free !== false && $free - $size < $config['min_free_bytes']) {
-        return [507, 'The site is short of disk space; try again later.', "refused $size bytes, the disk being nearly full,"];
+        return [507, 'The site is short of disk space; try again later.', "refused $size bytes (the disk nearly full)"];
     }
     $failed = [500, 'The site could not store the profile.', 'could not store a profile'];
     $dir = $config['data_dir'] . '/profiles/' . safe_name($login);
@@ -96,7 +96,8 @@ function tidy(array $config, string $dir, string $stored): void
     }
     ksort($older);
     $total = array_sum($sizes);
-    foreach ([...array_values($older), ...array_map(fn ($name): array => $names[$name], array_keys($newest))] as $files) {
+    $whole = array_map(fn ($name): array => $names[$name], array_keys($newest));
+    foreach ([...array_values($older), ...$whole] as $files) {
         if ($total <= $config['bytes_per_member']) {
             break;
         }
