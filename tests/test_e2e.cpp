@@ -132,22 +132,31 @@ struct World
         }
     }
 
-    // Types the text into the main window's control at a place (in pixels, as its layout puts it)
-    // and presses Enter, as the player does; false while the window is not on screen.
-    static bool typeInto(const QPoint& place, const QString& text)
+    // Runs xdotool, bounded; what it printed.
+    static QByteArray xdotool(const QStringList& arguments)
     {
-        QProcess search;
-        search.start(u"xdotool"_s, { u"search"_s, u"--onlyvisible"_s, u"--name"_s, u"^Rostrel Profile Uploader$"_s });
-        search.waitForFinished(3000);
-        const QString window = QString::fromLatin1(search.readAllStandardOutput().split('\n').first().trimmed());
-        if (window.isEmpty())
-            return false;
-        QProcess::execute(u"xdotool"_s,
-            { u"windowfocus"_s, u"--sync"_s, window, u"mousemove"_s, u"--window"_s, window, QString::number(place.x()),
-                QString::number(place.y()), u"click"_s, u"1"_s });
-        // "type" takes every word after it as its text, so Enter goes in a run of its own.
-        QProcess::execute(u"xdotool"_s, { u"type"_s, text });
-        return QProcess::execute(u"xdotool"_s, { u"key"_s, u"Return"_s }) == 0;
+        QProcess run;
+        run.start(u"xdotool"_s, arguments);
+        run.waitForFinished(5000);
+        return run.readAllStandardOutput();
+    }
+    // The main window's id while it is on screen, else empty.
+    static QString mainWindow()
+    {
+        return QString::fromLatin1(
+            xdotool({ u"search"_s, u"--onlyvisible"_s, u"--name"_s, u"^Rostrel Profile Uploader$"_s })
+                .split('\n')
+                .first());
+    }
+    // Types the text into the window's control at a place (in pixels, as its layout puts it) and
+    // presses Enter, as the player does. Without a window manager, keys go to the window under the
+    // pointer. "type" takes every word after it as its text, so Enter goes in a run of its own.
+    static void typeInto(const QString& window, const QPoint& place, const QString& text)
+    {
+        xdotool({ u"mousemove"_s, u"--window"_s, window, QString::number(place.x()), QString::number(place.y()),
+            u"click"_s, u"1"_s });
+        xdotool({ u"type"_s, text });
+        xdotool({ u"key"_s, u"Return"_s });
     }
 
     QSet<QByteArray> receivedProfiles() const
@@ -313,7 +322,9 @@ private Q_SLOTS:
         World world;
         QVERIFY(world.setUp() && world.rememberLogin(QString()) && world.start());
         // The window waits for the password: typed into its box, Enter for OK.
-        QTRY_VERIFY_WITH_TIMEOUT(World::typeInto(QPoint(160, 121), u"gryphon"_s), 10000);
+        QString window;
+        QTRY_VERIFY_WITH_TIMEOUT(!(window = World::mainWindow()).isEmpty(), kLoadMargin);
+        World::typeInto(window, QPoint(160, 121), u"gryphon"_s);
         QTRY_VERIFY2_WITH_TIMEOUT(
             world.output.contains(QStringLiteral("Successfully logged in")), qPrintable(world.output), 20000);
         const QByteArray first = "RostrelDB = { [\"Nia\"] = {} }\r\n";
