@@ -140,25 +140,6 @@ struct World
         run.waitForFinished(5000);
         return run.readAllStandardOutput();
     }
-    // The main window's id while it is on screen, else empty.
-    static QString mainWindow()
-    {
-        return QString::fromLatin1(
-            xdotool({ u"search"_s, u"--onlyvisible"_s, u"--name"_s, u"^Rostrel Profile Uploader$"_s })
-                .split('\n')
-                .first());
-    }
-    // Types the text into the window's control at a place (in pixels, as its layout puts it) and
-    // presses Enter, as the player does. Without a window manager, keys go to the window under the
-    // pointer. "type" takes every word after it as its text, so Enter goes in a run of its own.
-    static void typeInto(const QString& window, const QPoint& place, const QString& text)
-    {
-        xdotool({ u"mousemove"_s, u"--window"_s, window, QString::number(place.x()), QString::number(place.y()),
-            u"click"_s, u"1"_s });
-        xdotool({ u"type"_s, text });
-        xdotool({ u"key"_s, u"Return"_s });
-    }
-
     QSet<QByteArray> receivedProfiles() const
     {
         const QList<QByteArray> all = received();
@@ -321,10 +302,18 @@ private Q_SLOTS:
         // A new player: the game has written no profile yet, so nothing is listed or ticked.
         World world;
         QVERIFY(world.setUp() && world.rememberLogin(QString()) && world.start());
-        // The window waits for the password: typed into its box, Enter for OK.
+        // The window waits for the password: typed into its box (where the layout puts it), then Enter
+        // for OK. Without a window manager keys go to the window under the pointer.
+        const auto shown = [] {
+            return QString::fromLatin1(
+                World::xdotool({ u"search"_s, u"--onlyvisible"_s, u"--name"_s, u"^Rostrel Profile Uploader$"_s })
+                    .trimmed());
+        };
         QString window;
-        QTRY_VERIFY_WITH_TIMEOUT(!(window = World::mainWindow()).isEmpty(), kLoadMargin);
-        World::typeInto(window, QPoint(160, 121), u"gryphon"_s);
+        QTRY_VERIFY2_WITH_TIMEOUT(!(window = shown()).isEmpty(), qPrintable(world.output), kLoadMargin);
+        World::xdotool({ u"mousemove"_s, u"--window"_s, window, u"160"_s, u"121"_s, u"click"_s, u"1"_s });
+        World::xdotool({ u"type"_s, u"gryphon"_s }); // every word after "type" is typed
+        World::xdotool({ u"key"_s, u"Return"_s });
         QTRY_VERIFY2_WITH_TIMEOUT(
             world.output.contains(QStringLiteral("Successfully logged in")), qPrintable(world.output), 20000);
         const QByteArray first = "RostrelDB = { [\"Nia\"] = {} }\r\n";
