@@ -26,6 +26,10 @@ if (count($arguments) !== 1 || $arguments[0] === '' || preg_match('/[\x00-\x1f\x
     exit(2);
 }
 $login = $arguments[0];
+if (!preg_match('//u', $login)) {
+    fwrite(STDERR, "The login is not UTF-8 text (the program sends logins as UTF-8); nothing changed.\n");
+    exit(2);
+}
 $config = require $configFile;
 $file = $config['users_file'];
 $users = is_file($file) ? json_decode((string) file_get_contents($file), true) : [];

@@ -9,10 +9,10 @@ post() { # login password file [file name [curl options...]]: prints the answer,
     curl -s -w ' %{http_code}' "$@" --form-string "login=$login" --form-string "password=$password" \
         -F "thefile=@$file;filename=$name" "http://$SITE/memberbankupload.php" || true
 }
-# Settings for the cases: 127.0.0.2 is a trusted proxy, older profiles have no byte budget, the log is small.
+# Settings for the cases: 127.0.0.2 is a trusted proxy, the log is small; budget BYTES sets bytes_per_member.
 sed -i -e "s|'trusted_proxies' => \[\]|'trusted_proxies' => ['127.0.0.2']|" \
-    -e "s|'bytes_per_member' => .*|'bytes_per_member' => 1,|" -e "s|'log_bytes' => .*|'log_bytes' => 6000,|" \
-    "$RUN/public/config.php"
+    -e "s|'log_bytes' => .*|'log_bytes' => 6000,|" "$RUN/public/config.php"
+budget() { sed -i "s|'bytes_per_member' => .*|'bytes_per_member' => $1,|" "$RUN/public/config.php"; }
 data="$RUN/private/data"
 head -c 67500000 /dev/zero > "$RUN/big.lua" && printf 'x\r\n' > "$RUN/small.lua"
 [ "$(post kestrel gryphon "$RUN/big.lua")" = "The upload is larger than this site accepts. 413" ] || fail "oversize"

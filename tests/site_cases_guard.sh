@@ -1,18 +1,34 @@
 # The upload script's cases about outsiders, sourced by tests/site_cases.sh.
 # shellcheck shell=bash
 
+head -c 200000 /dev/zero > "$RUN/slow.lua" # past curl's 64 KB buffer, which goes at once
+
 # Never served: the settings, hidden files, editor backups, a private/ moved inside the web root.
 cp "$RUN/public/config.php" "$RUN/public/config.php~"
 cp "$RUN/public/memberbankupload.php" "$RUN/public/memberbankupload.php.bak"
 mkdir "$RUN/public/private" && cp "$RUN/private/users.json" "$RUN/public/private/"
-for path in config.php config.php~ memberbankupload.php.bak .user.ini private/users.json; do
+for name in '#config.php#' config.php.1 'config (copy).php'; do cp "$RUN/public/config.php" "$RUN/public/$name"; done
+cp "$RUN/public/config.php" "$RUN/public/files/Rostrel/Rostrel.lua~"
+for path in config.php config.php~ memberbankupload.php.bak .user.ini private/users.json %23config.php%23 config.php.1 \
+    config%20%28copy%29.php profiles.php files/Rostrel/Rostrel.lua~; do
     code=$(curl -s -o /dev/null -w '%{http_code}' "http://$SITE/$path")
-    [ "$code" = 403 ] || [ "$code" = 404 ] || fail "/$path was served ($code)"
+    [ "$code" = 404 ] || fail "/$path was served ($code)"
 done
+
+# 30 connections from one address, their bodies crawling in, leave a member's upload from another
+# address working (the servers here have room for about 30 connections).
+slow=()
+for _ in $(seq 30); do
+    curl -s -o /dev/null --limit-rate 1K --interface 127.0.0.6 -F "thefile=@$RUN/slow.lua" \
+        "http://$SITE/memberbankupload.php" & slow+=($!)
+done
+sleep 1
+[ "$(post kestrel gryphon "$RUN/small.lua" Rostrel.lua --max-time 5)" = "Inventory Uploaded 200" ] \
+    || fail "one address's slow connections locked a member out"
+kill "${slow[@]}" 2> /dev/null; wait "${slow[@]}" 2> /dev/null || true
 
 # Slow clients hold no PHP worker (there are two): with two bodies trickling in, a member's upload
 # is answered at once.
-head -c 200000 /dev/zero > "$RUN/slow.lua" # past curl's 64 KB buffer, which goes at once
 slow=()
 for _ in 1 2; do
     post kestrel x "$RUN/slow.lua" Rostrel.lua --limit-rate 50K --interface 127.0.0.5 > /dev/null &
@@ -49,6 +65,15 @@ for _ in $(seq 40); do via 10.0.0.3 kestrel wrong > /dev/null & burst+=($!); don
 wait "${burst[@]}"
 checked=$(cat "$data"/upload.log* | grep -c ' 10\.0\.0\.3 rejected login')
 [ "$checked" = 5 ] || fail "40 tries at once checked $checked passwords"
+# Requests that check no password, from 500 addresses, leave no record.
+before=$(ls "$data/failures" | wc -l)
+for i in $(seq 500); do
+    printf 'next\nurl = "http://%s/memberbankupload.php"\nheader = "X-Forwarded-For: 10.8.%d.%d"\n' \
+        "$SITE" $((i / 250)) $((i % 250))
+    printf 'data = "x"\noutput = /dev/null\n'
+done | tail -n +2 > "$RUN/formless"
+curl -s --interface 127.0.0.2 -K "$RUN/formless" || true
+[ "$(ls "$data/failures" | wc -l)" = "$before" ] || fail "requests without a form left records"
 ln -s /dev/null "$data/failures/0a000004"
 [ "$(via 10.0.0.4 kestrel gryphon)" = "The site cannot check logins at the moment. 503" ] \
     && grep -q ' 10\.0\.0\.4 cannot keep count of failed logins' "$data"/upload.log* || fail "an unwritable record"

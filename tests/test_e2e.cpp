@@ -1,7 +1,8 @@
 // The built program as a player meets it: started as a process on a Wine prefix made here, talking
 // to the reference guild site on loopback, under an X display (xvfb-run); or to a site already running
 // (the PHP kit under nginx) at ROSTREL_E2E_SITE, with the user kestrel (gryphon), its addon folder at
-// ROSTREL_E2E_SITE_FILES and kestrel's profiles stored in ROSTREL_E2E_SITE_PROFILES.
+// ROSTREL_E2E_SITE_FILES, kestrel's profiles stored in ROSTREL_E2E_SITE_PROFILES and the kit's publish
+// command at ROSTREL_E2E_PUBLISH.
 
 #include "guild-site/guildsite.h"
 #include "testdata.h"
@@ -131,6 +132,14 @@ struct World
         }
     }
 
+    // Runs xdotool, bounded; what it printed.
+    static QByteArray xdotool(const QStringList& arguments)
+    {
+        QProcess run;
+        run.start(u"xdotool"_s, arguments);
+        run.waitForFinished(5000);
+        return run.readAllStandardOutput();
+    }
     QSet<QByteArray> receivedProfiles() const
     {
         const QList<QByteArray> all = received();
@@ -302,6 +311,31 @@ private Q_SLOTS:
         QCOMPARE(world.process->state(), QProcess::Running);
     }
 
+    void firstLoginWithoutAProfile()
+    {
+        // A new player: the game has written no profile yet, so nothing is listed or ticked.
+        World world;
+        QVERIFY(world.setUp() && world.rememberLogin(QString()) && world.start());
+        // The window waits for the password: typed into its box (where the layout puts it), then Enter
+        // for OK. Without a window manager keys go to the window under the pointer.
+        const auto shown = [] {
+            return QString::fromLatin1(
+                World::xdotool({ u"search"_s, u"--onlyvisible"_s, u"--name"_s, u"^Rostrel Profile Uploader$"_s })
+                    .trimmed());
+        };
+        QString window;
+        QTRY_VERIFY2_WITH_TIMEOUT(!(window = shown()).isEmpty(), qPrintable(world.output), kLoadMargin);
+        World::xdotool({ u"mousemove"_s, u"--window"_s, window, u"160"_s, u"121"_s, u"click"_s, u"1"_s });
+        World::xdotool({ u"type"_s, u"gryphon"_s }); // every word after "type" is typed
+        World::xdotool({ u"key"_s, u"Return"_s });
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            world.output.contains(QStringLiteral("Successfully logged in")), qPrintable(world.output), 20000);
+        const QByteArray first = "RostrelDB = { [\"Nia\"] = {} }\r\n";
+        QVERIFY(writeFile(world.profile(QStringLiteral("KESTREL77\\Emberfall\\Nia")), first));
+        QTRY_VERIFY_WITH_TIMEOUT(world.receivedProfiles().contains(first), 3 * kWatcherTurn + kLoadMargin);
+        QVERIFY(!world.output.contains(QStringLiteral("Rostrel Uploader: ")));
+    }
+
     void addonUpdateFromTheFileHost()
     {
         World world;
@@ -310,8 +344,13 @@ private Q_SLOTS:
             { QStringLiteral("Rostrel.lua"), "-- \xc3\x86\r\n" },
             { QStringLiteral("RostrelFiles"), "Rostrel.toc\r\nRostrel.lua\r\n" },
             { QStringLiteral("RostrelVersion"), "3.1\r\n" } };
-        for (const auto& [name, bytes] : published)
-            QVERIFY(writeFile(world.files + u'/' + name, bytes));
+        // With the kit, the officer publishes the addon folder as the game has it.
+        const QString publish = qEnvironmentVariable("ROSTREL_E2E_PUBLISH");
+        const QString addon = publish.isEmpty() ? world.files : world.dir.path() + QStringLiteral("/addon");
+        for (const auto& [name, bytes] : published.first(publish.isEmpty() ? 4 : 2))
+            QVERIFY(writeFile(addon + u'/' + name, bytes));
+        if (!publish.isEmpty())
+            QCOMPARE(QProcess::execute(QStringLiteral("php"), { publish, addon }), 0);
         QVERIFY(world.start());
         QTRY_VERIFY_WITH_TIMEOUT(
             world.output.contains(QStringLiteral("Rostrel has been updated to version 3.1")), 20000);

@@ -110,6 +110,17 @@ function in_networks(string $address, array $networks): bool
     return false;
 }
 
+// An address as a proxy writes it in X-Forwarded-For, without the port some add ("10.0.0.5:4444",
+// "[2001:db8::1]:4444").
+function forwarded_address(string $entry): string
+{
+    $entry = trim($entry);
+    if (preg_match('/^\[([^\]]*)\](:\d+)?$/', $entry, $m) || preg_match('/^([0-9.]+):\d+$/', $entry, $m)) {
+        return $m[1];
+    }
+    return $entry;
+}
+
 // The client's address: the connecting one, unless that is a trusted proxy; then the nearest
 // address in X-Forwarded-For that no trusted proxy added. Anyone can send the header, so it counts
 // only as far as a trusted proxy vouches for it.
@@ -118,7 +129,7 @@ function client_address(array $config): string
     $address = (string) ($_SERVER['REMOTE_ADDR'] ?? '');
     $forwarded = explode(',', (string) ($_SERVER['HTTP_X_FORWARDED_FOR'] ?? ''));
     while ($forwarded !== [] && in_networks($address, $config['trusted_proxies'] ?? [])) {
-        $next = trim(array_pop($forwarded));
+        $next = forwarded_address(array_pop($forwarded));
         if (packed_address($next) === '') {
             break;
         }
@@ -130,6 +141,8 @@ function client_address(array $config): string
 // What the site keeps of one address (an IPv6 address by its /64 network): its failed logins and
 // its share of the log this hour. The record stays locked while a request of that address is
 // checked, so that a burst of tries checks no more passwords than tries one after another would.
+// A record is made only for a request that checks a password: a stranger's other requests leave
+// no file behind. The records are few and small: at most failure_records, the oldest going first.
 final class AddressRecord
 {
     public array $data = ['failures' => 0, 'last' => 0, 'hour' => 0, 'lines' => 0, 'untold' => 0];
@@ -138,20 +151,27 @@ final class AddressRecord
     {
     }
 
-    // Null when the record cannot be opened, locked or read.
-    public static function open(array $config, string $client): ?self
+    // Null when the record cannot be opened, locked or read. Without $create, an address that has
+    // no record gets a blank one that is never written.
+    public static function open(array $config, string $client, bool $create): ?self
     {
         $dir = $config['data_dir'] . '/failures';
-        if (!is_dir($dir)) {
+        if ($create && !is_dir($dir)) {
             @mkdir($dir, 0700, true);
         }
         $key = packed_address($client);
-        $handle = @fopen($dir . '/' . (bin2hex(strlen($key) === 16 ? substr($key, 0, 8) : $key) ?: 'none'), 'c+');
-        if ($handle === false || !flock($handle, LOCK_EX)) {
+        $path = $dir . '/' . (bin2hex(strlen($key) === 16 ? substr($key, 0, 8) : $key) ?: 'none');
+        $handle = @fopen($path, 'r+');
+        if ($handle === false && !$create && !file_exists($path)) {
+            $handle = null;
+        } elseif ($handle === false) {
+            $handle = @fopen($path, 'c+');
+        }
+        if ($handle === false || ($handle !== null && !flock($handle, LOCK_EX))) {
             return null;
         }
         $record = new self($handle, $config, $client);
-        $text = @fread($handle, 1024);
+        $text = $handle === null ? '' : @fread($handle, 1024);
         if ($text === false) {
             return null;
         }
@@ -172,28 +192,45 @@ final class AddressRecord
             $record->data['hour'] = $now;
             $record->data['lines'] = 0;
         }
-        // Now and then, the records of addresses that have been quiet for an hour go.
-        if (random_int(0, 99) === 0) {
-            foreach (glob($dir . '/*') ?: [] as $old) {
-                if (@filemtime($old) < $now - 3600) {
-                    @unlink($old);
-                }
-            }
-        }
         return $record;
     }
 
     public function save(): bool
     {
+        if ($this->handle === null) {
+            return true;
+        }
         $text = json_encode($this->data);
-        return @ftruncate($this->handle, 0) && rewind($this->handle)
+        $saved = @ftruncate($this->handle, 0) && rewind($this->handle)
             && @fwrite($this->handle, $text) === strlen($text) && fflush($this->handle);
+        $this->sweep();
+        return $saved;
+    }
+
+    // Records of addresses quiet for an hour go, and past failure_records the oldest go too.
+    private function sweep(): void
+    {
+        $times = [];
+        foreach (glob($this->config['data_dir'] . '/failures/*') ?: [] as $path) {
+            $stat = @lstat($path); // a link's own time: the file it names is no record
+            $times[$path] = $stat === false ? 0 : $stat['mtime'];
+        }
+        asort($times);
+        $over = count($times) - $this->config['failure_records'];
+        foreach ($times as $path => $time) {
+            if ($over-- <= 0 && $time >= time() - 3600) {
+                break;
+            }
+            @unlink($path);
+        }
     }
 
     // Unlocks the record for the address's other requests.
     public function release(): void
     {
-        fclose($this->handle);
+        if ($this->handle !== null) {
+            fclose($this->handle);
+        }
     }
 
     public function secondsToWait(int $now): int
@@ -219,6 +256,19 @@ final class AddressRecord
     }
 }
 
+// The hash an unknown login is checked against: the costliest one stored, so that an unknown login
+// takes as long as the slowest known one and cannot be told apart by its answer's time.
+function costliest_hash(array $users): string
+{
+    $costliest = PLACEHOLDER_HASH;
+    foreach ($users as $hash) {
+        if (is_string($hash) && password_get_info($hash)['options'] > password_get_info($costliest)['options']) {
+            $costliest = $hash;
+        }
+    }
+    return $costliest;
+}
+
 // Oversize bodies, by this site's limit or by PHP's own, which would otherwise look like no form.
 function too_big(AddressRecord $record, string $why, ?string $setting = null): never
 {
@@ -235,90 +285,8 @@ function unavailable(array $config, string $client): never
     answer(503, 'The site cannot check logins at the moment.', ['Retry-After: 300']);
 }
 
-// The profile's name from X-Rostrel-Profile when it has the program's form; null otherwise.
-function profile_name(mixed $value): ?string
-{
-    if (!is_string($value) || strlen($value) > 200 || !preg_match('//u', $value) || str_contains($value, '..')) {
-        return null;
-    }
-    $parts = explode('/', $value);
-    $valid = preg_match('/^[A-Za-z0-9_]{0,40}$/', $parts[0])
-        && (count($parts) === 3 || (count($parts) === 2 && preg_match('/^account-([0-9a-f]{8}|[1-9][0-9]{0,3})$/', $parts[1])));
-    foreach (array_slice($parts, 1) as $part) {
-        $valid = $valid && $part !== '' && !preg_match('/[\x00-\x1f\x7f\\\\:*?"<>|]/', $part);
-    }
-    return $valid ? $value : null;
-}
-
-// Stores the profile as TIME-RANDOM[.NAME].lua, through a temporary file and a rename, so that the
-// names sort by time and the newest of each character is the last of its name.
-function store_profile(array $config, string $login, string $uploaded, ?string $name): bool
-{
-    $dir = $config['data_dir'] . '/profiles/' . safe_name($login);
-    if (!is_dir($dir) && !@mkdir($dir, 0700, true) && !is_dir($dir)) {
-        return false;
-    }
-    [$micro, $seconds] = explode(' ', microtime());
-    $file = gmdate('Ymd-His', (int) $seconds) . sprintf('-%06d-', (int) ($micro * 1e6)) . bin2hex(random_bytes(4))
-        . ($name === null ? '' : '.' . safe_name($name)) . '.lua';
-    $temporary = $dir . '/.' . $file . '.part';
-    if (!move_uploaded_file($uploaded, $temporary) || !rename($temporary, $dir . '/' . $file)) {
-        @unlink($temporary);
-        return false;
-    }
-    tidy($config, $dir);
-    return true;
-}
-
-// Of unnamed profiles (older programs) keeps the newest `keep`, as the kit always did. Of named
-// ones, past profiles_per_member names, the names not uploaded for longest go whole; then older
-// profiles go, oldest first, until they are within bytes_per_member. The newest of a name stays.
-function tidy(array $config, string $dir): void
-{
-    $names = ['' => []];
-    foreach (glob($dir . '/*.lua') ?: [] as $file) {
-        $parts = explode('.', basename($file));
-        $names[count($parts) === 3 ? $parts[1] : ''][] = $file;
-    }
-    sort($names['']);
-    $gone = array_slice($names[''], 0, max(0, count($names['']) - $config['keep']));
-    unset($names['']);
-    $newest = [];
-    foreach ($names as $name => &$files) {
-        sort($files);
-        $newest[$name] = basename(end($files));
-    }
-    unset($files);
-    asort($newest);
-    foreach (array_slice(array_keys($newest), 0, max(0, count($newest) - $config['profiles_per_member'])) as $name) {
-        array_push($gone, ...$names[$name]);
-        unset($names[$name]);
-    }
-    $total = 0;
-    $older = [];
-    foreach ($names as $files) {
-        foreach ($files as $index => $file) {
-            $size = (int) @filesize($file);
-            $total += $size;
-            if ($index < count($files) - 1) {
-                $older[basename($file)] = [$file, $size];
-            }
-        }
-    }
-    ksort($older);
-    foreach ($older as [$file, $size]) {
-        if ($total <= $config['bytes_per_member']) {
-            break;
-        }
-        $gone[] = $file;
-        $total -= $size;
-    }
-    foreach ($gone as $file) {
-        @unlink($file);
-    }
-}
-
 $config = require __DIR__ . '/config.php';
+require __DIR__ . '/profiles.php';
 if (!is_dir($config['data_dir'])) {
     @mkdir($config['data_dir'], 0700, true);
 }
@@ -326,15 +294,16 @@ if (($_SERVER['REQUEST_METHOD'] ?? '') !== 'POST') {
     answer(405, 'Uploads are POSTed.', ['Allow: POST']);
 }
 $client = client_address($config);
-$record = AddressRecord::open($config, $client) ?? unavailable($config, $client);
+// Until a password is to be checked, an address without a record gets none.
+$known = fn (): AddressRecord => AddressRecord::open($config, $client, false) ?? unavailable($config, $client);
 
 $length = (int) ($_SERVER['CONTENT_LENGTH'] ?? 0);
 if ($length > $config['max_bytes']) {
-    too_big($record, "of $length bytes");
+    too_big($known(), "of $length bytes");
 }
 $postLimit = (int) @ini_parse_quantity((string) ini_get('post_max_size'));
 if ($postLimit > 0 && $length > $postLimit) {
-    too_big($record, "of $length bytes, over PHP's post_max_size (raise it to max_bytes)", 'post_max_size');
+    too_big($known(), "of $length bytes, over PHP's post_max_size (raise it to max_bytes)", 'post_max_size');
 }
 $file = $_FILES['thefile'] ?? null;
 $login = form_field($_POST['login'] ?? null);
@@ -343,15 +312,18 @@ if ($login === null || $password === null || !is_array($file) || !is_string($fil
     answer(400, 'Not an upload from Rostrel Uploader.');
 }
 if ($file['error'] === UPLOAD_ERR_INI_SIZE) {
-    too_big($record, "of $length bytes, over PHP's upload_max_filesize (raise it to max_bytes)", 'upload_max_filesize');
+    too_big($known(), "of $length bytes, over PHP's upload_max_filesize (raise it to max_bytes)", 'upload_max_filesize');
 }
 if ($file['error'] === UPLOAD_ERR_FORM_SIZE) {
-    too_big($record, "of $length bytes");
+    too_big($known(), "of $length bytes");
 }
-if ($file['error'] !== UPLOAD_ERR_OK || !is_uploaded_file($file['tmp_name'])) {
+// A part without a file name arrives as "no file": for the program, that is an empty profile.
+$empty = $file['error'] === UPLOAD_ERR_NO_FILE || ($file['error'] === UPLOAD_ERR_OK && $file['size'] === 0);
+if (!$empty && ($file['error'] !== UPLOAD_ERR_OK || !is_uploaded_file($file['tmp_name']))) {
     answer(400, 'The profile did not arrive whole.');
 }
 
+$record = AddressRecord::open($config, $client, true) ?? unavailable($config, $client);
 $now = time();
 $wait = $record->secondsToWait($now);
 if ($wait > 0) {
@@ -374,9 +346,7 @@ if (!$record->save()) {
     unavailable($config, $client);
 }
 $hash = $users[$login] ?? null;
-// An unknown login is checked against a stored hash, so that it costs what a known one does.
-$placeholder = is_string(reset($users)) ? reset($users) : PLACEHOLDER_HASH;
-if (!password_verify($password, is_string($hash) ? $hash : $placeholder) || !is_string($hash)) {
+if (!password_verify($password, is_string($hash) ? $hash : costliest_hash($users)) || !is_string($hash)) {
     $record->note('rejected login ' . quoted($login));
     $record->save();
     answer(200, REJECTED);
@@ -392,13 +362,19 @@ $as = $name === null ? '' : ' as ' . quoted($name);
 if ($header !== null && $name === null) {
     $as = ' (its profile name ' . quoted((string) $header) . ' is not valid: kept by time)';
 }
-if ($file['size'] === 0) {
+// A player whose game has written no profile yet, or who ticked none, logs in with nothing to store.
+if ($empty && $header === null) {
+    log_line($config, $client, 'login without a profile of ' . quoted($login));
+    answer(200, ACCEPTED);
+}
+if ($empty) {
     log_line($config, $client, 'refused an empty profile of ' . quoted($login) . $as);
     answer(400, 'The profile is empty.');
 }
-if (!store_profile($config, $login, $file['tmp_name'], $name)) {
-    log_line($config, $client, 'could not store a profile of ' . quoted($login) . $as);
-    answer(500, 'The site could not store the profile.');
+$refusal = store_profile($config, $login, $file['tmp_name'], (int) $file['size'], $name);
+if ($refusal !== null) {
+    log_line($config, $client, $refusal[2] . ' of ' . quoted($login) . $as);
+    answer($refusal[0], $refusal[1]);
 }
 log_line($config, $client, 'stored ' . $file['size'] . ' bytes of ' . quoted($login) . $as);
 answer(200, ACCEPTED);
