@@ -287,9 +287,11 @@ private Q_SLOTS:
     void oneProgramPerFolder()
     {
         QTemporaryDir guild, otherGuild;
-        // A lock left by a program that crashed names a process that is gone: it blocks nothing.
+        // A lock left by a program that crashed, naming a process that now runs under its number (this
+        // one, as after a restart): nobody holds it, so it blocks nothing.
         QVERIFY(writeFile(QDir(guild.path()).filePath(kLockFileName),
-            "2147483646\nRostrelUploader\n" + QSysInfo::machineHostName().toUtf8() + '\n'));
+            QByteArray::number(QCoreApplication::applicationPid()) + '\n' + QCoreApplication::applicationName().toUtf8()
+                + '\n' + QSysInfo::machineHostName().toUtf8() + '\n'));
         SingleInstance first(guild.path(), true);
         QVERIFY(first.claim());
         QSignalSpy shown(&first, &SingleInstance::showRequested);

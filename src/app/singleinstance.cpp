@@ -3,6 +3,7 @@
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -57,6 +58,8 @@ QString SingleInstance::serverName(const QString& settingsFolder)
 bool SingleInstance::claim(std::chrono::milliseconds patience)
 {
     const QDeadlineTimer deadline(patience);
+    QElapsedTimer asking;
+    asking.start();
     do {
         if (m_lock.tryLock(0)) {
             m_server = new QLocalServer(this);
@@ -85,8 +88,12 @@ bool SingleInstance::claim(std::chrono::milliseconds patience)
         }
         if (askToShow())
             return false;
-        // The other program is starting and not listening yet, or just ending.
-        QThread::msleep(100);
+        // No program answers for the folder: it is just starting and not listening yet, or just
+        // ending. Or the lock was left by one that ended without letting go and names a process that
+        // now runs under the same number (after a restart; under Wine at every restart of its
+        // server): once a program would have answered, the lock is removed unless one holds it.
+        if (asking.elapsed() < kSocketWaitMs || !m_lock.removeStaleLockFile())
+            QThread::msleep(100);
     } while (!deadline.hasExpired());
     qCInfo(lcInstance) << "another program holds the settings folder and did not answer; ending";
     return false;
