@@ -320,13 +320,10 @@ private Q_SLOTS:
         QVERIFY(world.setUp() && world.rememberLogin(QString()) && world.start());
         // The window waits for the password: typed into its box (where the layout puts it), then Enter
         // for OK. Without a window manager keys go to the window under the pointer.
-        const auto shown = [] {
-            return QString::fromLatin1(
-                World::xdotool({ u"search"_s, u"--onlyvisible"_s, u"--name"_s, u"^Rostrel Profile Uploader$"_s })
-                    .trimmed());
-        };
+        const QStringList search { u"search"_s, u"--onlyvisible"_s, u"--name"_s, u"^Rostrel Profile Uploader$"_s };
         QString window;
-        QTRY_VERIFY2_WITH_TIMEOUT(!(window = shown()).isEmpty(), qPrintable(world.output), kLoadMargin);
+        QTRY_VERIFY2_WITH_TIMEOUT(!(window = QString::fromLatin1(World::xdotool(search).trimmed())).isEmpty(),
+            qPrintable(world.output), kLoadMargin);
         World::xdotool({ u"mousemove"_s, u"--window"_s, window, u"160"_s, u"121"_s, u"click"_s, u"1"_s });
         World::xdotool({ u"type"_s, u"gryphon"_s }); // every word after "type" is typed
         World::xdotool({ u"key"_s, u"Return"_s });
