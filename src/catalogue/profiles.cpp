@@ -8,11 +8,6 @@
 
 namespace rostrel {
 
-namespace {
-// Profiles run to tens of megabytes; a file past this is no profile and is not sent.
-constexpr qint64 kMaxProfileBytes = qint64(1024) * 1024 * 1024;
-} // namespace
-
 QByteArray GetFile(const QString& fn, const QString& hostPath, MessageSink& log)
 {
     auto bytes = io::readFile(hostPath, kMaxProfileBytes);
@@ -42,11 +37,6 @@ WatchedEntry ProfileReader::entry(int index)
         return {};
     const QString path = profilePath(index);
     return { index, m_list.text(index), path, m_folders.toHost(path), m_list.isChecked(index), m_list.fileDate(index) };
-}
-
-QByteArray ProfileReader::read(const WatchedEntry& entry)
-{
-    return GetFile(entry.path, entry.hostPath, m_log);
 }
 
 QByteArray ProfileReader::LoadDataFromHardDrive(int index)

@@ -12,6 +12,9 @@ class GameFolders;
 class CharacterList;
 class MessageSink;
 
+// Profiles run to tens of megabytes; a file past this is no profile and is not sent.
+inline constexpr qint64 kMaxProfileBytes = qint64(1024) * 1024 * 1024;
+
 // Reads a file as bytes, line by line: a line ends at CR or CR LF (a lone LF stays in the line)
 // and every line, the last one included, comes back followed by CR LF. On failure the log gets
 // "Error accessing file: <fn> (<reason>)" and the result is empty. fn is the game path shown in
@@ -38,9 +41,8 @@ public:
     QString profilePath(int index);
     // The profile of a checked entry; empty for an unchecked entry or an index outside the list.
     QByteArray LoadDataFromHardDrive(int index);
-    // An entry for a watcher turn (index -1 for one outside the list), and its profile's bytes.
+    // An entry for a watcher turn (index -1 for one outside the list).
     WatchedEntry entry(int index);
-    QByteArray read(const WatchedEntry& entry);
 
 private:
     GameFolders& m_folders;

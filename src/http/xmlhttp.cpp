@@ -1,5 +1,6 @@
 #include "http/xmlhttp.h"
 
+#include "http/httpexchange.h"
 #include "http/partsdevice.h"
 
 #include "core/browser.h"
@@ -9,6 +10,7 @@
 #include <QEventLoop>
 #include <QLoggingCategory>
 #include <QNetworkAccessManager>
+#include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #if QT_CONFIG(ssl)
@@ -53,11 +55,12 @@ XmlHttpRequest::XmlHttpRequest(QNetworkAccessManager& network, std::chrono::mill
 
 XmlHttpRequest::~XmlHttpRequest()
 {
-    if (m_reply) {
+    if (m_reply)
         m_reply->disconnect(this);
-        m_reply->abort();
-        m_reply->deleteLater();
-    }
+    if (m_exchange)
+        m_exchange->disconnect(this);
+    abortTransfer();
+    releaseTransfer();
 }
 
 bool XmlHttpRequest::Open(const QString& method, const QString& url, bool /*async: always*/)
@@ -88,28 +91,127 @@ bool XmlHttpRequest::send(const QByteArray& body)
 
 bool XmlHttpRequest::send(QByteArrayList body)
 {
-    if (m_readyState != Opened || m_reply)
+    if (m_readyState != Opened || m_reply || m_exchange)
         return false;
     m_requestBody = std::move(body);
     m_requestSize = 0;
     for (const QByteArray& part : std::as_const(m_requestBody))
         m_requestSize += part.size();
+    m_bodyGiven = m_requestSize;
+    m_bodyComplete = true;
+    begin();
+    return true;
+}
+
+bool XmlHttpRequest::sendStreamed(QByteArray head, qint64 size)
+{
+    if (m_readyState != Opened || m_reply || m_exchange || size < head.size())
+        return false;
+    m_bodyGiven = head.size();
+    m_requestBody = { std::move(head) };
+    m_requestSize = size;
+    m_bodyComplete = false;
+    begin();
+    return true;
+}
+
+void XmlHttpRequest::appendBody(QByteArrayView bytes)
+{
+    if (m_bodyComplete || bytes.isEmpty() || m_readyState == Done)
+        return;
+    const QByteArray piece = QByteArray::fromRawData(bytes.data(), bytes.size());
+    m_requestBody.append(piece);
+    m_bodyGiven += piece.size();
+    if (m_exchange)
+        m_exchange->append(piece);
+}
+
+void XmlHttpRequest::endBody(QByteArray tail)
+{
+    if (m_bodyComplete || m_readyState == Done)
+        return;
+    if (m_bodyGiven + tail.size() != m_requestSize) {
+        cancel(u"The request's body did not come to the length it announced."_s, QNetworkReply::UnknownNetworkError);
+        return;
+    }
+    m_requestBody.append(tail);
+    m_bodyGiven += tail.size();
+    m_bodyComplete = true;
+    if (m_exchange)
+        m_exchange->append(tail);
+    else if (!m_reply)
+        start(); // the network layer takes a body only whole
+}
+
+void XmlHttpRequest::cancel(const QString& why, int code)
+{
+    if (m_readyState == Done || m_readyState == Unsent)
+        return;
+    m_error = why;
+    m_errorCode = code;
+    if (m_reply || m_exchange) {
+        abortTransfer(); // finishes, failed with the error set here
+        return;
+    }
+    if (m_stallTimer)
+        m_stallTimer->stop();
+    if (m_deadlineTimer)
+        m_deadlineTimer->stop();
+    m_failed = true;
+    m_readyState = Done;
+    Q_EMIT completed();
+}
+
+void XmlHttpRequest::begin()
+{
     // One deadline for the whole request, redirects included.
     m_deadlineTimer = new QTimer(this);
     m_deadlineTimer->setSingleShot(true);
     connect(m_deadlineTimer, &QTimer::timeout, this, [this] {
         m_timedOut = true;
         m_pastDeadline = true;
-        if (m_reply)
-            m_reply->abort();
+        abortTransfer();
     });
     m_deadlineTimer->start(m_overallTimeout + std::chrono::milliseconds(m_requestSize * 1000 / m_slowestRate));
     start();
-    return true;
+}
+
+bool XmlHttpRequest::ownConnection() const
+{
+    if (m_method != u"POST")
+        return false;
+    const QNetworkProxyQuery query(m_url);
+    QList<QNetworkProxy> proxies;
+    if (QNetworkProxyFactory* factory = m_network.proxyFactory())
+        proxies = factory->queryProxy(query);
+    else if (m_network.proxy().type() != QNetworkProxy::DefaultProxy)
+        proxies = { m_network.proxy() };
+    else
+        proxies = QNetworkProxyFactory::proxyForQuery(query);
+    return proxies.isEmpty() || proxies.first().type() == QNetworkProxy::NoProxy;
 }
 
 void XmlHttpRequest::start()
 {
+    if (!m_stallTimer) {
+        m_stallTimer = new QTimer(this);
+        m_stallTimer->setSingleShot(true);
+        m_stallTimer->setInterval(m_stallTimeout);
+        connect(m_stallTimer, &QTimer::timeout, this, [this] {
+            m_timedOut = true;
+            abortTransfer();
+        });
+    }
+    m_bytesSent = m_bytesReceived = m_progressMark = 0;
+    m_body.clear();
+    m_stallTimer->start();
+    if (ownConnection()) {
+        startExchange();
+        return;
+    }
+    if (!m_bodyComplete)
+        return; // endBody() starts it
+
     QNetworkRequest request(m_url);
     for (const auto& [name, value] : std::as_const(m_headers))
         request.setRawHeader(name, value);
@@ -132,20 +234,6 @@ void XmlHttpRequest::start()
             m_reply = m_network.sendCustomRequest(request, m_method.toLatin1(), body);
         body->setParent(m_reply); // read until the reply is done, and let go with it
     }
-
-    if (!m_stallTimer) {
-        m_stallTimer = new QTimer(this);
-        m_stallTimer->setSingleShot(true);
-        m_stallTimer->setInterval(m_stallTimeout);
-        connect(m_stallTimer, &QTimer::timeout, this, [this] {
-            m_timedOut = true;
-            if (m_reply)
-                m_reply->abort();
-        });
-    }
-    m_bytesSent = m_bytesReceived = m_progressMark = 0;
-    m_body.clear();
-    m_stallTimer->start();
 
 #if QT_CONFIG(ssl)
     connect(m_reply, &QNetworkReply::sslErrors, this, [this](const QList<QSslError>& errors) {
@@ -185,14 +273,51 @@ void XmlHttpRequest::start()
     connect(m_reply, &QNetworkReply::finished, this, &XmlHttpRequest::finish);
 }
 
-bool XmlHttpRequest::followRedirect()
+void XmlHttpRequest::startExchange()
+{
+    m_exchange = new HttpExchange(m_method, m_url, m_headers, m_requestSize, kMaxReplyBytes, this);
+    for (const QByteArray& piece : std::as_const(m_requestBody))
+        m_exchange->append(piece);
+    connect(m_exchange, &HttpExchange::progressed, this, [this] {
+        m_bytesSent = m_exchange->bytesSent();
+        m_bytesReceived = m_exchange->bytesReceived();
+        if (m_exchange->reply().headersDone())
+            m_readyState = m_exchange->reply().bodySize() > 0 ? Loading : HeadersReceived;
+        onProgress();
+    });
+    connect(m_exchange, &HttpExchange::finished, this, &XmlHttpRequest::finish);
+    m_exchange->start();
+}
+
+void XmlHttpRequest::abortTransfer()
+{
+    if (m_reply)
+        m_reply->abort();
+    else if (m_exchange)
+        m_exchange->abort();
+}
+
+void XmlHttpRequest::releaseTransfer()
+{
+    if (m_reply) {
+        m_reply->disconnect(this);
+        m_reply->deleteLater();
+        m_reply = nullptr;
+    }
+    if (m_exchange) {
+        m_exchange->disconnect(this);
+        m_exchange->deleteLater();
+        m_exchange = nullptr;
+    }
+}
+
+bool XmlHttpRequest::followRedirect(const QUrl& location)
 {
     // Not 303: it answers a request the site has handled, and sending that again would repeat it.
     static const int kRedirects[] = { 301, 302, 307, 308 };
     if (m_method == u"GET" || m_timedOut || !m_error.isEmpty()
         || std::find(std::begin(kRedirects), std::end(kRedirects), m_status) == std::end(kRedirects))
         return false;
-    const QUrl location = m_reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
     if (location.isEmpty())
         return false; // nowhere to go: the reply stands as it is
     const QUrl target = m_url.resolved(location);
@@ -219,9 +344,7 @@ bool XmlHttpRequest::followRedirect()
     m_url = target;
     m_status = 0;
     m_readyState = Opened;
-    m_reply->disconnect(this);
-    m_reply->deleteLater();
-    m_reply = nullptr;
+    releaseTransfer();
     start();
     return true;
 }
@@ -244,22 +367,56 @@ void XmlHttpRequest::onProgress()
     m_stallTimer->start();
 }
 
-void XmlHttpRequest::finish()
+QUrl XmlHttpRequest::collectReply()
 {
-    if (!m_reply || m_readyState == Done)
-        return;
-    m_stallTimer->stop();
-    m_deadlineTimer->stop();
     if (m_error.isEmpty() && m_reply->isOpen())
         m_body += m_reply->readAll();
     m_status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     m_statusText = m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
     m_responseHeaders = m_reply->rawHeaderPairs();
-    if (!m_followRedirects && m_status >= 300 && m_status < 400)
-        m_redirectTarget = m_url.resolved(m_reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl());
-    if (followRedirect())
-        return;
     const auto error = m_reply->error();
+    if (isTransportError(error, m_status)) {
+        m_transportCode = error == QNetworkReply::NoError ? QNetworkReply::UnknownNetworkError : error;
+        m_transportText = m_reply->errorString();
+    }
+    return m_reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+}
+
+QUrl XmlHttpRequest::collectExchange()
+{
+    ReplyParser& reply = m_exchange->reply();
+    if (m_exchange->failed()) {
+        if (reply.tooLarge() && m_error.isEmpty()) {
+            m_error = reply.error();
+            m_errorCode = ReplyTooLargeError;
+        }
+        if (m_sslProblems.isEmpty())
+            m_sslProblems = m_exchange->certificateProblems();
+        m_transportCode = m_exchange->errorCode();
+        m_transportText = m_exchange->errorString();
+        return {};
+    }
+    m_body = reply.takeBody();
+    m_status = reply.status();
+    m_statusText = QString::fromLatin1(reply.reason());
+    m_responseHeaders = reply.headers();
+    const QByteArray location = reply.header("Location");
+    return location.isEmpty() ? QUrl() : QUrl(QString::fromUtf8(location));
+}
+
+void XmlHttpRequest::finish()
+{
+    if ((!m_reply && !m_exchange) || m_readyState == Done)
+        return;
+    m_stallTimer->stop();
+    m_deadlineTimer->stop();
+    m_transportCode = 0;
+    m_transportText.clear();
+    const QUrl location = m_reply ? collectReply() : collectExchange();
+    if (!m_followRedirects && m_status >= 300 && m_status < 400)
+        m_redirectTarget = m_url.resolved(location);
+    if (followRedirect(location))
+        return;
     if (m_pastDeadline) {
         m_failed = true;
         m_errorCode = DeadlineError;
@@ -288,15 +445,14 @@ void XmlHttpRequest::finish()
         m_error = QStringLiteral("The secure connection to %1 was refused because its certificate cannot be "
                                  "trusted: %2.")
                       .arg(m_url.host(), m_sslProblems);
-    } else if (isTransportError(error, m_status)) {
+    } else if (m_transportCode != 0) {
         m_failed = true;
-        m_errorCode = error == QNetworkReply::NoError ? QNetworkReply::UnknownNetworkError : error;
-        m_error = m_reply->errorString();
+        m_status = 0;
+        m_errorCode = m_transportCode;
+        m_error = m_transportText;
     }
     qCDebug(lcHttp) << m_method << m_url.toString() << "status" << m_status << "failed" << m_failed << m_error;
-    m_reply->disconnect(this);
-    m_reply->deleteLater();
-    m_reply = nullptr;
+    releaseTransfer();
     m_readyState = Done;
     Q_EMIT completed();
 }
@@ -305,7 +461,7 @@ bool XmlHttpRequest::waitForCompletion()
 {
     if (m_readyState == Done || m_readyState == Unsent)
         return !m_failed;
-    if (m_readyState == Opened && !m_reply)
+    if (m_readyState == Opened && !m_deadlineTimer)
         return !m_failed; // never sent
     QEventLoop loop;
     connect(this, &XmlHttpRequest::completed, &loop, &QEventLoop::quit);
@@ -323,12 +479,12 @@ void XmlHttpRequest::cutShort()
         m_stallTimer->stop();
     if (m_deadlineTimer)
         m_deadlineTimer->stop();
-    if (m_reply) {
+    if (m_reply)
         m_reply->disconnect(this);
-        m_reply->abort();
-        m_reply->deleteLater();
-        m_reply = nullptr;
-    }
+    if (m_exchange)
+        m_exchange->disconnect(this);
+    abortTransfer();
+    releaseTransfer();
     qCDebug(lcHttp) << m_method << m_url.toString() << "cut short";
     m_failed = true;
     m_errorCode = CutShortError;

@@ -2,6 +2,8 @@
 // The HTTP request object: one request per object, opened, given a header, sent with an optional
 // body, then waited for until its ready state is complete. The wait runs a local event loop (the
 // window keeps handling events, no CPU is burned) and gives up after a stretch without progress.
+// A POST goes out on a connection of its own (HttpExchange) unless a proxy stands in the way; the
+// rest goes through the network access manager.
 //
 // Redirects: a GET follows them as long as none goes from https down to http. Anything else (a
 // POST carries the login, the password and the profile) is sent again, the same request with the
@@ -11,6 +13,7 @@
 
 #include <QByteArray>
 #include <QByteArrayList>
+#include <QByteArrayView>
 #include <QList>
 #include <QObject>
 #include <QPair>
@@ -25,6 +28,8 @@ class QNetworkReply;
 class QTimer;
 
 namespace rostrel {
+
+class HttpExchange;
 
 // A request that makes no progress for this long fails with a time-out.
 inline constexpr std::chrono::milliseconds kStallTimeout { 30000 };
@@ -63,6 +68,14 @@ public:
     // The same with the body in parts, sent one after another: none is copied, so a profile of tens
     // of megabytes goes out from the one buffer it was read into.
     bool send(QByteArrayList body);
+    // A body still being read when the request starts: `size` bytes in all, `head` first. A POST
+    // goes out at once with what there is; appendBody() adds the next bytes, which are not copied
+    // and must stay where they are until the request is done, and endBody() the last ones.
+    bool sendStreamed(QByteArray head, qint64 size);
+    void appendBody(QByteArrayView bytes);
+    void endBody(QByteArray tail);
+    // Ends the request as failed with this description, its body unfinished.
+    void cancel(const QString& why, int code);
 
     // A GET that does not follow redirects: the reply stands as it came, and redirectTarget()
     // says where it pointed. Call before send().
@@ -96,6 +109,8 @@ public:
         CutShortError = -6,
         BadAddressError = -7,
     };
+    // The first of the caller's own codes for cancel().
+    static constexpr int kFirstCallerCode = -100;
     // A header of the reply ("Retry-After"), empty when it had none.
     QByteArray responseHeader(const QByteArray& name) const;
     // Where a redirect that was not followed pointed (resolved against the request's address).
@@ -105,13 +120,23 @@ Q_SIGNALS:
     void completed();
 
 private:
+    void begin();
     void start();
+    // Whether this request goes out on a connection of its own (a POST with no proxy in the way).
+    bool ownConnection() const;
+    void startExchange();
+    void abortTransfer();
+    void releaseTransfer();
+    // What the finished transfer brought: status, headers, body, where a redirect points, and the
+    // failure of the connection when there was one.
+    QUrl collectReply();
+    QUrl collectExchange();
     void finish();
     void onProgress();
     void cutShort();
     // Whether the finished reply is a redirect this request follows; sets m_error when it is one
     // that must not be followed.
-    bool followRedirect();
+    bool followRedirect(const QUrl& location);
 
     QNetworkAccessManager& m_network;
     std::chrono::milliseconds m_stallTimeout;
@@ -122,6 +147,8 @@ private:
     QList<QPair<QByteArray, QByteArray>> m_headers;
     QByteArrayList m_requestBody;
     qint64 m_requestSize = 0;
+    qint64 m_bodyGiven = 0; // of the request body, what the caller has handed over so far
+    bool m_bodyComplete = true;
     int m_redirects = 0;
     QString m_sslProblems; // why the server's certificate was refused, when it was
     bool m_followRedirects = true;
@@ -129,6 +156,9 @@ private:
     QList<QPair<QByteArray, QByteArray>> m_responseHeaders;
     int m_errorCode = 0;
     QPointer<QNetworkReply> m_reply;
+    QPointer<HttpExchange> m_exchange;
+    int m_transportCode = 0; // the connection's failure, as a QNetworkReply::NetworkError
+    QString m_transportText;
     QTimer* m_stallTimer = nullptr;
     QTimer* m_deadlineTimer = nullptr;
     bool m_pastDeadline = false;

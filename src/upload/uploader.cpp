@@ -1,12 +1,14 @@
 #include "upload/uploader.h"
 
 #include "catalogue/gamefolders.h"
+#include "catalogue/profilestream.h"
 
 #include "core/formview.h"
 #include "core/seams.h"
 #include "http/xmlhttp.h"
 
 #include <QRegularExpression>
+#include <QTimer>
 #include <QUrl>
 #include <algorithm>
 
@@ -20,6 +22,8 @@ const QByteArray kCrLf = QByteArrayLiteral("\r\n");
 constexpr qsizetype kMaxLoggedProfile = 20000;
 // How much of a site's answer the log shows.
 constexpr qsizetype kShownAnswer = 200;
+// How much of a profile is read per pass of the event loop while it goes out.
+constexpr qint64 kReadPiece = 1024 * 1024;
 
 // A header carries no line breaks or other control characters, whatever a folder was named.
 QByteArray headerValue(const QString& text)
@@ -157,50 +161,108 @@ Result<void> Uploader::learnScheme()
     return {};
 }
 
-UploadResult Uploader::post(QByteArray Data, Reporting reporting, const QString& profileId)
+Uploader::Attempt Uploader::openPost(const QByteArray& boundary, const QString& profileId)
 {
-    const qsizetype profileSize = Data.size();
-    // Kept for the failure entry of the log, which shows no more than the log holds.
-    const QByteArray shown = Data.left(kMaxLoggedProfile * 4);
     const Result<void> learned = learnScheme();
-    const QString url = uploadAddress();
-    Failure failure { learned.error(), learned.errorCode() };
-    if (learned) {
-        auto request = m_requests.CreateXMLObject();
-        if (request->Open(u"POST"_s, url, true)) {
-            const QString login = m_view.login();
-            const QString password = m_view.password();
-            const QByteArray boundary
-                = boundaryFor({ EncodeForm(login).toUtf8(), EncodeForm(password).toUtf8(), QByteArrayView(Data) });
-            request->setRequestHeader("Content-Type", "multipart/form-data, boundary=" + boundary);
-            if (!profileId.isEmpty())
-                request->setRequestHeader("X-Rostrel-Profile", headerValue(profileId));
-            const bool sent = request->send({ formHead(login, password, boundary), Data, formTail(boundary) });
-            Data = QByteArray(); // the request holds the one reference left
-            if (sent)
-                request->waitForCompletion();
-        }
-        if (!request->failed()) {
-            const qint64 wait = request->responseHeader("Retry-After").trimmed().toLongLong();
-            return UploadReply { request->responseText(), request->status(), request->statusText(),
+    if (!learned)
+        return { nullptr, { learned.error(), learned.errorCode() } };
+    Attempt attempt { m_requests.CreateXMLObject(), {} };
+    if (attempt.request->Open(u"POST"_s, uploadAddress(), true)) {
+        attempt.request->setRequestHeader("Content-Type", "multipart/form-data, boundary=" + boundary);
+        if (!profileId.isEmpty())
+            attempt.request->setRequestHeader("X-Rostrel-Profile", headerValue(profileId));
+    }
+    return attempt;
+}
+
+UploadResult Uploader::conclude(const Attempt& attempt, Reporting reporting, QByteArrayView profile)
+{
+    Failure failure = attempt.failure;
+    if (attempt.request) {
+        const XmlHttpRequest& request = *attempt.request;
+        if (!request.failed()) {
+            const qint64 wait = request.responseHeader("Retry-After").trimmed().toLongLong();
+            return UploadReply { request.responseText(), request.status(), request.statusText(),
                 std::chrono::seconds(std::clamp<qint64>(wait, 0, 24 * 3600)) };
         }
-        failure = { request->errorString(), request->errorCode() };
+        failure = { request.errorString(), request.errorCode() };
     }
+    const QString url = uploadAddress();
     if (failure.text.isEmpty())
         failure.text = u"The request to %1 could not be sent."_s.arg(url);
     if (reporting == Reporting::Background)
         return failure;
 
     m_dialogs.message(failure.text);
-    QString profile = QString::fromUtf8(shown);
-    if (profile.size() > kMaxLoggedProfile || shown.size() < profileSize) {
-        profile.truncate(kMaxLoggedProfile);
-        profile += u"\r\n[... %1 more bytes not shown]\r\n"_s.arg(profileSize - profile.toUtf8().size());
+    QString shown = QString::fromUtf8(profile.first(std::min(profile.size(), kMaxLoggedProfile * 4)));
+    if (shown.size() > kMaxLoggedProfile || profile.size() > kMaxLoggedProfile * 4) {
+        shown.truncate(kMaxLoggedProfile);
+        shown += u"\r\n[... %1 more bytes not shown]\r\n"_s.arg(profile.size() - shown.toUtf8().size());
     }
-    m_log.AddMessage(u"Error Sending the following data to "_s + url + u": "_s + u"\r\n-----Start-----\r\n"_s + profile
+    m_log.AddMessage(u"Error Sending the following data to "_s + url + u": "_s + u"\r\n-----Start-----\r\n"_s + shown
         + u"-----End-----"_s);
     return failure;
+}
+
+UploadResult Uploader::post(QByteArray Data, Reporting reporting, const QString& profileId)
+{
+    const QString login = m_view.login();
+    const QString password = m_view.password();
+    const QByteArray boundary
+        = boundaryFor({ EncodeForm(login).toUtf8(), EncodeForm(password).toUtf8(), QByteArrayView(Data) });
+    const Attempt attempt = openPost(boundary, profileId);
+    if (attempt.request && attempt.request->readyState() == XmlHttpRequest::Opened
+        && attempt.request->send({ formHead(login, password, boundary), Data, formTail(boundary) }))
+        attempt.request->waitForCompletion();
+    return conclude(attempt, reporting, Data);
+}
+
+UploadResult Uploader::post(const ProfileFile& file, Reporting reporting, const QString& profileId)
+{
+    const QString login = m_view.login();
+    const QString password = m_view.password();
+    // Profiles hold neither the boundary nor a lone CR, so the profile goes out as it is read;
+    // should this one hold either, the whole goes again once read.
+    const QByteArray boundary = boundaryFor({ EncodeForm(login).toUtf8(), EncodeForm(password).toUtf8() });
+    ProfileStream stream(file.hostPath, file.size, file.modified, "--" + boundary);
+    if (!stream.open()) {
+        m_log.AddMessage(u"Error accessing file: "_s + file.path + u" ("_s + stream.error() + u')');
+        return Failure { stream.error(), ProfileUnreadableError };
+    }
+    const Attempt attempt = openPost(boundary, profileId);
+    XmlHttpRequest* request = attempt.request.get();
+    const QByteArray head = formHead(login, password, boundary);
+    const QByteArray tail = formTail(boundary);
+    if (request && request->readyState() == XmlHttpRequest::Opened
+        && request->sendStreamed(head, head.size() + stream.expectedSize() + tail.size())) {
+        // A piece per pass of the event loop: the socket sends the ones before meanwhile.
+        QTimer reader;
+        reader.setInterval(0);
+        QObject::connect(&reader, &QTimer::timeout, [&] {
+            request->appendBody(stream.readSome(kReadPiece));
+            if (!stream.atEnd())
+                return;
+            reader.stop();
+            if (!stream.error().isEmpty()) {
+                m_log.AddMessage(u"Error accessing file: "_s + file.path + u" ("_s + stream.error() + u')');
+                request->cancel(stream.error(), ProfileUnreadableError);
+            } else if (!stream.stoodStill()) {
+                request->cancel(u"The profile changed while it was read."_s, ProfileChangedError);
+            } else if (!stream.asForeseen() || stream.sawMarker()) {
+                request->cancel(u"The profile is sent again whole."_s, ResendWholeError);
+            } else {
+                request->appendBody(stream.ending());
+                request->endBody(tail);
+            }
+        });
+        reader.start();
+        request->waitForCompletion();
+    }
+    if (request && (request->errorCode() == ProfileChangedError || request->errorCode() == ProfileUnreadableError))
+        return Failure { request->errorString(), request->errorCode() };
+    if (request && request->errorCode() == ResendWholeError)
+        return post(stream.takeProfile(), reporting, profileId);
+    return conclude(attempt, reporting, reporting == Reporting::Attended ? stream.takeProfile() : QByteArray());
 }
 
 QString firstLineOf(const QString& reply)

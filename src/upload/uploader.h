@@ -3,11 +3,14 @@
 // upload script as a multipart form and hands back the reply.
 
 #include "core/result.h"
+#include "http/xmlhttp.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QSet>
 #include <QString>
 #include <chrono>
+#include <memory>
 
 namespace rostrel {
 
@@ -31,6 +34,19 @@ struct UploadReply
 // A reply, or why none came (refused, reset, time-out, bad address, the program closing); the
 // failure's code is the request's errorCode().
 using UploadResult = Result<UploadReply>;
+
+// A profile file as it was looked at, to be posted as it is read.
+struct ProfileFile
+{
+    QString path; // as the game names it, for the log
+    QString hostPath;
+    qint64 size = 0;
+    QDateTime modified;
+};
+// Why a post of a ProfileFile did not go out: the file could not be read (the log says so), or
+// it changed while it was read (nothing reached the site; look again once it stands still).
+inline constexpr int ProfileUnreadableError = XmlHttpRequest::kFirstCallerCode;
+inline constexpr int ProfileChangedError = XmlHttpRequest::kFirstCallerCode - 1;
 
 // What became of a post, as the login and the watcher tell outcomes apart.
 struct PostOutcome
@@ -98,12 +114,26 @@ public:
     // profile, whether it moves to https; when it does, the address box gets "https://host" and
     // every post goes there.
     UploadResult post(QByteArray Data, Reporting reporting = Reporting::Attended, const QString& profileId = {});
+    // As post(), read from the file while it goes out: the upload starts with the first piece
+    // read, and the form's last line goes only once the whole was read while the file stood
+    // still, so a profile rewritten meanwhile never reaches the site whole.
+    UploadResult post(const ProfileFile& file, Reporting reporting, const QString& profileId = {});
     // Where a post goes now.
     QString uploadAddress() const;
     QString login() const;
 
 private:
     Result<void> learnScheme();
+    struct Attempt
+    {
+        std::unique_ptr<XmlHttpRequest> request; // none when the site could not be asked about https
+        Failure failure;
+    };
+    // The post, opened with its headers, after the scheme is learned.
+    Attempt openPost(const QByteArray& boundary, const QString& profileId);
+    // Its reply, or its failure, shown and logged with the profile for the player's own post.
+    UploadResult conclude(const Attempt& attempt, Reporting reporting, QByteArrayView profile);
+    static constexpr int ResendWholeError = XmlHttpRequest::kFirstCallerCode - 2;
 
     FormView& m_view;
     RequestSource& m_requests;

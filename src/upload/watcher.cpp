@@ -179,20 +179,7 @@ bool Watcher::look(int index)
     // and time have stood still for a while.
     if (!stillLongEnough(entry, info.size(), modified))
         return false;
-    QByteArray profile = m_profiles.read(entry);
-    if (profile.isEmpty() && info.size() > 0) {
-        m_changed.removeOne(index);
-        return false;
-    }
-    // Bytes read while the game rewrote the file are a prefix or a mix: they count only when the
-    // file stood still across the read.
-    const QFileInfo after(entry.hostPath);
-    if (!after.exists() || after.size() != info.size() || after.lastModified() != modified) {
-        lookAgainSoon({ index, entry.path, after.size(), after.lastModified(), m_clock.steadyNow() });
-        return false;
-    }
-    post(entry, std::move(profile), modified);
-    return true;
+    return post(entry, info.size(), modified);
 }
 
 bool Watcher::stillLongEnough(const WatchedEntry& entry, qint64 size, const QDateTime& modified)
@@ -219,16 +206,28 @@ void Watcher::lookAgainSoon(const Look& now)
     m_relookTimer.start();
 }
 
-void Watcher::post(const WatchedEntry& entry, QByteArray profile, const QDateTime& modified)
+bool Watcher::post(const WatchedEntry& entry, qint64 size, const QDateTime& modified)
 {
     const int index = entry.index;
     const quint64 run = m_run;
-    const UploadResult result
-        = m_uploader.post(std::move(profile), Uploader::Reporting::Background, m_list.profileId(index));
+    const UploadResult result = m_uploader.post(
+        ProfileFile { entry.path, entry.hostPath, size, modified }, Uploader::Reporting::Background,
+        m_list.profileId(index));
     if (run != m_run) {
         // Sent under a login that has ended: its answer is nobody's, and the profile goes again.
         queueChanged(index);
-        return;
+        return true;
+    }
+    if (!result && result.errorCode() == ProfileUnreadableError) {
+        m_changed.removeOne(index); // tried again at its next turn
+        return false;
+    }
+    if (!result && result.errorCode() == ProfileChangedError) {
+        // Read while the game rewrote it: the form was left unfinished, and the file is looked at
+        // again once it stands still.
+        const QFileInfo after(entry.hostPath);
+        lookAgainSoon({ index, entry.path, after.size(), after.lastModified(), m_clock.steadyNow() });
+        return false;
     }
     const QString url = m_uploader.uploadAddress(); // https once the post learned it
     const PostOutcome outcome = judge(result);
@@ -244,20 +243,21 @@ void Watcher::post(const WatchedEntry& entry, QByteArray profile, const QDateTim
         const QString line = u"The site refused the login for "_s + m_uploader.login() + u"; log in again"_s;
         m_log.AddMessage(line);
         Q_EMIT loginRefused(line);
-        return;
+        return true;
     }
     case PostOutcome::ProfileRefused:
         profileRefused(index, entry.text, url, outcome);
-        return;
+        return true;
     case PostOutcome::SiteFailed:
         postFailed(entry.text, url, outcome);
-        return;
+        return true;
     }
     postWorked(url);
     m_refused.erase(index);
     m_changed.removeOne(index);
     m_log.AddMessage(u"Profile for "_s + entry.text + u" changed and was uploaded"_s);
     m_list.setFileDate(index, modified);
+    return true;
 }
 
 namespace {

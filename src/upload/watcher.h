@@ -94,7 +94,8 @@ private:
     // Whether the file, by its size and time alone, has stood still long enough to be read.
     bool stillLongEnough(const WatchedEntry& entry, qint64 size, const QDateTime& modified);
     void lookAgainSoon(const Look& now);
-    void post(const WatchedEntry& entry, QByteArray profile, const QDateTime& modified);
+    // Posts the profile as it is read; false when it went nowhere (unreadable, or rewritten meanwhile).
+    bool post(const WatchedEntry& entry, qint64 size, const QDateTime& modified);
     void postFailed(const QString& entry, const QString& url, const PostOutcome& outcome);
     void profileRefused(int index, const QString& entry, const QString& url, const PostOutcome& outcome);
     void postWorked(const QString& url);
