@@ -351,24 +351,28 @@ private Q_SLOTS:
     }
 
     // PHP's own form parser, as guild sites run it, behind its built-in web server: the form as it
-    // always was (AaB03x, CR LF, the header), sent from the profile's one buffer.
+    // always was (AaB03x, CR LF, the header), sent from the profile's one buffer and from its file
+    // as it is read.
     void phpParsesTheForm_data()
     {
+        QTest::addColumn<QByteArray>("onDisk");
         QTest::addColumn<QByteArray>("profile");
         QTest::addColumn<QByteArray>("boundary");
-        QTest::newRow("holding the boundary")
-            << QByteArray("a\r\n--AaB03x\r\ncontent-disposition: form-data; name=\"login\"\r\n\r\nforged\r\n")
-            << QByteArray("RostrelUploader-1");
+        const QByteArray forged("a\r\n--AaB03x\r\ncontent-disposition: form-data; name=\"login\"\r\n\r\nforged\r\n");
+        QTest::newRow("holding the boundary") << forged << forged << QByteArray("RostrelUploader-1");
+        QTest::newRow("lone CR, last line unended")
+            << QByteArray("a\rb\nc") << QByteArray("a\r\nb\nc\r\n") << QByteArray("AaB03x");
         QByteArray large;
         for (int i = 0; large.size() < 10 * 1024 * 1024; ++i)
-            large += "\t[\"item" + QByteArray::number(i) + "\"] = \"|cff9d9d9d|Hitem:3299::|h[Canine]|h|r\",\r\n";
-        QTest::newRow("10 MB") << large << QByteArray("AaB03x");
+            large += "\t[\"item" + QByteArray::number(i) + "\"] = \"|cff9d9d9d|Hitem:3299::|h[Canine]|h|r\",\n";
+        QTest::newRow("10 MB, LF") << large << large + "\r\n" << QByteArray("AaB03x");
     }
     void phpParsesTheForm()
     {
 #ifdef Q_OS_WIN
         QSKIP("PHP runs beside the Linux build");
 #endif
+        QFETCH(QByteArray, onDisk);
         QFETCH(QByteArray, profile);
         QFETCH(QByteArray, boundary);
         QTcpServer free;
@@ -385,12 +389,43 @@ private Q_SLOTS:
         UploadWorld world;
         world.view.setUrl(host);
         world.view.setPassword(u"p&ss\tw"_s);
-        const UploadResult result = world.uploader.post(profile, Uploader::Reporting::Attended, u"/Realm/Char"_s);
+        const QString path = world.dir.filePath(u"Rostrel.lua"_s);
+        QVERIFY(testing::writeFile(path, onDisk));
+        const QFileInfo file(path);
+        const UploadResult results[] = {
+            world.uploader.post(profile, Uploader::Reporting::Attended, u"/Realm/Char"_s),
+            world.uploader.post(ProfileFile { path, path, file.size(), file.lastModified() },
+                Uploader::Reporting::Background, u"/Realm/Char"_s),
+        };
         php.kill();
         php.waitForFinished();
-        QVERIFY2(result && result->status == 200, qPrintable(result.error()));
-        QVERIFY(result->reply.toUtf8()
-            == "multipart/form-data, boundary=" + boundary + "\n/Realm/Char\nkestrel\np%26ss+w\n" + profile);
+        for (const UploadResult& result : results) {
+            QVERIFY2(result && result->status == 200, qPrintable(result.error()));
+            QVERIFY(result->reply.toUtf8()
+                == "multipart/form-data, boundary=" + boundary + "\n/Realm/Char\nkestrel\np%26ss+w\n" + profile);
+        }
+    }
+
+    // A profile the game rewrites while it goes out never reaches the site whole: the form's last
+    // line waits until the file is found as it was when looked at.
+    void aProfileRewrittenWhileSentIsNotStored()
+    {
+        UploadWorld world;
+        GuildSite site(siteConfig(world.dir));
+        QVERIFY(site.listen());
+        world.view.setUrl(site.hostAndPort());
+        const QString path = world.dir.filePath(u"Rostrel.lua"_s);
+        const QByteArray profile = QByteArray(3 * 1024 * 1024, 'x') + "\r\n";
+        QVERIFY(testing::writeFile(path, profile));
+        const QFileInfo file(path);
+        ProfileFile looked { path, path, file.size(), file.lastModified().addSecs(-10) };
+        const UploadResult changed = world.uploader.post(looked, Uploader::Reporting::Background);
+        QCOMPARE(changed.errorCode(), ProfileChangedError);
+        looked.modified = file.lastModified();
+        const UploadResult result = world.uploader.post(looked, Uploader::Reporting::Background);
+        QVERIFY(result && result->reply == kReplyUploaded);
+        QCOMPARE(site.received().size(), 1);
+        QCOMPARE(site.received().first().profile(), profile);
     }
 
     // Started at logon before the network is up: no box, the tray, and the login once the site answers.

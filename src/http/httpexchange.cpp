@@ -25,8 +25,8 @@ bool isHeaderSafe(const QByteArray& text)
 }
 } // namespace
 
-HttpExchange::HttpExchange(const QString& method, const QUrl& url,
-    const QList<QPair<QByteArray, QByteArray>>& headers, qint64 bodySize, qint64 maxReply, QObject* parent)
+HttpExchange::HttpExchange(const QString& method, const QUrl& url, const QList<QPair<QByteArray, QByteArray>>& headers,
+    qint64 bodySize, qint64 maxReply, QObject* parent)
     : QObject(parent)
     , m_method(method)
     , m_url(url)
@@ -115,11 +115,12 @@ void HttpExchange::onConnected()
         target = "/";
     if (m_url.hasQuery())
         target += '?' + m_url.query(QUrl::FullyEncoded).toLatin1();
-    QByteArray head = m_method.toLatin1() + ' ' + target + " HTTP/1.1\r\nHost: "
-        + m_url.authority(QUrl::RemoveUserInfo | QUrl::FullyEncoded).toLatin1() + "\r\n";
+    QByteArray head = m_method.toLatin1() + ' ' + target
+        + " HTTP/1.1\r\nHost: " + m_url.authority(QUrl::RemoveUserInfo | QUrl::FullyEncoded).toLatin1() + "\r\n";
     for (const auto& [name, value] : std::as_const(m_headers))
         head += name + ": " + value + "\r\n";
-    head += "Content-Length: " + QByteArray::number(m_bodySize) + "\r\nConnection: close\r\nUser-Agent: Mozilla/5.0\r\n\r\n";
+    head += "Content-Length: " + QByteArray::number(m_bodySize)
+        + "\r\nConnection: close\r\nUser-Agent: Mozilla/5.0\r\n\r\n";
     m_body.prepend(head);
     m_connected = true;
     pump();
@@ -162,7 +163,8 @@ void HttpExchange::onReadyRead()
     Q_EMIT progressed();
     if (!readable)
         end(QNetworkReply::ProtocolFailure,
-            m_reply.tooLarge() ? m_reply.error() : u"The answer from %1 could not be read: %2."_s.arg(m_url.host(), m_reply.error()));
+            m_reply.tooLarge() ? m_reply.error()
+                               : u"The answer from %1 could not be read: %2."_s.arg(m_url.host(), m_reply.error()));
     else if (m_reply.complete())
         end(0, {}); // an answer may come before the whole body went out (413): it stands
 }

@@ -14,9 +14,8 @@ constexpr qsizetype kMaxChunkSizeDigits = 15;
 
 bool isToken(QByteArrayView name)
 {
-    return !name.isEmpty() && std::all_of(name.begin(), name.end(), [](char c) {
-        return c > ' ' && c < 127 && c != ':';
-    });
+    return !name.isEmpty()
+        && std::all_of(name.begin(), name.end(), [](char c) { return c > ' ' && c < 127 && c != ':'; });
 }
 } // namespace
 
@@ -131,9 +130,9 @@ bool ReplyParser::statusLine(const QByteArray& line)
     const QByteArray code = line.mid(9, 3);
     bool ok = false;
     const int status = code.toInt(&ok);
-    if (!ok || status < 100 || status > 999 || !std::all_of(code.begin(), code.end(), [](char c) {
-            return c >= '0' && c <= '9';
-        }) || (line.size() > 12 && line.at(12) != ' '))
+    if (!ok || status < 100 || status > 999
+        || !std::all_of(code.begin(), code.end(), [](char c) { return c >= '0' && c <= '9'; })
+        || (line.size() > 12 && line.at(12) != ' '))
         return fail(u"the answer's status line has no status"_s);
     if (status == 101)
         return fail(u"the site switched protocols, which nobody asked for"_s);
@@ -184,9 +183,10 @@ bool ReplyParser::bodyFraming()
         return true;
     }
     bool ok = false;
-    const qint64 size = length.size() <= 18 && std::all_of(length.begin(), length.end(), [](char c) {
-        return c >= '0' && c <= '9';
-    }) ? length.toLongLong(&ok) : -1;
+    const qint64 size
+        = length.size() <= 18 && std::all_of(length.begin(), length.end(), [](char c) { return c >= '0' && c <= '9'; })
+        ? length.toLongLong(&ok)
+        : -1;
     if (!ok || size < 0)
         return fail(u"the answer's length is not a number"_s);
     if (size > m_maxBody) {

@@ -210,9 +210,8 @@ bool Watcher::post(const WatchedEntry& entry, qint64 size, const QDateTime& modi
 {
     const int index = entry.index;
     const quint64 run = m_run;
-    const UploadResult result = m_uploader.post(
-        ProfileFile { entry.path, entry.hostPath, size, modified }, Uploader::Reporting::Background,
-        m_list.profileId(index));
+    const UploadResult result = m_uploader.post(ProfileFile { entry.path, entry.hostPath, size, modified },
+        Uploader::Reporting::Background, m_list.profileId(index));
     if (run != m_run) {
         // Sent under a login that has ended: its answer is nobody's, and the profile goes again.
         queueChanged(index);
