@@ -305,6 +305,27 @@ private Q_SLOTS:
         QCOMPARE(site.lastRequest().contains("first\r\n"), waits);
     }
 
+    // Answers as web servers frame them: in chunks (nginx before PHP), or after an interim answer
+    // up to the connection's end.
+    void answersAsServersFrameThem_data()
+    {
+        QTest::addColumn<QByteArray>("raw");
+        QTest::newRow("chunked") << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                               "9;ext=1\r\nInventory\r\n9\r\n Uploaded\r\n0\r\nX-T: 1\r\n\r\n");
+        QTest::newRow("interim, then to the end")
+            << QByteArray("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.0 200 OK\r\n\r\nInventory Uploaded");
+    }
+    void answersAsServersFrameThem()
+    {
+        QFETCH(QByteArray, raw);
+        UploadWorld world;
+        FaultServer site(FaultServer::Mode::Raw, raw);
+        QVERIFY(site.listen());
+        world.view.setUrl(site.hostAndPort());
+        const UploadResult result = world.uploader.post("p\r\n", Uploader::Reporting::Background);
+        QVERIFY2(result && result->status == 200 && result->reply == kReplyUploaded, qPrintable(result.error()));
+    }
+
     void secondPressDuringALoginIsIgnored()
     {
         UploadWorld world(400ms);

@@ -95,7 +95,8 @@ bool ReplyParser::feed(QByteArrayView bytes)
             }
             break;
         case Stage::ChunkSize: {
-            const QByteArray digits = line.left(line.indexOf(';')).trimmed();
+            const qsizetype extension = line.indexOf(';');
+            const QByteArray digits = (extension < 0 ? line : line.left(extension)).trimmed();
             bool ok = false;
             const qint64 size = digits.size() <= kMaxChunkSizeDigits ? digits.toLongLong(&ok, 16) : -1;
             if (!ok || size < 0 || digits.startsWith('-') || digits.startsWith('+'))
