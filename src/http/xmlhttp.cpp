@@ -170,7 +170,10 @@ void XmlHttpRequest::begin()
     connect(m_deadlineTimer, &QTimer::timeout, this, [this] {
         m_timedOut = true;
         m_pastDeadline = true;
-        abortTransfer();
+        if (m_reply || m_exchange)
+            abortTransfer();
+        else
+            cancel(deadlineText(), DeadlineError); // a body that never came whole
     });
     m_deadlineTimer->start(m_overallTimeout + std::chrono::milliseconds(m_requestSize * 1000 / m_slowestRate));
     start();
@@ -209,8 +212,10 @@ void XmlHttpRequest::start()
         startExchange();
         return;
     }
-    if (!m_bodyComplete)
+    if (!m_bodyComplete) {
+        m_stallTimer->stop();
         return; // endBody() starts it
+    }
 
     QNetworkRequest request(m_url);
     for (const auto& [name, value] : std::as_const(m_headers))
@@ -367,6 +372,14 @@ void XmlHttpRequest::onProgress()
     m_stallTimer->start();
 }
 
+QString XmlHttpRequest::deadlineText() const
+{
+    return QStringLiteral("The transfer with %1 was still not complete %2 seconds after the request "
+                          "started: the request timed out.")
+        .arg(m_url.host())
+        .arg(m_deadlineTimer->interval() / 1000.0);
+}
+
 QUrl XmlHttpRequest::collectReply()
 {
     if (m_error.isEmpty() && m_reply->isOpen())
@@ -420,10 +433,7 @@ void XmlHttpRequest::finish()
     if (m_pastDeadline) {
         m_failed = true;
         m_errorCode = DeadlineError;
-        m_error = QStringLiteral("The transfer with %1 was still not complete %2 seconds after the request "
-                                 "started: the request timed out.")
-                      .arg(m_url.host())
-                      .arg(m_deadlineTimer->interval() / 1000.0);
+        m_error = deadlineText();
     } else if (m_timedOut) {
         m_failed = true;
         m_errorCode = StalledError;

@@ -132,6 +132,7 @@ private:
     QUrl collectReply();
     QUrl collectExchange();
     void finish();
+    QString deadlineText() const;
     void onProgress();
     void cutShort();
     // Whether the finished reply is a redirect this request follows; sets m_error when it is one
