@@ -41,6 +41,8 @@ inline constexpr std::chrono::milliseconds kStallTimeout { 30000 };
 inline constexpr std::chrono::milliseconds kOverallTimeout { 5 * 60 * 1000 };
 inline constexpr qint64 kSlowestRate = 16 * 1024;
 inline constexpr int kMaxRedirects = 5;
+// Replies are profiles' answers, version texts and addon files; anything bigger is not ours.
+inline constexpr qint64 kMaxReplyBytes = 64 * 1024 * 1024;
 
 class XmlHttpRequest : public QObject
 {
@@ -124,6 +126,7 @@ private:
     void start();
     // Whether this request goes out on a connection of its own (a POST with no proxy in the way).
     bool ownConnection() const;
+    void startReply();
     void startExchange();
     void abortTransfer();
     void releaseTransfer();
