@@ -9,6 +9,9 @@
 #include <algorithm>
 #include <csignal>
 #endif
+#ifdef Q_OS_LINUX
+#include <sys/mman.h>
+#endif
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -85,6 +88,22 @@ QString decodeLocalText(const QByteArray& bytes)
     return fromLocal(bytes);
 }
 
+QByteArray bufferForFile(qint64 size, qint64 room)
+{
+    QByteArray bytes;
+    bytes.reserve(qsizetype(size + room));
+    bytes.resize(qsizetype(size));
+#ifdef Q_OS_LINUX
+    // Only whole large pages inside the buffer; a hint, so a system that declines changes nothing.
+    constexpr quintptr kLargePage = 2 * 1024 * 1024;
+    const quintptr first = (quintptr(bytes.data()) + kLargePage - 1) & ~(kLargePage - 1);
+    const quintptr last = (quintptr(bytes.data()) + quintptr(size)) & ~(kLargePage - 1);
+    if (last > first)
+        madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#endif
+    return bytes;
+}
+
 Result<QByteArray> readFile(const QString& path, qint64 maxBytes)
 {
     QFile file(path);
@@ -98,9 +117,7 @@ Result<QByteArray> readFile(const QString& path, qint64 maxBytes)
         return Failure { file.errorString() };
     // Read into one buffer of the file's size, with room for the line end a text's last line may
     // lack, so that a profile of tens of megabytes is neither copied nor grown to add it.
-    QByteArray bytes;
-    bytes.reserve(qsizetype(info.size()) + 2);
-    bytes.resize(qsizetype(info.size()));
+    QByteArray bytes = bufferForFile(info.size(), 2);
     const qint64 got = bytes.isEmpty() ? 0 : file.read(bytes.data(), bytes.size());
     bytes.resize(qsizetype(std::max<qint64>(got, 0)));
     if (got >= 0 && !file.atEnd())

@@ -24,6 +24,11 @@ QByteArray encodeLocalText(const QString& text);
 // Bytes that are valid UTF-8 are read as UTF-8, anything else in the system's code page.
 QString decodeLocalText(const QByteArray& bytes);
 
+// A buffer of `size` bytes, with room for `room` more, to read a file of up to tens of megabytes
+// into. Where the system offers large pages they are asked for: touching fresh memory costs a
+// fault per 4 KB page otherwise, the most of a large profile's read on a virtual machine.
+QByteArray bufferForFile(qint64 size, qint64 room = 0);
+
 // Reads a whole ordinary file of at most maxBytes bytes. A folder, a pipe or device, a missing or
 // unreadable file and a larger file are failures.
 Result<QByteArray> readFile(const QString& path, qint64 maxBytes);

@@ -224,13 +224,17 @@ UploadResult Uploader::post(const ProfileFile& file, Reporting reporting, const 
     // Profiles hold neither the boundary nor a lone CR, so the profile goes out as it is read;
     // should this one hold either, the whole goes again once read.
     const QByteArray boundary = boundaryFor({ EncodeForm(login).toUtf8(), EncodeForm(password).toUtf8() });
-    ProfileStream stream(file.hostPath, file.size, file.modified, "--" + boundary);
-    if (!stream.open()) {
-        m_log.AddMessage(u"Error accessing file: "_s + file.path + u" ("_s + stream.error() + u')');
-        return Failure { stream.error(), ProfileUnreadableError };
-    }
+    const auto unreadable = [&](const QString& why) {
+        m_log.AddMessage(u"Error accessing file: "_s + file.path + u" ("_s + why + u')');
+        return Failure { why, ProfileUnreadableError };
+    };
     const Attempt attempt = openPost(boundary, profileId);
     XmlHttpRequest* request = attempt.request.get();
+    // Opened only now: asking the site about https can take a while, and on Windows an open file
+    // keeps the game from renaming it when it saves.
+    ProfileStream stream(file.hostPath, file.size, file.modified, "--" + boundary);
+    if (request && request->readyState() == XmlHttpRequest::Opened && !stream.open())
+        return unreadable(stream.error());
     const QByteArray head = formHead(login, password, boundary);
     const QByteArray tail = formTail(boundary);
     if (request && request->readyState() == XmlHttpRequest::Opened
@@ -244,8 +248,8 @@ UploadResult Uploader::post(const ProfileFile& file, Reporting reporting, const 
                 return;
             reader.stop();
             if (!stream.error().isEmpty()) {
-                m_log.AddMessage(u"Error accessing file: "_s + file.path + u" ("_s + stream.error() + u')');
                 request->cancel(stream.error(), ProfileUnreadableError);
+                unreadable(stream.error());
             } else if (!stream.stoodStill()) {
                 request->cancel(u"The profile changed while it was read."_s, ProfileChangedError);
             } else if (!stream.asForeseen() || stream.sawMarker()) {
