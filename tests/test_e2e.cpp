@@ -375,7 +375,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(world.uploads() >= 1, 2 * kWatcherTurn + kLoadMargin);
         world.stop(); // the next start uses the folder remembered, without a box
         QVERIFY(world.start() && !QTest::qWaitFor(&World::boxOnScreen, 3000));
-        QTRY_VERIFY_WITH_TIMEOUT(world.uploads() >= 2, 2 * kWatcherTurn + kLoadMargin);
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            world.uploads() >= 2, qPrintable(world.output.right(3000)), 2 * kWatcherTurn + kLoadMargin);
     }
 
     void missingGameShowsTheFatalBoxAndEnds()
