@@ -361,7 +361,8 @@ private Q_SLOTS:
     {
         World world;
         QVERIFY(world.setUp() && world.setGameKey(false) && writeFile(world.profile(u"KESTREL77"_s), "acc\r\n")
-            && world.rememberLogin("gryphon"_L1) && world.start() && QTest::qWaitFor(&World::boxOnScreen, 20000));
+            && world.rememberLogin("gryphon"_L1) && world.start());
+        QVERIFY2(QTest::qWaitFor(&World::boxOnScreen, 20000), qPrintable(world.output.right(3000)));
         const auto xdotool = [](const QString& window, const QStringList& then) {
             return QProcess::execute(
                 u"xdotool"_s, QStringList { u"search"_s, u"--onlyvisible"_s, u"--name"_s, window } + then);
@@ -372,7 +373,8 @@ private Q_SLOTS:
         xdotool(u"^Choose the World"_s, focus + QStringList { u"type"_s, world.game() });
         for (int i = 0; i < 5 && xdotool(u"^Choose the World"_s, {}) == 0; ++i) // a Return may close the completions
             xdotool(u"^Choose the World"_s, focus + QStringList { u"key"_s, u"Return"_s });
-        QTRY_VERIFY_WITH_TIMEOUT(world.uploads() >= 1, 2 * kWatcherTurn + kLoadMargin);
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            world.uploads() >= 1, qPrintable(world.output.right(3000)), 2 * kWatcherTurn + kLoadMargin);
         world.stop(); // the next start uses the folder remembered, without a box
         QVERIFY(world.start() && !QTest::qWaitFor(&World::boxOnScreen, 3000));
         QTRY_VERIFY2_WITH_TIMEOUT(
