@@ -8,12 +8,16 @@
 
 namespace rostrel {
 
+void logUnreadable(const QString& fn, const QString& reason, MessageSink& log)
+{
+    log.AddMessage(QStringLiteral("Error accessing file: ") + fn + QStringLiteral(" (") + reason + QStringLiteral(")"));
+}
+
 QByteArray GetFile(const QString& fn, const QString& hostPath, MessageSink& log)
 {
     auto bytes = io::readFile(hostPath, kMaxProfileBytes);
     if (!bytes) {
-        log.AddMessage(
-            QStringLiteral("Error accessing file: ") + fn + QStringLiteral(" (") + bytes.error() + QStringLiteral(")"));
+        logUnreadable(fn, bytes.error(), log);
         return {};
     }
     return endLinesWithCrLf(std::move(bytes).value());

@@ -20,6 +20,8 @@ inline constexpr qint64 kMaxProfileBytes = qint64(1024) * 1024 * 1024;
 // "Error accessing file: <fn> (<reason>)" and the result is empty. fn is the game path shown in
 // the log; hostPath is where it lives.
 QByteArray GetFile(const QString& fn, const QString& hostPath, MessageSink& log);
+// That log line, for a profile read in another way.
+void logUnreadable(const QString& fn, const QString& reason, MessageSink& log);
 
 // One entry as a watcher turn sees it, looked up once.
 struct WatchedEntry

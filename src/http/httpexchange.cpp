@@ -25,6 +25,18 @@ bool isHeaderSafe(const QByteArray& text)
 }
 } // namespace
 
+QString describeCertificateProblems(const QList<QSslError>& errors)
+{
+    QStringList texts;
+#if QT_CONFIG(ssl)
+    for (const QSslError& error : errors)
+        texts.append(error.errorString());
+#else
+    Q_UNUSED(errors);
+#endif
+    return texts.join(u"; "_s);
+}
+
 HttpExchange::HttpExchange(const QString& method, const QUrl& url, const QList<QPair<QByteArray, QByteArray>>& headers,
     qint64 bodySize, qint64 maxReply, QObject* parent)
     : QObject(parent)
@@ -73,10 +85,7 @@ void HttpExchange::start()
         m_socket = socket;
         connect(socket, &QSslSocket::sslErrors, this, [this](const QList<QSslError>& errors) {
             // Not ignored: the handshake fails. Kept to say plainly why.
-            QStringList texts;
-            for (const QSslError& error : errors)
-                texts.append(error.errorString());
-            m_certificateProblems = texts.join(u"; "_s);
+            m_certificateProblems = describeCertificateProblems(errors);
         });
         connect(socket, &QSslSocket::encrypted, this, &HttpExchange::onConnected);
     }

@@ -17,8 +17,12 @@
 #include <QUrl>
 
 class QAbstractSocket;
+class QSslError;
 
 namespace rostrel {
+
+// Why a server's certificate was refused, the reasons joined by "; ".
+QString describeCertificateProblems(const QList<QSslError>& errors);
 
 class HttpExchange : public QObject
 {

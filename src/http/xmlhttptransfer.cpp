@@ -72,10 +72,7 @@ void XmlHttpRequest::startReply()
 #if QT_CONFIG(ssl)
     connect(m_reply, &QNetworkReply::sslErrors, this, [this](const QList<QSslError>& errors) {
         // Not ignored: the reply fails. Kept to say plainly why.
-        QStringList texts;
-        for (const QSslError& error : errors)
-            texts.append(error.errorString());
-        m_sslProblems = texts.join(QStringLiteral("; "));
+        m_sslProblems = describeCertificateProblems(errors);
     });
 #endif
     connect(m_reply, &QNetworkReply::uploadProgress, this, [this](qint64 sent, qint64) {

@@ -1,6 +1,7 @@
 #include "upload/uploader.h"
 
 #include "catalogue/gamefolders.h"
+#include "catalogue/profiles.h"
 #include "catalogue/profilestream.h"
 
 #include "core/formview.h"
@@ -225,7 +226,7 @@ UploadResult Uploader::post(const ProfileFile& file, Reporting reporting, const 
     // should this one hold either, the whole goes again once read.
     const QByteArray boundary = boundaryFor({ EncodeForm(login).toUtf8(), EncodeForm(password).toUtf8() });
     const auto unreadable = [&](const QString& why) {
-        m_log.AddMessage(u"Error accessing file: "_s + file.path + u" ("_s + why + u')');
+        logUnreadable(file.path, why, m_log);
         return Failure { why, ProfileUnreadableError };
     };
     const Attempt attempt = openPost(boundary, profileId);
